@@ -1,0 +1,60 @@
+// Who and where this process is, and its link to a debugger.
+//
+// These stand in for gethostname, GetComputerNameW, GetCurrentProcessId,
+// GetModuleFileName, IsDebuggerPresent, DebugBreak, OutputDebugStringA and the
+// C runtime's debug assertion report. None of them fails loudly: each answers
+// an empty text or false when the system cannot tell.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The machine's network host name; empty when it cannot be read.
+std::string HostName();
+
+// The machine's own (NetBIOS-like) name; on POSIX the same as HostName().
+std::string ComputerName();
+
+// This process's id.
+uint32_t CurrentProcessId();
+
+// Full path of the running executable; empty when unknown.
+std::string ExecutablePath();
+
+// Folder of the running executable, without a trailing separator; empty
+// when unknown.
+std::string ExecutableDir();
+
+// True while a debugger (a tracer on POSIX) is attached to this process.
+bool IsDebuggerAttached();
+
+// Stops in the attached debugger. Does nothing when none is attached, so that
+// a production process never dies of a breakpoint trap.
+void BreakIntoDebugger();
+
+// A line for the debugger's output window. On POSIX it goes to stderr,
+// prefixed "[debug] ", unless a sink is installed.
+void DebuggerOutput(std::string_view text);
+
+// The runtime's debug assertion report: the expression failed at file:line.
+// It never ends the process. On POSIX it goes to stderr unless a sink is
+// installed.
+void ReportAssertion(std::string_view expression, std::string_view file, int line);
+
+// Tests capture debugger output and assertion reports through these sinks;
+// an empty function restores the default (stderr).
+using TextSink = std::function<void(std::string_view)>;
+void SetDebuggerOutputSink(TextSink sink);
+void SetAssertionSink(TextSink sink);
+
+}  // namespace platform
+
+// A debug assertion that reports and goes on, as the runtime's report does.
+#define SERVERAPP_ASSERT(expr)                                           \
+  do {                                                                   \
+    if (!(expr)) ::platform::ReportAssertion(#expr, __FILE__, __LINE__); \
+  } while (0)
