@@ -1,0 +1,316 @@
+// Module messages the host writes, read back bit by bit in the order the
+// module expects them.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "message_helpers.h"
+#include "protocol/serverappmsg.h"
+#include "protocol/tomodule.h"
+
+namespace {
+
+using namespace proto;
+using prototest::TestMessage;
+
+std::string ReadText(ILTMessage_Read& r) {
+  char buffer[64] = {};
+  r.ReadString(buffer, sizeof(buffer));
+  return buffer;
+}
+
+std::unique_ptr<PROTO_START_HOST> SampleStartHost() {
+  auto info = std::make_unique<PROTO_START_HOST>();
+  info->f1645 = 0xC5;
+  info->f121 = 1;
+  info->f122 = 0;
+  info->f130 = 7;  // any non-zero byte is true
+  info->f131 = -3;
+  info->f1650 = 1;
+  info->f1651 = 2;  // true only when exactly 1
+  info->f49 = 0x49494949;
+  info->f39 = -39;
+  info->f53 = -53;
+  info->f41 = 0x41414141;
+  info->f59 = 59;
+  info->f63 = 63;
+  info->f55 = 55;
+  info->f127 = 0x0127;
+  info->f67 = -67;
+  info->f69 = 69;
+  info->f1349 = 1;
+  for (int u = 0; u < 50; ++u) info->Users[u].USN = 1000 + u;
+  info->f123 = 1.5f;
+  info->f129 = 1;
+  info->f1350 = -50;
+  info->f45 = 45;
+  info->f46 = 1;
+  info->f132 = 1;
+  info->f133[0] = 133;
+  info->f133[1] = 137;
+  for (int g = 0; g < 3; ++g) {
+    for (int e = 0; e < 8; ++e) {
+      const std::string text = "g" + std::to_string(g) + "e" + std::to_string(e);
+      std::memcpy(info->f1352[g][e].text, text.c_str(), text.size() + 1);
+    }
+  }
+  std::memcpy(info->f1352[2][7].text, "ELEVENCHARS", 11);  // no terminator
+  info->f1640[0] = 1;
+  info->f1351 = 0;
+  info->f1640[1] = 0;
+  info->f1640[2] = 1;
+  info->f1640[3] = 0;
+  info->f1640[4] = 1;
+  info->f1646 = -1646;
+  info->f1648 = 255;  // goes out as 0
+  std::memcpy(info->GameLogSerial, "SERIAL-123", 11);
+  info->f28 = 28;
+  info->f30 = 30;
+  info->f47 = 1;
+  return info;
+}
+
+TEST(ToModule, StartHostStreamOrderAndQuirks) {
+  const auto info = SampleStartHost();
+  TestMessage m;
+  uint32_t bitsAtCallback = 0;
+  WriteStartHost(m.W(), *info, [&] { bitsAtCallback = m.W().Size(); });
+  ASSERT_FALSE(m.W().HasError());
+
+  ILTMessage_Read& r = m.R();
+  EXPECT_EQ(r.ReadBits(8), SERVERAPPMSG_START_HOST);
+  EXPECT_EQ(r.ReadBits(1), 0u);  // constant false
+  EXPECT_EQ(r.ReadBits(32), 0xC5u);
+  EXPECT_EQ(r.ReadBits(1), 1u);
+  EXPECT_EQ(r.ReadBits(1), 0u);
+  EXPECT_EQ(r.ReadBits(1), 1u);
+  EXPECT_EQ(r.ReadBits(8), 0xFDu);  // -3
+  EXPECT_EQ(r.ReadBits(1), 1u);
+  EXPECT_EQ(r.ReadBits(1), 0u);  // 1651 holds 2: false
+  EXPECT_EQ(r.ReadBits(32), 0x49494949u);
+  EXPECT_EQ(static_cast<int32_t>(r.ReadBits(32)), -39);  // sign-extended
+  EXPECT_EQ(static_cast<int32_t>(r.ReadBits(32)), -53);
+  EXPECT_EQ(r.ReadBits(32), 0x41414141u);
+  EXPECT_EQ(r.ReadBits(1), 0u);  // constant false
+  EXPECT_EQ(r.ReadBits(32), 59u);
+  EXPECT_EQ(r.ReadBits(32), 63u);
+  EXPECT_EQ(r.ReadBits(8), 55u);
+  EXPECT_EQ(r.ReadBits(16), 0x0127u);
+  EXPECT_EQ(static_cast<int32_t>(r.ReadBits(32)), -67);
+  EXPECT_EQ(r.ReadBits(32), 69u);
+  EXPECT_EQ(r.ReadBits(1), 1u);
+  std::vector<uint8_t> users(sizeof(info->Users));
+  r.ReadData(users.data(), static_cast<uint32_t>(users.size() * 8));
+  EXPECT_EQ(std::memcmp(users.data(), info->Users, users.size()), 0);
+  EXPECT_EQ(r.Tell(), bitsAtCallback);  // the callback ran right after the users
+  EXPECT_EQ(std::bit_cast<float>(r.ReadBits(32)), 1.5f);
+  EXPECT_EQ(r.ReadBits(1), 1u);
+  EXPECT_EQ(static_cast<int8_t>(r.ReadBits(8)), -50);
+  EXPECT_EQ(r.ReadBits(8), 45u);
+  EXPECT_EQ(r.ReadBits(1), 1u);
+  EXPECT_EQ(r.ReadBits(1), 1u);
+  EXPECT_EQ(r.ReadBits(32), 133u);
+  EXPECT_EQ(r.ReadBits(32), 137u);
+  for (int g = 0; g < 3; ++g) {
+    for (int e = 0; e < 8; ++e) {
+      const std::string expected = (g == 2 && e == 7)
+                                       ? std::string("ELEVENCHARS")
+                                       : "g" + std::to_string(g) + "e" + std::to_string(e);
+      EXPECT_EQ(ReadText(r), expected) << g << "," << e;
+    }
+  }
+  EXPECT_EQ(r.ReadBits(1), 1u);  // 1640
+  EXPECT_EQ(r.ReadBits(1), 0u);  // 1351
+  EXPECT_EQ(r.ReadBits(1), 0u);  // 1641
+  EXPECT_EQ(r.ReadBits(1), 1u);  // 1642
+  EXPECT_EQ(r.ReadBits(1), 0u);  // 1643
+  EXPECT_EQ(r.ReadBits(1), 1u);  // 1644
+  EXPECT_EQ(static_cast<int32_t>(r.ReadBits(32)), -1646);
+  EXPECT_EQ(r.ReadBits(8), 0u);  // 255 + 1 in 8 bits
+  EXPECT_EQ(ReadText(r), "SERIAL-123");
+  EXPECT_EQ(r.ReadBits(16), 28u);
+  EXPECT_EQ(r.ReadBits(16), 30u);
+  EXPECT_EQ(r.ReadBits(1), 1u);
+  EXPECT_EQ(r.BitsLeft(), 0u);
+  EXPECT_FALSE(r.IsOverrun());
+}
+
+TEST(ToModule, StartHostFlagAt1651IsTrueOnlyForOne) {
+  for (uint32_t value : {0u, 1u, 2u, 0x101u}) {
+    auto info = std::make_unique<PROTO_START_HOST>();
+    info->f1651 = value;
+    info->f1648 = 4;
+    TestMessage m;
+    WriteStartHost(m.W(), *info);
+    ILTMessage_Read& r = m.R();
+    r.Seek(8 + 1 + 32 + 1 + 1 + 1 + 8 + 1);
+    EXPECT_EQ(r.ReadBits(1), value == 1 ? 1u : 0u) << value;
+  }
+}
+
+TEST(ToModule, InsertCharacterCarriesTheLowSlotByteAndTheWholeRecord) {
+  PROTO_GAME_USER_INFO user;
+  user.USN = 77;
+  user.SlotIdx = 300;
+  user.r4189[5] = 0xEE;  // the last byte travels too
+  TestMessage m;
+  WriteInsertCharacter(m.W(), user);
+  const auto& bytes = m.Bytes();
+  ASSERT_EQ(bytes.size(), 2 + sizeof(user));
+  EXPECT_EQ(bytes[0], SERVERAPPMSG_INSERTCHARACTER);
+  EXPECT_EQ(bytes[1], 44);  // 300 & 0xFF
+  EXPECT_EQ(std::memcmp(bytes.data() + 2, &user, sizeof(user)), 0);
+}
+
+TEST(ToModule, AigachaItemInsertResultCountsIn16BitsButWritesUpToTen) {
+  PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT result;
+  result.USN = 0x55;
+  result.SingleValue = 0xABCD;
+  for (uint32_t i = 0; i < 10; ++i) {
+    result.Entries[i].Value64 = 100 + i;
+    result.Entries[i].Value32 = 0x10000 + i;  // only the low 16 bits go out
+    result.Values[i] = 200 + i;
+  }
+
+  result.Count = 2;
+  {
+    TestMessage m;
+    const EntryCount count = WriteAigachaItemInsertResult(m.W(), result);
+    EXPECT_FALSE(count.Truncated());
+    const std::vector<uint8_t> expected = {
+        24,                                                // id
+        0x55, 0,    0, 0, 0,   0, 0, 0,                    // USN
+        2,    0,                                           // count (16 bits)
+        0xCD, 0xAB, 0, 0,                                  // single value
+        200,  0,    0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // entry 0
+        201,  0,    0, 0, 101, 0, 0, 0, 0, 0, 0, 0, 1, 0,  // entry 1
+        0xFF};                                             // end marker
+    EXPECT_EQ(m.Bytes(), expected);
+  }
+
+  // 0x10003 goes out as 3 in 16 bits, yet the entries follow the full count,
+  // cut to the record's ten.
+  result.Count = 0x10003;
+  TestMessage m;
+  const EntryCount count = WriteAigachaItemInsertResult(m.W(), result);
+  EXPECT_EQ(count.declared, 0x10003u);
+  EXPECT_EQ(count.kept, 10u);
+  EXPECT_TRUE(count.Truncated());
+  ILTMessage_Read& r = m.R();
+  r.Seek(8 + 64);
+  EXPECT_EQ(r.ReadBits(16), 3u);
+  EXPECT_EQ(m.Bytes().size(), 1 + 8 + 2 + 4 + 10 * 14 + 1u);
+  EXPECT_EQ(m.Bytes().back(), 0xFF);
+}
+
+TEST(ToModule, AigachaGroupRateResultStaysInsideTheRecord) {
+  PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT result;
+  result.Count = 31;
+  result.Entries[29].First = 0x2929;
+  result.Entries[29].Rates[3] = -0.25;
+  TestMessage m;
+  const EntryCount count = WriteAigachaGroupRateResult(m.W(), result);
+  EXPECT_EQ(count.declared, 31u);
+  EXPECT_EQ(count.kept, 30u);
+  ILTMessage_Read& r = m.R();
+  EXPECT_EQ(r.ReadBits(8), SERVERAPPMSG_AIGACHA_GROUP_RATE_RESULT);
+  EXPECT_EQ(r.ReadBits(32), 30u);  // the count that matches the entries
+  r.Seek(8 + 32 + 29 * 320);
+  EXPECT_EQ(r.ReadBits(32), 0x2929u);
+  r.ReadBits(32);
+  for (int k = 0; k < 3; ++k) r.ReadBits64(64);
+  EXPECT_EQ(std::bit_cast<double>(r.ReadBits64(64)), -0.25);
+  EXPECT_EQ(r.BitsLeft(), 0u);
+}
+
+TEST(ToModule, SmallMessagesGoldenBytes) {
+  {
+    TestMessage m;
+    WriteServerInfo(m.W(), 0x01020304, 7);
+    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{39, 4, 3, 2, 1, 7, 0, 0, 0}));
+  }
+  {
+    TestMessage m;
+    WriteUserDisconnected(m.W(), ~uint64_t{0});
+    EXPECT_EQ(m.Bytes(),
+              (std::vector<uint8_t>{16, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+  }
+  {
+    TestMessage m;
+    WriteLogSerial(m.W(), "AB");
+    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{43, 'A', 'B', 0}));
+  }
+  {
+    TestMessage m;
+    WriteSpectatorRecommendRoomSelectNty(m.W(), 0x9C);
+    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{36, 0x9C}));
+  }
+  {
+    TestMessage m;
+    WriteAdditionalRoomInfo(m.W(), true);
+    EXPECT_EQ(m.W().Size(), 9u);
+    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{45, 1}));
+  }
+  {
+    TestMessage m;
+    WriteReset(m.W());
+    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{8}));
+  }
+}
+
+TEST(ToModule, InitRecordWritesAndReadsItsSixFields) {
+  PROTO_SERVERAPPMSG_INIT init;
+  EXPECT_EQ(init.tMapIndex, -1);
+  EXPECT_EQ(init.cFixed, -1);
+  init.tMapIndex = 5;
+  init.roundType = 42;
+  init.bLoad = true;
+  init.MatchType = 3;
+  TestMessage m;
+  WriteServerAppMsgInit(m.W(), init);
+  EXPECT_EQ(m.W().Size(), 8u + 16 + 8 + 1 + 8 + 8 + 1);  // no check byte by default
+
+  ILTMessage_Read& r = m.R();
+  EXPECT_EQ(r.ReadBits(8), SERVERAPPMSG_INIT);
+  PROTO_SERVERAPPMSG_INIT back;
+  back.tMapIndex = 0;
+  back.cFixed = 0;
+  EXPECT_TRUE(back.Read(r));
+  EXPECT_EQ(back.tMapIndex, 5);
+  EXPECT_EQ(back.roundType, 42);
+  EXPECT_TRUE(back.bLoad);
+  EXPECT_EQ(back.cFixed, -1);
+  EXPECT_EQ(back.MatchType, 3);
+  EXPECT_FALSE(back.bSecondFlag);
+  EXPECT_EQ(r.BitsLeft(), 0u);
+}
+
+TEST(ToModule, CheckByteTrailerWhenSwitchedOn) {
+  // The reader swaps the nibbles of the first key, the writer does not: keys
+  // whose nibbles are equal pass, others fail and clear the valid flag.
+  for (uint8_t key1 : {uint8_t{0x33}, uint8_t{0x12}}) {
+    PROTO_SERVERAPPMSG_INIT out;
+    out.bUseCheckByte = 1;
+    out.byCheckKey1 = key1;
+    out.byCheckKey2 = 2;
+    out.cStreamCheckValue = 3;
+    TestMessage m;
+    EXPECT_TRUE(out.Write(m.W()));
+    EXPECT_EQ(m.W().Size(), 50u);  // 42 bits of fields and the check byte
+
+    PROTO_SERVERAPPMSG_INIT in;
+    in.bUseCheckByte = 1;
+    in.byCheckKey1 = key1;
+    in.byCheckKey2 = 2;
+    in.cStreamCheckValue = 3;
+    const bool expectValid = key1 == 0x33;
+    EXPECT_EQ(in.Read(m.R()), expectValid) << int{key1};
+    EXPECT_EQ(in.bCheckPassed, expectValid ? 1u : 0u);
+    EXPECT_EQ(in.IsValid(), expectValid);
+  }
+}
+
+}  // namespace
