@@ -1,0 +1,63 @@
+// CInterfaceDatabase: one image's registry of interfaces by name.
+//
+// Host and module each have one; when the module is loaded the host hands
+// its database to the module as the master (SetMasterDatabase) and the module
+// moves its registrations into it, so both sides see one registry. All
+// operations are virtual on purpose: whichever image calls them, the code of
+// the image that created the database runs, on that image's heap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "interface/apiholder.h"
+#include "interface/interfaceimpl.h"
+
+class CInterfaceNameMgr;
+
+class CInterfaceDatabase {
+ public:
+  CInterfaceDatabase();
+  CInterfaceDatabase(const CInterfaceDatabase&) = delete;
+  CInterfaceDatabase& operator=(const CInterfaceDatabase&) = delete;
+
+  // Moves every entry of pOther here, name by name from its last to its
+  // first. A name whose version differs here is rejected (reported) and
+  // stays in pOther; every other name manager of pOther is left empty.
+  // Answers false when some name was rejected.
+  virtual bool Merge(CInterfaceDatabase* pOther);
+  virtual ~CInterfaceDatabase();
+  // Each Add answers false, reports a programming error and changes nothing
+  // when the name is known with another version.
+  virtual bool AddHook(CAPIHookBase* pHook);
+  virtual bool AddHolder(CAPIHolderBase* pHolder);
+  virtual bool AddImplementation(IInterfaceImpl* pImpl, const char* pszName, uint32_t nVersion);
+  // Each Remove answers whether the entry was found; a name manager left
+  // empty is deleted.
+  virtual bool RemoveHook(CAPIHookBase* pHook);
+  virtual bool RemoveHolder(CAPIHolderBase* pHolder);
+  virtual bool RemoveImplementation(IInterfaceImpl* pImpl, const char* pszName);
+  // 2 when the hook's name is unknown, else CInterfaceNameMgr::Choose.
+  static constexpr int32_t kChooseNoSuchName = 2;
+  virtual int32_t Choose(CAPIHookBase* pHook);
+  virtual bool IsEmpty() const;
+  // The manager of a name (binary search), or null.
+  virtual CInterfaceNameMgr* FindNameMgr(const char* pszName) const;
+
+  // Set by an image that ends while this database (its own) still holds
+  // another image's entries: that image may then delete it once it is empty.
+  // Not virtual: a plain flag both images read.
+  bool IsAbandoned() const { return m_bAbandoned; }
+  void SetAbandoned() { m_bAbandoned = true; }
+
+ private:
+  // The manager of the name, created with nVersion when missing; null (and
+  // reported) when the name is known with another version.
+  CInterfaceNameMgr* FindOrCreate(const char* pszName, uint32_t nVersion, const char* pszWhat);
+  size_t LowerBound(const char* pszName) const;
+  void EraseIfEmpty(CInterfaceNameMgr* pMgr);
+
+  std::vector<CInterfaceNameMgr*> m_NameMgrs;  // sorted by strcmp of names
+  bool m_bAbandoned = false;
+};

@@ -1,0 +1,259 @@
+// CInterfaceDatabase and CInterfaceNameMgr: the re-pointing rules, hooks,
+// version conflicts and the sorted name lookup.
+#include "interface/interfacedatabase.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "interface/interfaceerror.h"
+#include "interface/interfacenamemgr.h"
+#include "interface_fakes.h"
+#include "platform/identity.h"
+
+namespace ifacetest {
+namespace {
+
+using Journal = std::vector<std::string>;
+
+TEST(InterfaceDatabase, LaterImplementationWinsAndHoldersArePointedLastToFirst) {
+  CInterfaceDatabase db;
+  Journal journal;
+  FakeHolder h1("Api", 1, "h1", &journal), h2("Api", 1, "h2", &journal);
+  FakeImpl implB("b"), implA("a");
+  ASSERT_TRUE(db.AddHolder(&h1));
+  ASSERT_TRUE(db.AddHolder(&h2));
+
+  ASSERT_TRUE(db.AddImplementation(&implB, "Api", 1));
+  EXPECT_EQ(h1.Get(), &implB);
+  EXPECT_EQ(h2.Get(), &implB);
+  // The later one wins although it sorts first by name.
+  journal.clear();
+  ASSERT_TRUE(db.AddImplementation(&implA, "Api", 1));
+  EXPECT_EQ(h1.Get(), &implA);
+  EXPECT_EQ(h2.Get(), &implA);
+  EXPECT_EQ(journal, (Journal{"h2:set:a", "h1:set:a"}));
+  EXPECT_EQ(db.FindNameMgr("Api")->GetCurrent(), &implA);
+}
+
+TEST(InterfaceDatabase, RemovalRepointsToFirstInNameOrderAndLastRemovalClears) {
+  CInterfaceDatabase db;
+  Journal journal;
+  FakeHolder h1("Api", 1, "h1", &journal), h2("Api", 1, "h2", &journal);
+  FakeImpl implC("c"), implA("a"), implB("b");
+  db.AddHolder(&h1);
+  db.AddHolder(&h2);
+  // Registration order c, a, b: b is current, c was first registered, a is
+  // first in name order.
+  db.AddImplementation(&implC, "Api", 1);
+  db.AddImplementation(&implA, "Api", 1);
+  db.AddImplementation(&implB, "Api", 1);
+  ASSERT_EQ(h1.Get(), &implB);
+
+  EXPECT_TRUE(db.RemoveImplementation(&implB, "Api"));
+  EXPECT_EQ(h1.Get(), &implA);
+  EXPECT_EQ(h2.Get(), &implA);
+
+  // Removing a non-current one leaves the holders alone.
+  journal.clear();
+  EXPECT_TRUE(db.RemoveImplementation(&implC, "Api"));
+  EXPECT_TRUE(journal.empty());
+  EXPECT_EQ(h1.Get(), &implA);
+
+  // Not registered (any more), or under another name: not found.
+  EXPECT_FALSE(db.RemoveImplementation(&implC, "Api"));
+  EXPECT_FALSE(db.RemoveImplementation(&implA, "Other"));
+
+  journal.clear();
+  EXPECT_TRUE(db.RemoveImplementation(&implA, "Api"));
+  EXPECT_EQ(h1.Get(), nullptr);
+  EXPECT_EQ(h2.Get(), nullptr);
+  EXPECT_EQ(journal, (Journal{"h2:clear", "h1:clear"}));
+  ASSERT_NE(db.FindNameMgr("Api"), nullptr);  // the holders keep the name alive
+  EXPECT_EQ(db.FindNameMgr("Api")->GetCurrent(), nullptr);
+}
+
+TEST(InterfaceDatabase, HolderRegisteredAfterItsImplementationIsSetAtOnce) {
+  CInterfaceDatabase db;
+  FakeImpl impl("x");
+  db.AddImplementation(&impl, "Api", 3);
+  FakeHolder late("Api", 3, "late", nullptr);
+  ASSERT_TRUE(db.AddHolder(&late));
+  EXPECT_EQ(late.Get(), &impl);
+  // A holder of a name without implementations stays null.
+  FakeHolder other("Nothing", 3, "other", nullptr);
+  ASSERT_TRUE(db.AddHolder(&other));
+  EXPECT_EQ(other.Get(), nullptr);
+}
+
+std::vector<std::string> g_errors;
+void CaptureError(std::string_view text) {
+  g_errors.emplace_back(text);
+}
+
+TEST(InterfaceDatabase, OtherVersionIsRejectedReportedAndChangesNothing) {
+  g_errors.clear();
+  std::vector<std::string> asserts;
+  SetInterfaceErrorSink(&CaptureError);
+  platform::SetAssertionSink([&](std::string_view text) { asserts.emplace_back(text); });
+
+  CInterfaceDatabase db;
+  FakeImpl v4("v4"), v5("v5");
+  FakeHolder holder("ILTCommon.Server", 4, "h", nullptr);
+  FakeHolder wrongHolder("ILTCommon.Server", 5, "w", nullptr);
+  FakeHook wrongHook("ILTCommon.Server", 3);
+  ASSERT_TRUE(db.AddHolder(&holder));
+  ASSERT_TRUE(db.AddImplementation(&v4, "ILTCommon.Server", 4));
+
+  EXPECT_FALSE(db.AddImplementation(&v5, "ILTCommon.Server", 5));
+  EXPECT_FALSE(db.AddHolder(&wrongHolder));
+  EXPECT_FALSE(db.AddHook(&wrongHook));
+
+  const CInterfaceNameMgr* pMgr = db.FindNameMgr("ILTCommon.Server");
+  ASSERT_NE(pMgr, nullptr);
+  EXPECT_EQ(pMgr->GetVersion(), 4u);
+  EXPECT_EQ(pMgr->GetImplCount(), 1u);
+  EXPECT_EQ(pMgr->GetHolderCount(), 1u);
+  EXPECT_EQ(pMgr->GetHookCount(), 0u);
+  EXPECT_EQ(holder.Get(), &v4);
+  EXPECT_EQ(wrongHolder.Get(), nullptr);
+  EXPECT_TRUE(wrongHook.calls.empty());
+
+  ASSERT_EQ(g_errors.size(), 3u);
+  EXPECT_NE(g_errors[0].find("\"ILTCommon.Server\" version 5"), std::string::npos) << g_errors[0];
+  EXPECT_NE(g_errors[0].find("registered with version 4"), std::string::npos) << g_errors[0];
+  EXPECT_EQ(asserts.size(), 3u);
+
+  SetInterfaceErrorSink(nullptr);
+  platform::SetAssertionSink({});
+}
+
+TEST(InterfaceDatabase, HooksDecideAndChooseAnswersItsCodes) {
+  CInterfaceDatabase db;
+  FakeImpl implA("a"), implB("b"), implC("c");
+  FakeHolder holder("Api", 1, "h", nullptr);
+  FakeHook first("Api", 1), last("Api", 1);
+  FakeHook stranger("Unknown", 1);
+
+  EXPECT_EQ(db.Choose(&stranger), CInterfaceDatabase::kChooseNoSuchName);
+  db.AddHolder(&holder);
+  EXPECT_EQ(db.Choose(&first), CInterfaceNameMgr::kChooseNoHooks);
+
+  ASSERT_TRUE(db.AddHook(&first));
+  EXPECT_EQ(first.calls, (Journal{"choose"}));  // asked at once
+  ASSERT_TRUE(db.AddHook(&last));
+  last.answer = 42;
+  EXPECT_EQ(db.Choose(&first), CInterfaceNameMgr::kChooseNotLastHook);
+  EXPECT_EQ(db.Choose(&last), 42);
+
+  // The first implementation of an empty name is current before the hook
+  // hears of it; a later one is left to the hook, which keeps "a" here.
+  db.AddImplementation(&implA, "Api", 1);
+  EXPECT_EQ(holder.Get(), &implA);
+  db.AddImplementation(&implB, "Api", 1);
+  db.AddImplementation(&implC, "Api", 1);
+  EXPECT_EQ(holder.Get(), &implA);
+  EXPECT_EQ(last.calls, (Journal{"choose", "choose", "added:a", "added:b", "added:c"}));
+  EXPECT_EQ(first.calls, (Journal{"choose"}));  // only the last hook is told
+
+  // A hook that picks the successor itself ("c") is not overruled by the
+  // first-in-name-order rule (which would pick "b").
+  last.select = "c";
+  db.RemoveImplementation(&implA, "Api");
+  EXPECT_EQ(holder.Get(), &implC);
+  EXPECT_EQ(last.calls.back(), "removed:a");
+
+  // Selecting by implementation name: only known names.
+  CInterfaceNameMgr* pMgr = db.FindNameMgr("Api");
+  EXPECT_FALSE(pMgr->SelectImplementation("a"));
+  EXPECT_TRUE(pMgr->SelectImplementation("b"));
+  EXPECT_EQ(holder.Get(), &implB);
+
+  EXPECT_TRUE(db.RemoveHook(&last));
+  EXPECT_FALSE(db.RemoveHook(&last));
+  EXPECT_EQ(db.Choose(&first), 0);  // "first" decides again
+}
+
+TEST(InterfaceDatabase, NamesAreFoundAmongManyAndEmptiedManagersAreDeleted) {
+  CInterfaceDatabase db;
+  EXPECT_TRUE(db.IsEmpty());
+  std::vector<std::string> names;
+  for (int i = 0; i < 200; ++i) names.push_back("Name." + std::to_string(i * 7919 % 1000));
+  names.push_back("a");  // byte-wise order: lower case after upper case
+  names.push_back("Z");
+  std::vector<std::string> shuffled = names;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+  std::vector<FakeImpl> impls;
+  impls.reserve(shuffled.size());
+  for (const std::string& name : shuffled) {
+    impls.emplace_back("impl");
+    ASSERT_TRUE(db.AddImplementation(&impls.back(), name.c_str(), 1));
+  }
+  for (const std::string& name : names) {
+    const CInterfaceNameMgr* pMgr = db.FindNameMgr(name.c_str());
+    ASSERT_NE(pMgr, nullptr) << name;
+    EXPECT_EQ(std::string(pMgr->GetName()), name);
+  }
+  EXPECT_EQ(db.FindNameMgr("Name."), nullptr);
+  EXPECT_EQ(db.FindNameMgr("name.7"), nullptr);  // case-sensitive
+  EXPECT_EQ(db.FindNameMgr(nullptr), nullptr);
+
+  for (size_t i = 0; i < shuffled.size(); ++i) {
+    ASSERT_TRUE(db.RemoveImplementation(&impls[i], shuffled[i].c_str()));
+    EXPECT_EQ(db.FindNameMgr(shuffled[i].c_str()), nullptr);
+  }
+  EXPECT_TRUE(db.IsEmpty());
+}
+
+TEST(InterfaceDatabase, MergeMovesEverythingAndKeepsConflictingNamesBehind) {
+  g_errors.clear();
+  SetInterfaceErrorSink(&CaptureError);
+  platform::SetAssertionSink([](std::string_view) {});
+
+  CInterfaceDatabase master, module;
+  FakeHolder hostHolder("Common", 4, "host", nullptr);
+  FakeHolder moduleHolder("Common", 4, "module", nullptr);
+  FakeHook moduleHook("Common", 4);
+  FakeImpl moduleImpl("m");
+  FakeImpl otherImpl("o");
+  FakeImpl clashImpl("clash");
+  FakeImpl masterClash("mc");
+  master.AddHolder(&hostHolder);
+  master.AddImplementation(&masterClash, "Clash", 1);
+  module.AddHolder(&moduleHolder);
+  module.AddImplementation(&moduleImpl, "Common", 4);
+  module.AddHook(&moduleHook);
+  module.AddImplementation(&otherImpl, "Other", 2);
+  module.AddImplementation(&clashImpl, "Clash", 9);
+  ASSERT_EQ(hostHolder.Get(), nullptr);
+
+  EXPECT_FALSE(master.Merge(&module));  // "Clash" was rejected
+
+  const CInterfaceNameMgr* pCommon = master.FindNameMgr("Common");
+  ASSERT_NE(pCommon, nullptr);
+  EXPECT_EQ(pCommon->GetHolderCount(), 2u);
+  EXPECT_EQ(pCommon->GetImplCount(), 1u);
+  EXPECT_EQ(pCommon->GetHookCount(), 1u);
+  EXPECT_EQ(hostHolder.Get(), &moduleImpl);
+  EXPECT_EQ(moduleHolder.Get(), &moduleImpl);
+  ASSERT_NE(master.FindNameMgr("Other"), nullptr);
+  EXPECT_EQ(master.FindNameMgr("Other")->GetVersion(), 2u);
+  EXPECT_EQ(master.FindNameMgr("Clash")->GetImplCount(), 1u);
+
+  // The moved managers are left empty; the rejected one keeps its entry.
+  EXPECT_TRUE(module.FindNameMgr("Common")->IsEmpty());
+  EXPECT_TRUE(module.FindNameMgr("Other")->IsEmpty());
+  EXPECT_EQ(module.FindNameMgr("Clash")->GetImplCount(), 1u);
+  EXPECT_EQ(g_errors.size(), 1u);
+
+  EXPECT_TRUE(master.Merge(nullptr));
+  EXPECT_TRUE(master.Merge(&master));
+  SetInterfaceErrorSink(nullptr);
+  platform::SetAssertionSink({});
+}
+
+}  // namespace
+}  // namespace ifacetest

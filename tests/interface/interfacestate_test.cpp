@@ -1,0 +1,159 @@
+// The interface state of one image: SetMasterDatabase between two images
+// (two CInterfaceState objects stand for host and module), the deletion of
+// emptied databases, and the process-wide holder and usage count.
+#include "interface/interfacestate.h"
+
+#include <gtest/gtest.h>
+
+#include "interface/apiregistration.h"
+#include "interface/hostltcommon.h"
+#include "interface/interfacedatabase.h"
+#include "interface/interfacenamemgr.h"
+#include "interface_fakes.h"
+
+namespace ifacetest {
+namespace {
+
+TEST(InterfaceState, SetMasterDatabaseMergesOnceAndDeletesTheOwnDatabase) {
+  CInterfaceState host, module;
+  FakeHolder hostHolder("ILTCommon.Server", 4, "host", nullptr);
+  FakeImpl moduleImpl("module");
+  ASSERT_TRUE(host.RegisterHolder(&hostHolder));
+  ASSERT_TRUE(module.RegisterImplementation(&moduleImpl, "ILTCommon.Server", 4));
+  EXPECT_EQ(hostHolder.Get(), nullptr);  // separate images, separate registries
+
+  CInterfaceDatabase* pHostDb = host.GetMasterDatabase();
+  ASSERT_EQ(pHostDb, host.GetOwnDatabase());
+  ASSERT_NE(module.GetOwnDatabase(), nullptr);
+
+  module.SetMasterDatabase(pHostDb);
+  EXPECT_EQ(hostHolder.Get(), &moduleImpl);
+  EXPECT_EQ(module.GetOwnDatabase(), nullptr);
+  EXPECT_EQ(module.GetMaster(), pHostDb);
+  EXPECT_EQ(module.GetCurrent(), pHostDb);
+  EXPECT_EQ(module.GetMasterDatabase(), pHostDb);
+
+  // A second master, a null one, or the image's own: nothing changes.
+  CInterfaceDatabase other;
+  FakeImpl otherImpl("other");
+  other.AddImplementation(&otherImpl, "ILTCommon.Server", 4);
+  module.SetMasterDatabase(&other);
+  module.SetMasterDatabase(nullptr);
+  host.SetMasterDatabase(pHostDb);
+  EXPECT_EQ(module.GetCurrent(), pHostDb);
+  EXPECT_EQ(host.GetMaster(), nullptr);
+  EXPECT_EQ(hostHolder.Get(), &moduleImpl);
+  other.RemoveImplementation(&otherImpl, "ILTCommon.Server");
+
+  // The module's registrations now go to the host's database, and its
+  // unregistration clears the host's holder.
+  FakeImpl laterImpl("later");
+  ASSERT_TRUE(module.RegisterImplementation(&laterImpl, "ILTCommon.Server", 4));
+  EXPECT_EQ(hostHolder.Get(), &laterImpl);
+  module.UnregisterImplementation(&laterImpl, "ILTCommon.Server");
+  module.UnregisterImplementation(&moduleImpl, "ILTCommon.Server");
+  EXPECT_EQ(hostHolder.Get(), nullptr);
+  // The host's database still has the holder and is the host's: it lives.
+  EXPECT_EQ(host.GetOwnDatabase(), pHostDb);
+  host.UnregisterHolder(&hostHolder);
+}
+
+TEST(InterfaceState, AnEmptiedDatabaseIsDeletedThroughTheUnregisterOperations) {
+  CInterfaceState image;
+  FakeHolder holder("Api", 1, "h", nullptr);
+  FakeImpl impl("i");
+  FakeHook hook("Api", 1);
+  EXPECT_EQ(image.Choose(&hook), CInterfaceState::kChooseNoDatabase);
+  image.RegisterHolder(&holder);
+  image.RegisterImplementation(&impl, "Api", 1);
+  image.RegisterHook(&hook);
+  EXPECT_EQ(image.Choose(&hook), 0);
+
+  image.UnregisterHook(&hook);
+  image.UnregisterImplementation(&impl, "Api");
+  ASSERT_NE(image.GetCurrent(), nullptr);
+  image.UnregisterHolder(&holder);
+  EXPECT_EQ(image.GetOwnDatabase(), nullptr);
+  EXPECT_EQ(image.GetCurrent(), nullptr);
+  EXPECT_EQ(image.Choose(&hook), CInterfaceState::kChooseNoDatabase);
+  // Unregistering without a database is harmless; the next use creates one.
+  image.UnregisterHolder(&holder);
+  EXPECT_NE(image.GetMasterDatabase(), nullptr);
+}
+
+TEST(InterfaceState, AMasterIsDeletedOnlyByItsOwnerOrAfterItWasAbandoned) {
+  auto* pHost = new CInterfaceState();
+  CInterfaceState module;
+  FakeImpl impl("m");
+  FakeHolder hostHolder("Api", 1, "h", nullptr);
+  pHost->RegisterHolder(&hostHolder);
+  module.RegisterImplementation(&impl, "Api", 1);
+  CInterfaceDatabase* pHostDb = pHost->GetMasterDatabase();
+  module.SetMasterDatabase(pHostDb);
+
+  // The host image ends first while the module's entry is still in its
+  // database: the database survives, marked abandoned.
+  pHost->UnregisterHolder(&hostHolder);
+  EXPECT_FALSE(pHostDb->IsEmpty());
+  delete pHost;
+  EXPECT_TRUE(pHostDb->IsAbandoned());
+
+  // The module's last removal empties it, and the module deletes it (the
+  // sanitizer build proves it is freed exactly once).
+  module.UnregisterImplementation(&impl, "Api");
+  EXPECT_EQ(module.GetCurrent(), nullptr);
+  EXPECT_EQ(module.GetMaster(), nullptr);
+}
+
+TEST(InterfaceState, ANonOwnerLeavesAnEmptiedMasterToItsOwner) {
+  CInterfaceState host, module;
+  FakeImpl impl("m");
+  module.RegisterImplementation(&impl, "Api", 1);
+  CInterfaceDatabase* pHostDb = host.GetMasterDatabase();
+  module.SetMasterDatabase(pHostDb);
+  module.UnregisterImplementation(&impl, "Api");
+  EXPECT_TRUE(pHostDb->IsEmpty());
+  EXPECT_EQ(module.GetCurrent(), pHostDb);  // not deleted under the host
+  EXPECT_EQ(host.GetOwnDatabase(), pHostDb);
+}
+
+// The process-wide state of this test image, which links the host's holder.
+class TestApi final : public IInterfaceImpl {
+ public:
+  const char* GetImplName() const override { return "TestApi.Impl"; }
+};
+
+TEST(InterfaceProcessState, HoldersKeepTheUsageCountAndFollowRegistrations) {
+  ASSERT_TRUE(HasInterfaceState());
+  const int32_t nBase = GetInterfaceStateUsage();
+  EXPECT_GE(nBase, 2);  // the host's ILTCommon holder
+  const CInterfaceNameMgr* pHostName = GetMasterDatabase()->FindNameMgr(kLTCommonServerName);
+  ASSERT_NE(pHostName, nullptr);
+  EXPECT_EQ(pHostName->GetVersion(), kLTCommonServerVersion);
+  EXPECT_EQ(pHostName->GetHolderCount(), 1u);
+  EXPECT_EQ(g_pLTCommon, nullptr);  // no module, no implementation
+
+  TestApi impl;
+  {
+    TestApi* pVariable = &impl;  // construction nulls it
+    CAPIHolder<TestApi> holder("Test.Process.Api", 7, pVariable);
+    EXPECT_EQ(pVariable, nullptr);
+    EXPECT_EQ(GetInterfaceStateUsage(), nBase + 2);
+    {
+      CAPIRegistration registration(&impl, "Test.Process.Api", 7);
+      EXPECT_TRUE(registration.IsRegistered());
+      EXPECT_EQ(pVariable, &impl);
+      EXPECT_EQ(holder.Get(), &impl);
+    }
+    EXPECT_EQ(pVariable, nullptr);
+    pVariable = &impl;
+    // The destructor nulls the variable too.
+    { CAPIHolder<TestApi> second("Test.Process.Api", 7, pVariable); }
+    EXPECT_EQ(pVariable, nullptr);
+  }
+  EXPECT_EQ(GetInterfaceStateUsage(), nBase);
+  EXPECT_EQ(GetMasterDatabase()->FindNameMgr("Test.Process.Api"), nullptr);
+}
+
+}  // namespace
+}  // namespace ifacetest
