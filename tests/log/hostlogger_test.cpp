@@ -1,0 +1,353 @@
+#include "hostlogger.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hostlogger_testing.h"
+#include "logtestutil.h"
+#include "platform/identity.h"
+
+namespace fs = std::filesystem;
+using logtest::MakeTime;
+using logtest::ReadFile;
+using logtest::SetFixedTime;
+
+namespace {
+
+class HostLoggerTest : public ::testing::Test {
+ protected:
+  HostLoggerTest()
+      : base_env_("SERVERAPP_LOG_BASE", (dir_.path() / "logs").c_str()), cwd_(dir_.path()) {}
+
+  void SetUp() override {
+    ResetHostLoggerForTesting();
+    SetFixedTime(MakeTime(2026, 12, 5, 14, 3, 7, 15));
+  }
+  void TearDown() override {
+    platform::SetLocalTimeSource(nullptr);
+    platform::SetAssertionSink({});
+    ResetHostLoggerForTesting();
+  }
+
+  // Writes Setting.ini (section LogInfo) and initialises as start-up does.
+  void Init(const std::string& log_info, const char* instance = "7_3") {
+    logtest::WriteFile(dir_.path() / "Setting.ini",
+                       "[GameMgmt]\nFullDump=0\n[LogInfo]\n" + log_info);
+    InitHostLogger("ROOMPC01", "ServerApp", instance, nullptr);
+  }
+
+  fs::path Root() const { return dir_.path() / "logs" / "quellmark" / "ServerApp"; }
+  fs::path Folder(const std::string& date) const { return Root() / date / "7_3"; }
+  fs::path File(const std::string& head, const std::string& date, const std::string& slot) const {
+    return Folder(date) / (head + "_ServerApp_ROOMPC01_" + date + slot + ".log");
+  }
+  std::set<std::string> FilesIn(const fs::path& folder) const {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+  }
+
+  logtest::TempDir dir_;
+  logtest::ScopedEnv base_env_;
+  logtest::ScopedCwd cwd_;
+};
+
+// Splits a file's bytes into entries ended by the level / info line end.
+std::vector<std::string> Entries(const std::string& bytes, const std::string& end = " \r\r\n") {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t pos; (pos = bytes.find(end, start)) != std::string::npos; start = pos + end.size()) {
+    out.push_back(bytes.substr(start, pos - start));
+  }
+  EXPECT_EQ(start, bytes.size()) << "bytes after the last line end";
+  return out;
+}
+
+}  // namespace
+
+TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlots) {
+  Init("");
+  const std::string day1 = "20261205";
+  SetFixedTime(MakeTime(2026, 12, 5, 2, 59, 59, 999));
+  HostLog(HLOG_INFO, "last of slot 0");
+  TimeoutLog("timeout one");
+  SetFixedTime(MakeTime(2026, 12, 5, 3, 0, 0, 0));
+  HostLog(HLOG_INFO, "first of slot 1");
+  SetFixedTime(MakeTime(2026, 12, 5, 23, 59, 59, 999));
+  HostLog(HLOG_INFO, "last of the day");
+  TimeoutLog("timeout two");
+  SetFixedTime(MakeTime(2026, 12, 6, 0, 0, 0, 0));
+  HostLog(HLOG_INFO, "first of the next day");
+  TimeoutLog("timeout three");
+
+  EXPECT_EQ(
+      FilesIn(Folder(day1)),
+      (std::set<std::string>{
+          "error_ServerApp_ROOMPC01_20261205_00.log", "error_ServerApp_ROOMPC01_20261205_01.log",
+          "error_ServerApp_ROOMPC01_20261205_07.log", "timeout_ServerApp_ROOMPC01_20261205.log"}));
+  EXPECT_EQ(ReadFile(File("error", day1, "_00")), "02:59:59.999 [INFO_] last of slot 0 \r\r\n");
+  EXPECT_EQ(ReadFile(File("error", day1, "_01")), "03:00:00.000 [INFO_] first of slot 1 \r\r\n");
+  EXPECT_EQ(Entries(ReadFile(File("timeout", day1, ""))).size(), 2u);
+  EXPECT_EQ(FilesIn(Folder("20261206")),
+            (std::set<std::string>{"error_ServerApp_ROOMPC01_20261206_00.log",
+                                   "timeout_ServerApp_ROOMPC01_20261206.log"}));
+}
+
+TEST_F(HostLoggerTest, ExactBytesOfEachLineForm) {
+  Init("IPCMsg=1\nIPCMemory=1\n");
+  HostLog(HLOG_INFO, "S_P_F: HOST_HEARTBEAT : %d", 3);
+  HostLog(0, "level zero");
+  KernelLog(HLOG_FATAL, "kernel %s", "down");
+  TimeoutLog("pid %u", 4242u);
+  EtcInfoLog("two\nparts");
+  PacketLog("packet %d", 7);
+  RwpmLog("[RECV] tIndex[%02d], msgID[%02d]", 3, 9);
+  IpcMsgLog("[RECV] tIndex[%02d], msgID[%02d], address[%ld]", 3, 9, 0L);
+
+  const std::string d = "20261205";
+  EXPECT_EQ(ReadFile(File("error", d, "_04")),
+            "14:03:07.015 [INFO_] S_P_F: HOST_HEARTBEAT : 3 \r\r\n"
+            "14:03:07.015 level zero \r\r\n");
+  EXPECT_EQ(ReadFile(File("kernel", d, "_04")), "14:03:07.015 [FATAL] kernel down \r\r\n");
+  EXPECT_EQ(ReadFile(File("timeout", d, "")),
+            "ROOMPC01,ServerApp,2026.12.05 14:03:07.015,info,pid 4242 \r\r\n");
+  EXPECT_EQ(ReadFile(File("etcinfo", d, "_04")),
+            "ROOMPC01,ServerApp,2026.12.05 14:03:07.015,info,two\r\nparts \r\r\n");
+  EXPECT_EQ(ReadFile(File("packet", d, "_04")),
+            "ROOMPC01,ServerApp,2026.12.05 14:03:07.015,info,packet 7 \r\r\n");
+  EXPECT_EQ(ReadFile(File("RWPM", d, "_04")),
+            "2026-12-05-14:03:07.015, [RECV] tIndex[03], msgID[09] \r\n");
+  EXPECT_EQ(ReadFile(File("IPCMSG", d, "_04")),
+            "2026-12-05-14:03:07.015, [RECV] tIndex[03], msgID[09], address[0] \r\n");
+}
+
+TEST_F(HostLoggerTest, LevelGatesAndSwitches) {
+  // Before initialisation the threshold is 5 but a line has no place: lost.
+  EXPECT_TRUE(IsLogLevelOn(HLOG_LOW));
+  HostLog(HLOG_FATAL, "too early");
+  EXPECT_FALSE(fs::exists(Root()));
+
+  // "LogLevel" absent: 1 to 4 pass, 5 does not; switches off.
+  Init("");
+  for (std::uint32_t level = 0; level <= HLOG_LOW; ++level) HostLog(level, "level %u", level);
+  RwpmLog("rwpm");
+  IpcMsgLog("ipc");
+  const std::vector<std::string> main = Entries(ReadFile(File("error", "20261205", "_04")));
+  ASSERT_EQ(main.size(), 5u);
+  EXPECT_EQ(main[4], "14:03:07.015 [INFO_] level 4");
+  EXPECT_FALSE(fs::exists(File("RWPM", "20261205", "_04")));
+  EXPECT_FALSE(fs::exists(File("IPCMSG", "20261205", "_04")));
+  EXPECT_FALSE(IsIpcMemoryLogOn());
+  EXPECT_FALSE(IsIpcMsgLogOn());
+
+  // "LogLevel"=0: only level 0 reaches the main and kernel logs; nothing the
+  // timeout, etcinfo or packet logs; RWPM and IPCMSG follow their switches.
+  fs::remove_all(Root());
+  Init("LogLevel=0\nIPCMsg=1\nIPCMemory=0\n");
+  HostLog(HLOG_FATAL, "fatal");
+  HostLog(0, "zero");
+  KernelLog(HLOG_ERROR, "kernel error");
+  KernelLog(0, "kernel zero");
+  TimeoutLog("t");
+  EtcInfoLog("e");
+  PacketLog("p");
+  RwpmLog("r");
+  IpcMsgLog("i");
+  EXPECT_EQ(ReadFile(File("error", "20261205", "_04")), "14:03:07.015 zero \r\r\n");
+  EXPECT_EQ(ReadFile(File("kernel", "20261205", "_04")), "14:03:07.015 kernel zero \r\r\n");
+  EXPECT_EQ(FilesIn(Folder("20261205")),
+            (std::set<std::string>{"error_ServerApp_ROOMPC01_20261205_04.log",
+                                   "kernel_ServerApp_ROOMPC01_20261205_04.log",
+                                   "IPCMSG_ServerApp_ROOMPC01_20261205_04.log"}));
+
+  // "LogLevel"=5 lets level 5 through.
+  Init("LogLevel=5\n");
+  EXPECT_TRUE(IsLogLevelOn(HLOG_LOW));
+  EXPECT_TRUE(IsHostLogOn(HostLogFile::kPacket, 0));
+}
+
+TEST_F(HostLoggerTest, LogLevelOfSixOrMoreReportsAndSilences) {
+  std::vector<std::string> reports;
+  platform::SetAssertionSink([&](std::string_view text) { reports.emplace_back(text); });
+  for (const char* value : {"6", "7", "-1"}) {
+    reports.clear();
+    Init(std::string("LogLevel=") + value + "\n");
+    EXPECT_EQ(reports.size(), 1u) << value;
+    EXPECT_EQ(HostLogThresholdForTesting(), 0u) << value;
+    EXPECT_FALSE(IsLogLevelOn(HLOG_FATAL));
+    EXPECT_FALSE(IsHostLogOn(HostLogFile::kTimeout, 0));
+    EXPECT_TRUE(IsLogLevelOn(0));
+  }
+  reports.clear();
+  Init("LogLevel=5\n");
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(HostLoggerTest, FirstLineOfADayCreatesItsFolders) {
+  Init("");
+  SetFixedTime(MakeTime(2027, 1, 1, 0, 0, 0, 0));
+  const fs::path before = fs::current_path();
+  EXPECT_FALSE(fs::exists(Root() / "20270101"));
+  EtcInfoLog("new year");
+  EXPECT_TRUE(fs::is_directory(Root() / "20270101" / "7_3"));
+  EXPECT_TRUE(
+      fs::exists(Root() / "20270101" / "7_3" / "etcinfo_ServerApp_ROOMPC01_20270101_00.log"));
+  EXPECT_EQ(fs::current_path(), before);
+
+  // MakeLogFolders on its own, folders that exist being no error.
+  MakeLogFolders(MakeTime(2027, 2, 3, 4, 5, 6, 7));
+  MakeLogFolders(MakeTime(2027, 2, 3, 4, 5, 6, 7));
+  EXPECT_TRUE(fs::is_directory(Root() / "20270203" / "7_3"));
+
+  // A log root that cannot be created (a file is in the way) drops the line.
+  fs::remove_all(dir_.path() / "logs");
+  logtest::WriteFile(dir_.path() / "logs", std::string("not a folder"));
+  HostLog(HLOG_ERROR, "dropped");
+  EXPECT_EQ(ReadFile(dir_.path() / "logs"), "not a folder");
+}
+
+TEST_F(HostLoggerTest, OverlongLinesAreCutNotOverrun) {
+  Init("IPCMsg=1\n");
+  // The composed format (prefix + caller's text + line end + NUL) fits 260.
+  HostLogText(HLOG_INFO, std::string(1000, 'y'));
+  const std::string prefix = "14:03:07.015 [INFO_] ";
+  EXPECT_EQ(ReadFile(File("error", "20261205", "_04")),
+            prefix + std::string(260 - prefix.size() - 3 - 1, 'y') + " \r\r\n");
+
+  // A format cut inside a conversion loses that conversion whole.
+  const std::string format = std::string(235 - 1, 'x') + "%d";
+  fs::remove(File("error", "20261205", "_04"));
+  HostLog(HLOG_INFO, format.c_str(), 12345);
+  EXPECT_EQ(ReadFile(File("error", "20261205", "_04")), prefix + std::string(234, 'x') + " \r\r\n");
+
+  // IPC lines have 512 bytes; the arguments of a format that fits expand whole.
+  IpcMsgLog("%s", std::string(2000, 'z').c_str());
+  const std::string ipc = ReadFile(File("IPCMSG", "20261205", "_04"));
+  EXPECT_EQ(ipc.size(), 25u + 2000u + 3u);
+  IpcMsgLogText(std::string(2000, 'w'));
+  const std::string both = ReadFile(File("IPCMSG", "20261205", "_04"));
+  EXPECT_EQ(both.size() - ipc.size(), 512u);  // 511 composed bytes, the LF written as CR LF
+
+  // A path beyond its buffer is cut too: no overrun, and the writer survives.
+  Init("", std::string(400, 'i').c_str());
+  char path[260];
+  EXPECT_FALSE(
+      GetHostLogPath(HostLogFile::kMain, MakeTime(2026, 12, 5, 1, 0, 0, 0), path, sizeof path));
+  HostLog(HLOG_INFO, "long path");
+}
+
+TEST_F(HostLoggerTest, TableTextsAreCheckedAndVerbatimTextsAreNotFormats) {
+  Init("");
+  HostLogMsg(HLOG_INFO, "Slot %d, name %s", 3);         // too few arguments
+  HostLogMsg(HLOG_INFO, "Slot %d, name %s", 4, "kim");  // fits
+  HostLogText(HLOG_INFO, "100% sure %s %n");            // printed as is
+  EtcInfoLogMsg("SlotIdx %d, [%s], [%s], TeamIdx %d", 1, "a", "b", 2);
+  HostLogMsg(HLOG_LOW, "%s", 7);  // gated off: not even formatted
+  EXPECT_EQ(ReadFile(File("error", "20261205", "_04")),
+            "14:03:07.015 [INFO_] Slot %d, name %s [3] \r\r\n"
+            "14:03:07.015 [INFO_] Slot 4, name kim \r\r\n"
+            "14:03:07.015 [INFO_] 100% sure %s %n \r\r\n");
+  EXPECT_EQ(
+      ReadFile(File("etcinfo", "20261205", "_04")),
+      "ROOMPC01,ServerApp,2026.12.05 14:03:07.015,info,SlotIdx 1, [a], [b], TeamIdx 2 \r\r\n");
+}
+
+TEST_F(HostLoggerTest, PathsForOtherWriters) {
+  char out[260];
+  const platform::LocalTime t = MakeTime(2026, 12, 5, 14, 3, 0, 0);
+  EXPECT_FALSE(GetHostLogPath(HostLogFile::kMain, t, out, sizeof out));
+  EXPECT_STREQ(out, "");
+  Init("");
+  ASSERT_TRUE(GetHostLogPath(HostLogFile::kMain, t, out, sizeof out));
+  EXPECT_EQ(fs::path(out), File("error", "20261205", "_04"));
+  ASSERT_TRUE(GetHostLogPath(HostLogFile::kTimeout, t, out, sizeof out));
+  EXPECT_EQ(fs::path(out), File("timeout", "20261205", ""));
+  ASSERT_TRUE(GetHostLogFolder(t, out, sizeof out));
+  EXPECT_EQ(fs::path(out), Folder("20261205"));
+  ASSERT_TRUE(GetHostLogRoot(out, sizeof out));
+  EXPECT_EQ(fs::path(out), Root());
+  char tiny[8];
+  EXPECT_FALSE(GetHostLogPath(HostLogFile::kMain, t, tiny, sizeof tiny));
+  EXPECT_STREQ(tiny, "");
+
+  // Without an instance folder the files lie in the program's folder, still
+  // named by date and slot.
+  Init("", nullptr);
+  HostLog(HLOG_INFO, "no instance");
+  EXPECT_TRUE(fs::exists(Root() / "error_ServerApp_ROOMPC01_20261205_04.log"));
+}
+
+TEST_F(HostLoggerTest, ConcurrentThreadsKeepEveryLineWhole) {
+  Init("");
+  constexpr int kLines = 1500;
+  const std::string pad(150, '.');
+  auto writer = [&](char who) {
+    for (int i = 0; i < kLines; ++i) {
+      HostLog(HLOG_INFO, "%c %05d %s", who, i, pad.c_str());
+      EtcInfoLog("%c %05d %s", who, i, pad.c_str());
+    }
+  };
+  std::thread a(writer, 'A');
+  std::thread b(writer, 'B');
+  a.join();
+  b.join();
+  for (const char* head : {"error", "etcinfo"}) {
+    const std::vector<std::string> lines = Entries(ReadFile(File(head, "20261205", "_04")));
+    ASSERT_EQ(lines.size(), 2u * kLines) << head;
+    int next[2] = {0, 0};
+    for (const std::string& line : lines) {
+      const size_t at = line.size() - pad.size() - 8;
+      ASSERT_GT(line.size(), pad.size() + 8) << line;
+      const char who = line[at];
+      ASSERT_TRUE(who == 'A' || who == 'B') << line;
+      EXPECT_EQ(line.substr(at + 2),
+                (std::to_string(100000 + next[who - 'A']++)).substr(1) + " " + pad);
+    }
+  }
+}
+
+TEST_F(HostLoggerTest, ConcurrentProcessesKeepEveryLineWhole) {
+  Init("");
+  constexpr int kLines = 1000;
+  const std::string pad(180, '#');
+  std::vector<pid_t> children;
+  std::fflush(stdout);  // or the children would write our buffered echo again
+  for (char who : {'P', 'Q'}) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0; i < kLines; ++i) {
+        HostLog(HLOG_INFO, "%c %05d %s", who, i, pad.c_str());
+        EtcInfoLog("%c %05d %s", who, i, pad.c_str());
+      }
+      std::fflush(stdout);
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (const char* head : {"error", "etcinfo"}) {
+    const std::vector<std::string> lines = Entries(ReadFile(File(head, "20261205", "_04")));
+    ASSERT_EQ(lines.size(), 2u * kLines) << head;
+    int next[2] = {0, 0};
+    for (const std::string& line : lines) {
+      ASSERT_GT(line.size(), pad.size() + 8) << line;
+      const size_t at = line.size() - pad.size() - 8;
+      const char who = line[at];
+      ASSERT_TRUE(who == 'P' || who == 'Q') << line;
+      EXPECT_EQ(line.substr(at + 2),
+                (std::to_string(100000 + next[who - 'P']++)).substr(1) + " " + pad);
+    }
+  }
+}

@@ -1,0 +1,47 @@
+// A second ServerApp instance, as far as the log message manager goes: the
+// log tests start it to publish or read the shared table across processes.
+//
+//   logmsg_peer <write|read|nouse> <hold|exit> [table_ms count_ms poll_ms] [ids...]
+//
+// Prints "init=<0|1> mode=<m> error=<e>", then "text <id>=<text>" for each id,
+// then "ready". With "hold" it keeps the table until its stdin closes, then
+// releases it; a test may also kill it to leave no clean-up.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "logmsgmanager.h"
+#include "logmsgmanager_testing.h"
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const std::string mode = argv[1];
+  const bool hold = std::strcmp(argv[2], "hold") == 0;
+  int next = 3;
+  if (argc >= 6) {
+    SetLogMsgWaitsForTesting(static_cast<std::uint32_t>(std::atoi(argv[3])),
+                             static_cast<std::uint32_t>(std::atoi(argv[4])),
+                             static_cast<std::uint32_t>(std::atoi(argv[5])));
+    next = 6;
+  }
+  const ESharedMemUsage usage = mode == "write"  ? EUSAGE_WRITE
+                                : mode == "read" ? EUSAGE_READ
+                                                 : EUSAGE_NOUSE;
+  const bool ok = InitLogMsgManager(usage);
+  std::cout << "init=" << ok << " mode=" << LogMsgManager::GetUsage()
+            << " error=" << GetLogMsgError() << "\n";
+  for (int i = next; i < argc; ++i) {
+    const auto id = static_cast<std::uint32_t>(std::atoi(argv[i]));
+    std::cout << "text " << id << "=" << GetLogMsg(id) << "\n";
+  }
+  std::cout << "ready" << std::endl;
+  if (hold) {
+    std::string ignored;
+    while (std::getline(std::cin, ignored)) {
+    }
+  }
+  ReleaseLogMsgManager();
+  return 0;
+}

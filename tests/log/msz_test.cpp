@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "findxlsmsg.h"
+#include "logtestutil.h"
+#include "mszformat.h"
+#include "msztool.h"
+#include "platform/files.h"
+#include "safeformat.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<unsigned> values) {
+  std::vector<std::uint8_t> out;
+  for (unsigned v : values) out.push_back(static_cast<std::uint8_t>(v));
+  return out;
+}
+
+void Put32(std::vector<std::uint8_t>* out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+bool Parses(const std::vector<std::uint8_t>& image, std::vector<msz::Record>* records) {
+  std::string problem;
+  return msz::Parse(image.data(), image.size(), records, &problem);
+}
+
+}  // namespace
+
+TEST(MszFormat, BuildsTheDocumentedLayout) {
+  msz::Record r;
+  r.id = -2;
+  r.text = u"A\u00E9";
+  const std::vector<std::uint8_t> image = msz::Build({r});
+  // count 1; area 12 + 3 units * 2 = 18; id -2; length 3 (NUL counted); text.
+  EXPECT_EQ(image, Bytes({1,    0,    0,    0, 18, 0, 0, 0,   0xFE, 0xFF, 0xFF, 0xFF, 0xFF,
+                          0xFF, 0xFF, 0xFF, 3, 0,  0, 0, 'A', 0,    0xE9, 0,    0,    0}));
+  std::vector<msz::Record> back;
+  ASSERT_TRUE(Parses(image, &back));
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].id, -2);
+  EXPECT_EQ(back[0].text, u"A\u00E9");
+  EXPECT_TRUE(back[0].had_nul);
+}
+
+TEST(MszFormat, MalformedFilesAreRefusedOrReadWithinBounds) {
+  std::vector<msz::Record> records;
+  msz::Record r;
+  r.id = 1;
+  r.text = u"hello";
+  const std::vector<std::uint8_t> good = msz::Build({r, r});
+
+  // Shorter than the head, and an area that runs past the end of the file.
+  EXPECT_FALSE(Parses(Bytes({1, 0, 0}), &records));
+  std::vector<std::uint8_t> cut(good.begin(), good.end() - 1);
+  EXPECT_FALSE(Parses(cut, &records));
+  // A count above what the area holds: the next record runs past the area.
+  std::vector<std::uint8_t> more = good;
+  more[0] = 3;
+  EXPECT_FALSE(Parses(more, &records));
+  // A text length beyond the area (a huge one must not wrap around).
+  std::vector<std::uint8_t> longer = good;
+  longer[8 + 8] = 0xFF;
+  longer[8 + 9] = 0xFF;
+  longer[8 + 10] = 0xFF;
+  longer[8 + 11] = 0xFF;
+  EXPECT_FALSE(Parses(longer, &records));
+  // Bytes after the records are ignored; a count of 0 is an empty table.
+  std::vector<std::uint8_t> trailing = good;
+  trailing.insert(trailing.end(), {9, 9, 9});
+  ASSERT_TRUE(Parses(trailing, &records));
+  EXPECT_EQ(records.size(), 2u);
+  ASSERT_TRUE(Parses(Bytes({0, 0, 0, 0, 0, 0, 0, 0}), &records));
+  EXPECT_TRUE(records.empty());
+
+  // A text with no NUL unit in its length keeps all its units.
+  std::vector<std::uint8_t> no_nul;
+  Put32(&no_nul, 1);
+  Put32(&no_nul, 12 + 4);
+  for (int i = 0; i < 8; ++i) no_nul.push_back(i == 0 ? 5 : 0);
+  Put32(&no_nul, 2);
+  no_nul.insert(no_nul.end(), {'o', 0, 'k', 0});
+  ASSERT_TRUE(Parses(no_nul, &records));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].text, u"ok");
+  EXPECT_FALSE(records[0].had_nul);
+}
+
+TEST(MszFormat, Utf16ToAnsiIsUtf8WithWholeCharacters) {
+  // Korean, a surrogate pair (U+1F600) and an unpaired surrogate.
+  const std::u16string text = u"\uD55C\uAE00 \U0001F600 \xD800!";
+  EXPECT_EQ(msz::Utf16ToAnsi(text, 511), "\xED\x95\x9C\xEA\xB8\x80 \xF0\x9F\x98\x80 \xEF\xBF\xBD!");
+  // Cut after the last whole character that fits.
+  EXPECT_EQ(msz::Utf16ToAnsi(u"\uD55C\uAE00", 5), "\xED\x95\x9C");
+  std::u16string back;
+  EXPECT_TRUE(msz::Utf8ToUtf16("\xED\x95\x9C \xF0\x9F\x98\x80", &back));
+  EXPECT_EQ(back, u"\uD55C \U0001F600");
+  EXPECT_FALSE(msz::Utf8ToUtf16("bad \xC0\xAF", &back));  // overlong '/'
+  EXPECT_FALSE(msz::Utf8ToUtf16("\xED\xA0\x80", &back));  // encoded surrogate
+}
+
+class FindXlsMsgTest : public ::testing::Test {
+ protected:
+  fs::path File() const { return dir_.path() / "table.msz"; }
+  logtest::TempDir dir_;
+};
+
+TEST_F(FindXlsMsgTest, LoadsConvertsAndReplacesDuplicates) {
+  logtest::WriteFile(File(),
+                     logtest::MszOf({{1, "first"},
+                                     {2, "line one\\nline two"},
+                                     {1, "replaced"},
+                                     {-7, "negative"},
+                                     {3, std::string(600, 'a')},
+                                     {4, std::string(300, 'b') + "\xED\x95\x9C\xEA\xB8\x80"}}));
+  FindXlsMsg table;
+  ASSERT_TRUE(table.Load(File().c_str())) << table.Problem();
+  EXPECT_EQ(table.Count(), 5u);
+  EXPECT_EQ(table.Find(1), "replaced");
+  EXPECT_EQ(table.Find(2), "line one\r\nline two");
+  EXPECT_EQ(table.Find(-7), "negative");
+  EXPECT_EQ(table.Find(3), std::string(511, 'a'));  // cut to the 512-byte buffer
+  // 300 + 3 + 3 bytes fit; a character is never split.
+  EXPECT_EQ(table.Find(4), std::string(300, 'b') + "\xED\x95\x9C\xEA\xB8\x80");
+  // An unknown id is empty and does not grow the table.
+  EXPECT_EQ(table.Find(99), "");
+  EXPECT_EQ(table.Count(), 5u);
+}
+
+TEST_F(FindXlsMsgTest, RefusesMissingLockedAndMalformedFiles) {
+  FindXlsMsg table;
+  EXPECT_FALSE(table.Load(File().c_str()));
+  EXPECT_TRUE(table.OpenFailed());
+
+  logtest::WriteFile(File(), logtest::MszOf({{0, "zero"}}));
+  {
+    // "No sharing": while another opener holds it, loading fails.
+    platform::ScopedFile holder(platform::OpenForReadExclusive(File().c_str()));
+    ASSERT_TRUE(holder.valid());
+    EXPECT_FALSE(table.Load(File().c_str()));
+    EXPECT_TRUE(table.OpenFailed());
+  }
+  EXPECT_TRUE(table.Load(File().c_str()));
+  EXPECT_EQ(table.Find(0), "zero");
+
+  std::vector<std::uint8_t> truncated = logtest::MszOf({{0, "zero"}});
+  truncated.resize(truncated.size() - 3);
+  logtest::WriteFile(File(), truncated);
+  EXPECT_FALSE(table.Load(File().c_str()));
+  EXPECT_FALSE(table.OpenFailed());
+  EXPECT_FALSE(table.Problem().empty());
+  EXPECT_EQ(table.Count(), 0u);
+}
+
+TEST(MszTool, SourceRoundTripsThroughBuildAndDump) {
+  logtest::TempDir dir;
+  const std::string source =
+      "# a comment\n"
+      "\n"
+      "# args: int, str\n"
+      "1 Slot %d name %s\r\n"
+      "2 two\\nlines and 100%% \xED\x95\x9C\n"
+      "-5 negative id\n"
+      "3 \n";
+  logtest::WriteFile(dir.path() / "in.txt", source);
+  const std::string in = (dir.path() / "in.txt").string();
+  const std::string out = (dir.path() / "out.msz").string();
+  std::ostringstream o;
+  std::ostringstream e;
+  const char* build[] = {"msz", "build", in.c_str(), out.c_str()};
+  ASSERT_EQ(msztool::Main(4, build, o, e), 0) << e.str();
+  const char* dump[] = {"msz", "dump", out.c_str()};
+  ASSERT_EQ(msztool::Main(3, dump, o, e), 0) << e.str();
+  EXPECT_EQ(o.str(),
+            "1 Slot %d name %s\n"
+            "2 two\\nlines and 100%% \xED\x95\x9C\n"
+            "-5 negative id\n"
+            "3 \n");
+  EXPECT_EQ(e.str(), "");
+}
+
+TEST(MszTool, ReportsBadSourcesAndDuplicates) {
+  std::vector<msztool::SourceEntry> entries;
+  std::vector<std::string> errors;
+  std::vector<std::string> warnings;
+  EXPECT_TRUE(msztool::ParseSource("7 a\n7 b\n", &entries, &errors, &warnings));
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("id 7 repeats line 1"), std::string::npos);
+
+  // Conversions that do not fit the declared arguments fail the build.
+  errors.clear();
+  EXPECT_FALSE(msztool::ParseSource("# args: int\n8 value %s\n", &entries, &errors, &warnings));
+  EXPECT_FALSE(msztool::ParseSource("# args: none\n8 value %d\n", &entries, &errors, &warnings));
+  EXPECT_FALSE(msztool::ParseSource("# args: quux\n8 value\n", &entries, &errors, &warnings));
+  EXPECT_FALSE(msztool::ParseSource("x8 no id\n", &entries, &errors, &warnings));
+  EXPECT_FALSE(msztool::ParseSource("8 bad \xFF utf8\n", &entries, &errors, &warnings));
+  errors.clear();
+  EXPECT_TRUE(msztool::ParseSource("# args: u64, size\n8 %llu %zu\n", &entries, &errors, &warnings))
+      << errors[0];
+
+  // A malformed .msz is refused by dump, with the reason.
+  logtest::TempDir dir;
+  logtest::WriteFile(dir.path() / "bad.msz", std::string("\x05\x00\x00", 3));
+  const std::string bad = (dir.path() / "bad.msz").string();
+  std::ostringstream o;
+  std::ostringstream e;
+  const char* dump[] = {"msz", "dump", bad.c_str()};
+  EXPECT_EQ(msztool::Main(3, dump, o, e), 1);
+  EXPECT_NE(e.str().find("refused"), std::string::npos);
+  const char* usage[] = {"msz", "frobnicate"};
+  EXPECT_EQ(msztool::Main(2, usage, o, e), 2);
+}
+
+// The table the build puts into the deployment folder: every id the host
+// asks for is there, and each text fits the arguments its users pass.
+TEST(DefaultTable, CoversEveryHostIdWithFittingTexts) {
+  const std::string path =
+      std::string(SERVERAPP_DIST_DIR) + "/rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz";
+  FindXlsMsg table;
+  ASSERT_TRUE(table.Load(path.c_str())) << path << ": " << table.Problem();
+  const int ids[] = {1,  2,  3,  4,  5,  6,  7,  10, 11, 13, 14, 15, 16, 17, 18,
+                     29, 30, 31, 32, 33, 34, 37, 39, 40, 41, 42, 43, 44, 47, 49};
+  for (int id : ids) EXPECT_FALSE(table.Find(id).empty()) << "id " << id;
+
+  // The arguments of the using code.
+  const auto fits = [&](int id, auto... args) {
+    const hostlog::FormatArg list[] = {hostlog::MakeFormatArg(args)..., hostlog::FormatArg()};
+    return hostlog::FormatFits(table.Find(id), list, sizeof...(args));
+  };
+  EXPECT_TRUE(fits(2, std::uint32_t{4242}));                      // process id
+  EXPECT_TRUE(fits(3, int{7777}, static_cast<std::int16_t>(3)));  // port, server index
+  EXPECT_TRUE(fits(4, int{7777}));                                // port
+  EXPECT_TRUE(fits(34, int{2}));                                  // queued count
+  EXPECT_TRUE(fits(39, int{5}, "first", "second", static_cast<std::int8_t>(1)));
+  for (int id : {1,  5,  6,  7,  10, 11, 13, 14, 15, 16, 17, 18, 29,
+                 30, 31, 32, 33, 37, 40, 41, 42, 43, 44, 47, 49}) {
+    EXPECT_TRUE(fits(id)) << "id " << id << " must need no arguments";
+  }
+  // Entry 7 is used unchanged: it must hold no '%' at all.
+  EXPECT_EQ(table.Find(7).find('%'), std::string::npos);
+}

@@ -1,0 +1,216 @@
+// The platform seams the logger stands on: settings, files, shared memory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "logtestutil.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/settings.h"
+#include "platform/shm.h"
+
+namespace fs = std::filesystem;
+
+TEST(Settings, ReadsLikeThePrivateProfileFunctions) {
+  logtest::TempDir dir;
+  const fs::path ini = dir.path() / "Setting.ini";
+  logtest::WriteFile(ini,
+                     "; comment\r\n"
+                     "[GameMgmt]\r\n"
+                     "LogLevel=9\r\n"
+                     "[ loginfo ]\r\n"
+                     "  LogLevel  =  3  \r\n"
+                     "IPCMsg=0x1F\r\n"
+                     "Neg=-1\r\n"
+                     "Trail=12abc\r\n"
+                     "Word=abc\r\n"
+                     "Empty=\r\n"
+                     "Quoted=\"  spaced \"\r\n"
+                     "LogLevel=4\r\n"
+                     "[LogInfo]\r\n"
+                     "Second=1\r\n");
+  const std::string f = ini.string();
+  using platform::GetPrivateProfileInt;
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "LogLevel", 7, f.c_str()), 3u);  // no case, first wins
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "ipcmsg", 0, f.c_str()), 31u);
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "Neg", 0, f.c_str()), 0xFFFFFFFFu);
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "Trail", 0, f.c_str()), 12u);
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "Word", 5, f.c_str()), 0u);
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "Empty", 5, f.c_str()), 5u);
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "Missing", 4, f.c_str()), 4u);
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "Second", 8, f.c_str()), 8u);  // only the first section
+  EXPECT_EQ(GetPrivateProfileInt("Nowhere", "LogLevel", 4, f.c_str()), 4u);
+  EXPECT_EQ(GetPrivateProfileInt("LogInfo", "LogLevel", 4, "/no/such/file.ini"), 4u);
+
+  char out[8];
+  EXPECT_EQ(platform::GetPrivateProfileString("LogInfo", "Quoted", "", out, sizeof out, f.c_str()),
+            7u);
+  EXPECT_STREQ(out, "  space");  // quotes dropped, cut to 7 bytes
+  EXPECT_EQ(
+      platform::GetPrivateProfileString("LogInfo", "None", "dflt", out, sizeof out, f.c_str()), 4u);
+  EXPECT_STREQ(out, "dflt");
+  EXPECT_EQ(
+      platform::GetPrivateProfileString("LogInfo", "None", nullptr, out, sizeof out, f.c_str()),
+      0u);
+  EXPECT_STREQ(out, "");
+
+  // The Windows spelling of a relative path.
+  logtest::ScopedCwd cwd(dir.path());
+  EXPECT_EQ(GetPrivateProfileInt("GameMgmt", "LogLevel", 0, ".\\Setting.ini"), 9u);
+}
+
+TEST(Files, FoldersRenamesAndSearch) {
+  logtest::TempDir dir;
+  const std::string chain = (dir.path() / "a" / "b" / "c").string();
+  EXPECT_TRUE(platform::CreateFolderChain(chain.c_str()));
+  EXPECT_TRUE(platform::CreateFolderChain(chain.c_str()));  // existing is no error
+  EXPECT_TRUE(platform::IsFolder(chain.c_str()));
+  EXPECT_FALSE(platform::CreateFolder((dir.path() / "x" / "y").c_str()));  // parent missing
+  logtest::WriteFile(dir.path() / "file", std::string("f"));
+  EXPECT_FALSE(platform::CreateFolderChain((dir.path() / "file" / "sub").c_str()));
+  EXPECT_FALSE(platform::CreateFolder((dir.path() / "file").c_str()));
+
+  const std::string from = (dir.path() / "file").string();
+  const std::string to = (dir.path() / "moved").string();
+  logtest::WriteFile(dir.path() / "taken", std::string("t"));
+  EXPECT_FALSE(platform::RenamePath(from.c_str(), (dir.path() / "taken").c_str()));
+  EXPECT_TRUE(platform::RenamePath(from.c_str(), to.c_str()));
+  EXPECT_FALSE(platform::PathExists(from.c_str()));
+  EXPECT_TRUE(platform::DeleteFilePath(to.c_str()));
+  EXPECT_FALSE(platform::DeleteFilePath(to.c_str()));
+  EXPECT_FALSE(platform::DeleteFilePath(chain.c_str()));  // not a folder
+
+  const fs::path rez = dir.path() / "rez";
+  for (const char* name : {"Map1.rez", "map2.REZ", "notes.txt", "[x].rez", "rez.rez.bak"}) {
+    logtest::WriteFile(rez / name, std::string("r"));
+  }
+  fs::create_directories(rez / "folder.rez");
+  auto found = platform::FindFiles((rez.string() + "/*.rez").c_str());
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0].name, "Map1.rez");
+  EXPECT_EQ(found[1].name, "[x].rez");  // '[' is no wildcard
+  EXPECT_EQ(found[2].name, "folder.rez");
+  EXPECT_TRUE(found[2].is_folder);
+  EXPECT_EQ(found[3].name, "map2.REZ");
+  EXPECT_EQ(platform::FindFiles((rez.string() + "\\map?.rez").c_str()).size(), 2u);  // no case
+  EXPECT_TRUE(platform::FindFiles((dir.path() / "none" / "*").c_str()).empty());
+
+  // Append, and the exclusive open of another opener.
+  const std::string log = (dir.path() / "log.txt").string();
+  for (const char* part : {"one ", "two"}) {
+    platform::ScopedFile f(platform::OpenForAppend(log.c_str()));
+    ASSERT_TRUE(f.valid());
+    EXPECT_TRUE(platform::WriteToFile(f.get(), part, std::strlen(part)));
+  }
+  EXPECT_EQ(logtest::ReadFile(log), "one two");
+  platform::ScopedFile first(platform::OpenForReadExclusive(log.c_str()));
+  ASSERT_TRUE(first.valid());
+  EXPECT_FALSE(platform::ScopedFile(platform::OpenForReadExclusive(log.c_str())).valid());
+  EXPECT_TRUE(platform::ScopedFile(platform::OpenForRead(log.c_str())).valid());
+  EXPECT_EQ(platform::FileSizeOf(first.get()), 7);
+  EXPECT_EQ(platform::OpenForAppend((dir.path() / "no" / "dir.txt").c_str()),
+            platform::kInvalidFile);
+}
+
+TEST(Files, LogBaseComesFromTheEnvironment) {
+  {
+    logtest::ScopedEnv env("SERVERAPP_LOG_BASE", "/tmp/somewhere/");
+    EXPECT_EQ(platform::LogBaseFolder(), "/tmp/somewhere");
+  }
+  logtest::ScopedEnv unset("SERVERAPP_LOG_BASE", nullptr);
+  EXPECT_EQ(platform::LogBaseFolder(), "/var/log");
+  logtest::ScopedEnv empty("SERVERAPP_LOG_BASE", "");
+  EXPECT_EQ(platform::LogBaseFolder(), "/var/log");
+}
+
+TEST(Clock, SourceCanBeReplaced) {
+  logtest::SetFixedTime(logtest::MakeTime(2026, 12, 5, 2, 59, 59, 999));
+  const platform::LocalTime t = platform::GetLocalTime();
+  EXPECT_EQ(t.hour, 2);
+  EXPECT_EQ(t.millisecond, 999);
+  platform::SetLocalTimeSource(nullptr);
+  const platform::LocalTime now = platform::GetLocalTime();
+  EXPECT_GE(now.year, 2024);
+  EXPECT_GE(now.millisecond, 0);
+  EXPECT_LE(now.millisecond, 999);
+}
+
+TEST(SharedMemory, HasTheLifetimeOfWin32Mappings) {
+  logtest::ShmSession session;
+  bool existed = true;
+  platform::SharedMemory* a = platform::CreateSharedMemory("LifeTest", 512, &existed);
+  ASSERT_NE(a, nullptr);
+  EXPECT_FALSE(existed);
+  auto* view = static_cast<char*>(platform::MapSharedMemory(a, 512, true));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[0], 0);
+  std::strcpy(view, "shared");
+
+  platform::SharedMemory* b = platform::OpenSharedMemory("LifeTest", false);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(platform::MapSharedMemory(b, 512, true), nullptr);    // read-only handle
+  EXPECT_EQ(platform::MapSharedMemory(b, 4096, false), nullptr);  // larger than the object
+  const char* seen = static_cast<const char*>(platform::MapSharedMemory(b, 0, false));
+  ASSERT_NE(seen, nullptr);
+  EXPECT_STREQ(seen, "shared");
+  platform::UnmapSharedMemory(b, const_cast<char*>(seen), 0);
+
+  // Creating again opens the live object.
+  platform::SharedMemory* c = platform::CreateSharedMemory("LifeTest", 64, &existed);
+  ASSERT_NE(c, nullptr);
+  EXPECT_TRUE(existed);
+  platform::CloseSharedMemory(c);
+
+  // The creator closes; the object lives on with its other holder.
+  platform::UnmapSharedMemory(a, view, 512);
+  platform::CloseSharedMemory(a);
+  platform::SharedMemory* d = platform::OpenSharedMemory("LifeTest", false);
+  ASSERT_NE(d, nullptr);
+  platform::CloseSharedMemory(d);
+  // The last holder closes: it is gone.
+  platform::CloseSharedMemory(b);
+  EXPECT_EQ(platform::OpenSharedMemory("LifeTest", false), nullptr);
+
+  EXPECT_EQ(platform::CreateSharedMemory("bad/name", 16, nullptr), nullptr);
+  EXPECT_EQ(platform::CreateSharedMemory("", 16, nullptr), nullptr);
+}
+
+TEST(SharedMemory, ObjectOfADeadHolderIsStale) {
+  logtest::ShmSession session;
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    platform::SharedMemory* m = platform::CreateSharedMemory("StaleTest", 512, nullptr);
+    if (m) std::strcpy(static_cast<char*>(platform::MapSharedMemory(m, 0, true)), "old");
+    ::_exit(m ? 0 : 1);  // dies holding it
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // The name still exists in the system, but nobody holds it.
+  const std::string posix_name =
+      "/u" + std::to_string(::getuid()) + ".logtest" + std::to_string(::getpid()) + ".StaleTest";
+  const int fd = ::shm_open(posix_name.c_str(), O_RDONLY, 0);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_EQ(platform::OpenSharedMemory("StaleTest", false), nullptr);
+  // And creating it gives a fresh, zeroed object.
+  bool existed = true;
+  platform::SharedMemory* fresh = platform::CreateSharedMemory("StaleTest", 512, &existed);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_FALSE(existed);
+  const char* view = static_cast<const char*>(platform::MapSharedMemory(fresh, 0, false));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[0], 0);
+  platform::UnmapSharedMemory(fresh, const_cast<char*>(view), 0);
+  platform::CloseSharedMemory(fresh);
+}
