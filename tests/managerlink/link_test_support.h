@@ -1,0 +1,97 @@
+// Helpers of the manager-link tests: a scratch folder with the host logger
+// pointed into it, the lines of its log files, a fault-injecting system for
+// the link, and the manager stand-in process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "managerlink/linksystem.h"
+#include "platform/process.h"
+#include "platform/window.h"
+
+namespace linktest {
+
+// The current directory moves to a fresh folder holding a Setting.ini with
+// the given [LogInfo] switches, and the host logger writes below it. All is
+// put back and removed at the end.
+class LogSandbox {
+ public:
+  LogSandbox(int ipc_memory, int ipc_msg);
+  ~LogSandbox();
+  LogSandbox(const LogSandbox&) = delete;
+  LogSandbox& operator=(const LogSandbox&) = delete;
+
+  // Main-log lines without time and line end: "[ERROR] text".
+  std::vector<std::string> MainLines() const;
+  // RWPM and IPCMSG lines without date and line end: "text".
+  std::vector<std::string> RwpmLines() const;
+  std::vector<std::string> IpcMsgLines() const;
+  // True when any RWPM file exists.
+  bool HasRwpmFile() const;
+
+ private:
+  std::vector<std::string> Lines(const std::string& prefix, size_t date_width,
+                                 const std::string& line_end) const;
+  std::filesystem::path dir_;
+  std::filesystem::path old_cwd_;
+};
+
+// The real system calls, except those a test chooses to fail, and a count
+// of the processes opened.
+class FaultySystem final : public ManagerLinkSystem {
+ public:
+  bool fail_process_id = false;
+  bool fail_open = false;
+  bool fail_allocation = false;
+  int opens = 0;
+
+  uint32_t GetWindowProcessId(platform::WindowHandle window) override;
+  std::unique_ptr<platform::ProcessMemory> OpenProcess(
+      uint32_t pid, platform::ProcessMemoryAccess access) override;
+  void* AllocateRecord(size_t size) override;
+};
+
+// The test bytes of a buffer: byte i is (i * 7 + seed) & 0xFF.
+std::vector<std::byte> Pattern(size_t size, uint8_t seed);
+
+// A manager stand-in in a process of its own: the test binary relaunched
+// with "--manager", holding a manager peer window and buffers in its own
+// memory. Commands go over its stdin, answers come back on its stdout.
+class ManagerProcess {
+ public:
+  // Starts it; null (and a failed test assertion) when it does not come up.
+  static std::unique_ptr<ManagerProcess> Start();
+  ~ManagerProcess();
+
+  platform::WindowHandle window() const { return window_; }
+  uint32_t pid() const { return process_->pid(); }
+
+  // A buffer in the manager's memory holding `bytes`; its address, or 0.
+  uint64_t Put(std::span<const std::byte> bytes);
+  // The current bytes of a buffer made by Put (empty when unknown).
+  std::vector<std::byte> Get(uint64_t address);
+  // Ends the process and waits for it: its window is gone afterwards.
+  void Stop();
+
+ private:
+  ManagerProcess() = default;
+  std::string Ask(const std::string& command);
+
+  std::unique_ptr<platform::Process> process_;
+  platform::WindowHandle window_ = 0;
+};
+
+// The manager side's main(), run by the relaunched test binary.
+int ManagerProcessMain();
+
+// Runs ManagerProcessMain and answers true when argv asks for it; the test
+// main calls it first.
+bool RunAsManagerProcess(int argc, char** argv, int* exit_code);
+
+}  // namespace linktest
