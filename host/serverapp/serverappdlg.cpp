@@ -1,0 +1,74 @@
+// The dialog object: construction, the modal loop and the window handlers.
+#include "serverappdlg.h"
+
+#include "hostlogger.h"
+#include "serverglobals.h"
+
+CServerAppDlg::CServerAppDlg(std::vector<std::string> args)
+    : m_RwpmAddressTable(3050, 0), m_args(std::move(args)) {
+  m_AppHandler.SetDialog(this);
+  g_csServer = new platform::RecursiveLock;
+  g_csGameInfos = new platform::RecursiveLock;
+  g_csUserInfos = new platform::RecursiveLock;
+  g_dwFrameInterval.store(10000);
+}
+
+int64_t CServerAppDlg::DoModal() {
+  std::string error;
+  m_pWindow = platform::Window::Create(*this, 0, &error);
+  if (!m_pWindow) {
+    platform::ShowMessageBox("ServerApp window could not be created: " + error);
+    m_nModalResult = -1;
+    return m_nModalResult;
+  }
+  StartDialogFeed();
+  OnInitDialog();
+  m_nModalResult = m_pWindow->Run();
+  // No console line or stop signal is handled after the loop ended.
+  m_pFeed.reset();
+  return m_nModalResult;
+}
+
+void CServerAppDlg::EndDialog(int64_t result) {
+  if (m_pWindow) m_pWindow->End(result);
+}
+
+platform::WindowHandle CServerAppDlg::GetSafeHwnd() const {
+  return m_pWindow ? m_pWindow->handle() : 0;
+}
+
+void CServerAppDlg::StartDialogFeed() {
+  platform::DialogFeedHandlers handlers;
+  platform::Window* window = m_pWindow.get();
+  handlers.on_console_line = [this, window](const std::string& line) {
+    window->Invoke([this, line] { OnConsoleGo(line); });
+  };
+  // Queued behind the lines read before it, so that piped commands all run.
+  handlers.on_console_end = [window] {
+    window->Invoke([window] { window->End(platform::kIdCancel); });
+  };
+  handlers.on_terminate = [window] { window->End(platform::kIdOk); };
+  handlers.on_interrupt = [window] { window->End(platform::kIdCancel); };
+  m_pFeed = platform::StartDialogFeed(std::move(handlers));
+}
+
+void CServerAppDlg::ShowMessageBox(const std::string& text) {
+  platform::ShowMessageBox(text);
+  if (m_bLoggerUp) HostLog(HLOG_ERROR, "MessageBox: %s", text.c_str());
+}
+
+void CServerAppDlg::OnPost(uint32_t, platform::WParam, platform::LParam) {
+  // The manager's posted messages are dispatched here once the manager
+  // link is in place; until then they are ignored.
+}
+
+platform::LResult CServerAppDlg::OnSend(uint32_t, platform::WParam, platform::LParam,
+                                        const platform::CopyData&) {
+  return 0;
+}
+
+void CServerAppDlg::OnTimer(uint64_t) {}
+
+void CServerAppDlg::OnShellMessage(ILTMessage_Read*) {
+  // The module-to-manager dispatch reads and forwards the message here.
+}

@@ -1,0 +1,20 @@
+// The dialog's destruction: the module is stopped and freed before the
+// locks it was used under are deleted.
+#include "hostlogger.h"
+#include "logmsgmanager.h"
+#include "serverappdlg.h"
+#include "serverglobals.h"
+
+CServerAppDlg::~CServerAppDlg() {
+  StopServer();
+  m_pFeed.reset();
+  // Locks a parked thread may own are left as they are, never deleted.
+  if (!m_bLocksAbandoned) {
+    delete g_csServer;
+    delete g_csGameInfos;
+    delete g_csUserInfos;
+    g_csServer = g_csGameInfos = g_csUserInfos = nullptr;
+  }
+  ReleaseLogMsgManager();
+  m_pWindow.reset();
+}

@@ -1,0 +1,70 @@
+// The update thread: frames paced by g_dwFrameInterval, readiness, and the
+// pending reset notice.
+#include "framepacing.h"
+#include "hostlogger.h"
+#include "interface/hostltcommon.h"
+#include "interface/igameserver.h"
+#include "logmsgmanager.h"
+#include "platform/identity.h"
+#include "protocol/gameservermsg.h"
+#include "protocol/serverappmsg.h"
+#include "serverappdlg.h"
+#include "serverglobals.h"
+
+void CServerAppDlg::ThreadUpdate(void* pDialog) {
+  auto* dlg = static_cast<CServerAppDlg*>(pDialog);
+  platform::ManualResetEvent& stop = dlg->m_hStopEvent;
+  uint32_t frame_start = platform::TimeGetTime();
+
+  while (!stop.Wait(0)) {
+    uint32_t frame_length = g_dwFrameInterval.load();
+    // Set by the deliveries of queued game and user information, which are
+    // made here, each under its queue lock and then g_csServer.
+    bool work = false;
+
+    g_csServer->Enter();
+    if (work) HostLog(HLOG_INFO, "CServerAppDlg::ThreadUpdate - CServerAppDlg::ServerUpdate Begin");
+    dlg->ServerUpdate();
+    if (work) HostLog(HLOG_INFO, "CServerAppDlg::ThreadUpdate - CServerAppDlg::ServerUpdate End");
+    dlg->SendPendingReset();
+    g_csServer->Leave();
+
+    uint32_t now = platform::TimeGetTime();
+    uint32_t wait = FrameWait(frame_start, frame_length, now);
+    if (wait != 0) {
+      if (work) HostLog(HLOG_INFO, "CServerAppDlg::ThreadUpdate - StopEvent Begin");
+      stop.Wait(wait);
+      if (work) HostLog(HLOG_INFO, "CServerAppDlg::ThreadUpdate - StopEvent End");
+    }
+    frame_start = NextFrameStart(now, wait, platform::TimeGetTime());
+  }
+  platform::DebuggerOutput(std::string(__FILE__) + "(" + std::to_string(__LINE__) +
+                           ") : Game update thread is exiting.\n");
+}
+
+void CServerAppDlg::SendPendingReset() {
+  int32_t expected = 1;
+  if (!m_lPendingNotice.compare_exchange_strong(expected, 0)) return;
+  if (m_pServer == nullptr) return;
+  ILTMessage_Write* message = nullptr;
+  if (g_pLTCommon == nullptr || g_pLTCommon->NewMessage(&message) != 0 || message == nullptr) {
+    return;  // a message that cannot be created is not sent
+  }
+  message->Acquire();
+  message->WriteBits(SERVERAPPMSG_RESET, 8);
+  if (m_pServer->SendToServerShell(message->ToReadable()) != 0) HostLogEntryText(HLOG_FATAL, 40);
+  message->Release();
+}
+
+void CServerAppDlg::ServerUpdate() {
+  if (m_pServer == nullptr || m_bServerReady != 0) return;
+  if (m_bUpdateRunning.load() && !m_pServer->IsPreparing(0)) {
+    char text[SERVER_READY_TEXT_SIZE] = {};
+    m_pServer->GetReadyText(text, SERVER_READY_TEXT_SIZE);
+    m_bServerReady = 1;
+    bool posted = PostToManager(GAMESERVERMSG_SERVER_READY, 0);
+    HostLog(HLOG_INFO, "CServerAppDlg::ServerUpdate - server ready, GAMESERVERMSG_SERVER_READY %s",
+            posted ? "posted" : "not posted");
+  }
+  // The content-download wait is polled here, before the room is ready.
+}

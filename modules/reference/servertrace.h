@@ -1,0 +1,21 @@
+// The reference module's call trace: one line per operation the host calls,
+// appended to the file named by the TraceFile switch, so that a test in
+// another process can see what the host asked and in which order.
+#pragma once
+
+#include <string>
+
+namespace refmod {
+
+class ServerTrace {
+ public:
+  explicit ServerTrace(std::string file) : file_(std::move(file)) {}
+  // Appends "<ms> <text>\n" (ms: the 32-bit clock); nothing when no file is
+  // set. Thread-safe: each line is one append.
+  void Line(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+
+ private:
+  std::string file_;
+};
+
+}  // namespace refmod

@@ -1,0 +1,143 @@
+// Module loading and starting through a real ServerApp: each failure with
+// its log line, the service list, the probe.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "gsmsim/peer/manager_peer.h"
+#include "host_harness.h"
+#include "platform/dialog.h"
+#include "protocol/gameservermsg.h"
+#include "table_text.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hosttest::HostFolder;
+using hosttest::TableText;
+
+std::vector<std::string> Args(platform::WindowHandle manager) {
+  return {std::to_string(manager), "5000", "2", "7", "9"};
+}
+
+struct FailureCase {
+  hosttest::Switches switches;
+  std::string log_line;  // the step's own line
+  bool object_created;   // the module must be deleted at the end
+};
+
+// A failed step leaves the host open and idle: no report to the manager;
+// on the supervisor's stop the module (if created) is deleted and the
+// manager told with message 20.
+TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
+  const std::vector<FailureCase> cases = {
+      {{{"CreateStatus", "5"}},
+       "LoadServer(), Fail!!!, LoadFIle=server_d_x64.so, GetLastError=0, status=5, g_hServerDll=",
+       false},
+      {{{"CreateNull", "1"}},
+       "LoadServer(), Fail!!!, LoadFIle=server_d_x64.so, GetLastError=0, status=0, g_hServerDll=",
+       false},
+      {{{"SetAppHandlerResult", "9"}}, TableText(13), true},
+      {{{"SetRezFileListResult", "0"}}, TableText(14), true},
+      {{{"OpenNetworkResult", "0"}}, TableText(15), true},
+      {{{"ListServicesResult", "0"}}, TableText(15), true},
+      {{{"ServiceCount", "0"}}, TableText(15), true},
+      {{{"SelectedService", "0"}}, TableText(15), true},
+      {{{"UseServiceResult", "0"}}, TableText(15), true},
+      {{{"ProbeResults", "7,7"}}, TableText(16), true},
+      {{{"InitializeResult", "0"}}, TableText(17), true},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.log_line);
+    auto manager = gsmsim::ManagerPeer::Start();
+    ASSERT_NE(manager, nullptr);
+    HostFolder folder(c.switches);
+    auto host = folder.Start(Args(manager->handle()));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(folder.WaitForHostLog(TableText(5), 15s));
+    std::string log = folder.HostLog();
+    EXPECT_NE(log.find(c.log_line), std::string::npos) << log;
+    EXPECT_LT(log.find(c.log_line), log.find(TableText(5)));
+    EXPECT_EQ(folder.CountTrace("IsPreparing"), 0u);
+    EXPECT_EQ(folder.CountTrace("SendToServerShell"), 0u);
+
+    ASSERT_TRUE(host->Terminate());
+    EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+    std::string err = hosttest::ReadAllStderr(*host);
+    EXPECT_EQ(err.find("Resource Load Failed") != std::string::npos,
+              c.switches.count("SetRezFileListResult") == 1)
+        << err;
+    EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 0ms));
+    EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), c.object_created ? 1u : 0u);
+    // The notice is posted just before the host exits: give the peer's
+    // window thread time to read it.
+    EXPECT_EQ(
+        manager->WaitFor(gsmsim::IsManagerPost(20), c.object_created ? 3s : 300ms).has_value(),
+        c.object_created);
+  }
+}
+
+TEST(HostModule, MissingModuleShowsNotFoundAndNullHandle) {
+  HostFolder folder;
+  // A copy of the program alone: the module is neither beside it, nor in
+  // the library path, nor in the current folder.
+  hosttest::fs::path lone = folder.root() / "bin";
+  hosttest::fs::create_directories(lone);
+  hosttest::fs::copy_file(hosttest::ServerAppPath(), lone / "ServerApp");
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  auto host = folder.Start(Args(manager->handle()), false, (lone / "ServerApp").string());
+  ASSERT_NE(host, nullptr);
+  EXPECT_TRUE(folder.WaitForHostLog(
+      "LoadServer(), Fail!!!, LoadFIle=server_d_x64.so, GetLastError=126, status=0, "
+      "g_hServerDll=0",
+      15s))
+      << folder.HostLog();
+  EXPECT_TRUE(folder.WaitForHostLog(TableText(5), 5s));
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+  EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(20), 300ms));
+}
+
+TEST(HostModule, ThirdFlaggedServiceIsUsedAndTheListFreedOnce) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder(hosttest::Switches{
+      {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "0"}});
+  auto host = folder.Start(Args(manager->handle()));
+  ASSERT_NE(host, nullptr);
+  ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s));
+  EXPECT_EQ(folder.CountTrace("UseNetService position=3"), 1u);
+  EXPECT_EQ(folder.CountTrace("UseNetService"), 1u);
+  EXPECT_EQ(folder.CountTrace("FreeNetServices nodes=5"), 1u);
+  EXPECT_EQ(folder.CountTrace("FreeNetServices"), 1u);
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+}
+
+// A probe that fails and then answers 80 is reported to the manager; one
+// that fails twice otherwise is not. Both stop the start.
+TEST(HostModule, ProbeAskedTwiceAndEightyReported) {
+  for (const char* results : {"7,80", "7,7", "80,80"}) {
+    SCOPED_TRACE(results);
+    auto manager = gsmsim::ManagerPeer::Start();
+    ASSERT_NE(manager, nullptr);
+    HostFolder folder(hosttest::Switches{{"ProbeResults", results}});
+    auto host = folder.Start(Args(manager->handle()));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(folder.WaitForHostLog(TableText(16), 15s));
+    EXPECT_EQ(folder.CountTrace("ProbeServer"), 2u);
+    EXPECT_EQ(folder.CountTrace("ProbeServer call=2 port=5000 unused=0 value=128 text=HAHAHA"), 1u);
+    bool reported = std::string(results).ends_with(",80");
+    auto probe = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_PROBE_NTY),
+                                  reported ? 5s : 300ms);
+    ASSERT_EQ(probe.has_value(), reported);
+    if (probe) {
+      EXPECT_EQ(probe->w_param, (2u << 16) | GAMESERVERMSG_SERVER_PROBE_NTY);
+      EXPECT_EQ(probe->l_param, 0);
+    }
+    ASSERT_TRUE(host->Terminate());
+    EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,6 @@
+// The sample library's dependency.
+#include "platform/export.h"
+
+extern "C" SERVERAPP_EXPORT int SampleDependencyValue() {
+  return 2;
+}

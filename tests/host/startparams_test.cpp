@@ -1,0 +1,81 @@
+// Start parameters: the command line, the parameter file, the title and the
+// instance folder.
+#include "startparams.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(StartParams, CommandLineIsParsedAsTheRuntimeDoes) {
+  StartParams p = ParseCommandLineParams({"123456789012", "5000", "3", "7", "9"});
+  EXPECT_EQ(p.hManagerWnd, 123456789012u);
+  EXPECT_EQ(p.nPort, 5000);
+  EXPECT_EQ(p.sServerIndex, 3);
+  EXPECT_EQ(p.nServerIndexArg, 3);
+  EXPECT_EQ(p.nReserved, 7);
+  EXPECT_EQ(p.nGroupNumber, 9);
+
+  // The index is cut to 16 bits, but the value as written is kept for the
+  // range check: 65536 must not pass as slot 0.
+  p = ParseCommandLineParams({"1", "2", "65536", "4", "5"});
+  EXPECT_EQ(p.sServerIndex, 0);
+  EXPECT_EQ(p.nServerIndexArg, 65536);
+
+  // Text that is no number reads as 0, as atoi reads it.
+  p = ParseCommandLineParams({"x", "12abc", "-1", "", "7"});
+  EXPECT_EQ(p.hManagerWnd, 0u);
+  EXPECT_EQ(p.nPort, 12);
+  EXPECT_EQ(p.sServerIndex, -1);
+}
+
+TEST(StartParams, MissingArgumentsAreNeverRead) {
+  StartParams p = ParseCommandLineParams({"42", "5000"});
+  EXPECT_EQ(p.hManagerWnd, 42u);
+  EXPECT_EQ(p.nPort, 5000);
+  StartParams initial;
+  EXPECT_EQ(p.sServerIndex, initial.sServerIndex);
+  EXPECT_EQ(p.nReserved, initial.nReserved);
+  EXPECT_EQ(p.nGroupNumber, initial.nGroupNumber);
+}
+
+TEST(StartParams, ParameterFileGivesTitleAndInstanceFolder) {
+  fs::path file = fs::temp_directory_path() / ("params-" + std::to_string(::getpid()) + ".txt");
+  std::ofstream(file) << "1234 5000 3 7 9\n";
+  StartParams p;
+  ASSERT_TRUE(ReadParameterFile(file.c_str(), &p));
+  EXPECT_EQ(p.hManagerWnd, 1234u);
+  EXPECT_EQ(p.nPort, 5000);
+  EXPECT_EQ(p.sServerIndex, 3);
+  EXPECT_EQ(p.nReserved, 7);
+  EXPECT_EQ(p.nGroupNumber, 9);
+  EXPECT_EQ(FormatTitle("ServerApp", {}, p), "ServerApp (USN : 1234 5000 3 7 9)");
+  EXPECT_EQ(InstanceFolderName(p.nGroupNumber, p.sServerIndex), "9_3");
+
+  // A short line fills what it has; the rest keeps its initial value.
+  std::ofstream(file) << "77 8000\n";
+  StartParams q;
+  ASSERT_TRUE(ReadParameterFile(file.c_str(), &q));
+  EXPECT_EQ(q.hManagerWnd, 77u);
+  EXPECT_EQ(q.nPort, 8000);
+  EXPECT_EQ(q.sServerIndex, -1);
+
+  fs::remove(file);
+  EXPECT_FALSE(ReadParameterFile(file.c_str(), &q));
+}
+
+TEST(StartParams, TitleWithACommandLineShowsItWhole) {
+  std::vector<std::string> args{"99", "5000", "0", "1", "2", "-SaveGameInfo=last.bin"};
+  EXPECT_EQ(FormatTitle("ServerApp", args, ParseCommandLineParams(args)),
+            "ServerApp (USN : 99 5000 0 1 2 -SaveGameInfo=last.bin)");
+  EXPECT_EQ(InstanceFolderName(-4, -1), "-4_-1");
+}
+
+}  // namespace

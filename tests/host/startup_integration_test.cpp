@@ -1,0 +1,152 @@
+// Start-up checks of a real ServerApp process, with the reference module and
+// a stand-in manager.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "gsmsim/peer/manager_peer.h"
+#include "host_harness.h"
+#include "platform/dialog.h"
+#include "protocol/gameservermsg.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hosttest::HostFolder;
+
+constexpr int kExitTerminatingApp = platform::kIdAbort;
+
+std::vector<std::string> Args(platform::WindowHandle manager, const std::string& index) {
+  return {std::to_string(manager), "5000", index, "7", "9"};
+}
+
+// Each check that ends in "Terminating App": the box text on stderr, the
+// abort result, no module touched, nothing reported to the manager.
+TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  struct Case {
+    std::vector<std::string> args;
+    const char* text;
+  };
+  const Case cases[] = {
+      // A number that names no window.
+      {{"2147000001", "5000", "3", "7", "9"},
+       "Invalid manager window handle found. Terminating App"},
+      {{"0", "5000", "3", "7", "9"}, "Invalid manager window handle found. Terminating App"},
+      {Args(manager->handle(), "200"), "Invalid server index found. Terminating App"},
+      {Args(manager->handle(), "-1"), "Invalid server index found. Terminating App"},
+      // Cut to 16 bits this would read as slot 0.
+      {Args(manager->handle(), "65536"), "Invalid server index found. Terminating App"},
+      // Fewer than five: the missing ones are never read.
+      {{std::to_string(manager->handle()), "5000", "3"},
+       "Number of parameters is invalid. Terminating App"},
+      {{std::to_string(manager->handle())}, "Number of parameters is invalid. Terminating App"},
+  };
+  for (const Case& c : cases) {
+    HostFolder folder;
+    auto host = folder.Start(c.args);
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(hosttest::WaitExit(*host, 10000), kExitTerminatingApp) << c.text;
+    EXPECT_NE(hosttest::ReadAllStderr(*host).find(c.text), std::string::npos) << c.text;
+    EXPECT_TRUE(folder.Trace().empty()) << c.text;
+  }
+  EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 200ms));
+}
+
+TEST(HostStartup, NoParametersAnywhereIsReportedTwice) {
+  HostFolder folder;
+  auto host = folder.Start({});
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ(hosttest::WaitExit(*host, 10000), kExitTerminatingApp);
+  std::string err = hosttest::ReadAllStderr(*host);
+  size_t first = err.find("GameServerManager has not been started");
+  size_t second = err.find("Number of parameters is invalid. Terminating App");
+  ASSERT_NE(first, std::string::npos) << err;
+  ASSERT_NE(second, std::string::npos) << err;
+  EXPECT_LT(first, second);
+  EXPECT_TRUE(folder.Trace().empty());
+}
+
+// The parameter file: title from the five values, window 1234 taken without
+// a check, instance folder 9_3 for the logs, the module started.
+TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
+  HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
+  folder.WriteParameterFile("1234 5000 3 7 9");
+  auto host = folder.Start({});
+  ASSERT_NE(host, nullptr);
+  ASSERT_TRUE(folder.WaitForTrace("IsPreparing", 15s));
+  EXPECT_TRUE(folder.WaitForHostLog("ServerApp title: ServerApp (USN : 1234 5000 3 7 9)", 5s));
+
+  std::ifstream comm("/proc/" + std::to_string(host->pid()) + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  EXPECT_EQ(name, "ServerApp (USN ");
+
+  bool instance_folder = false;
+  for (const auto& entry : hosttest::fs::recursive_directory_iterator(folder.root() / "log")) {
+    instance_folder |= entry.is_directory() && entry.path().filename() == "9_3";
+  }
+  EXPECT_TRUE(instance_folder);
+
+  // The module heard the group number and server index, and the manager
+  // handle as decimal text.
+  auto trace = folder.Trace();
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "SendToServerShell id=39 group=9 index=3"),
+            trace.end());
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "SetManagerHandle 1234"), trace.end());
+
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+}
+
+// A good start: the module is loaded and started in order, the manager
+// learns the window, and the room reports ready once.
+TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
+  auto host = folder.Start(Args(manager->handle(), "4"));
+  ASSERT_NE(host, nullptr);
+
+  auto report = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->w_param, (4u << 16) | GAMESERVERMSG_REPORT_HWND);
+  EXPECT_TRUE(platform::IsWindow(static_cast<platform::WindowHandle>(report->l_param)));
+  EXPECT_EQ(platform::GetWindowProcessId(static_cast<platform::WindowHandle>(report->l_param)),
+            host->pid());
+
+  auto ready = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 15s);
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(ready->w_param, (4u << 16) | GAMESERVERMSG_SERVER_READY);
+  EXPECT_EQ(ready->l_param, 0);
+
+  const std::vector<std::string> expected = {
+      "CreateServer",
+      "SetAppHandler attach",
+      "SetRezFileList count=3",
+      "OpenNetwork null,null",
+      "ListNetServices count=2 selected=1",
+      "FreeNetServices nodes=2",
+      "UseNetService position=1",
+      "ProbeServer call=1 port=5000 unused=0 value=128 text=HAHAHA tail=0,0 result=0",
+      "SetManagerHandle " + std::to_string(manager->handle()),
+      "Initialize local=0",
+  };
+  auto trace = folder.Trace();
+  ASSERT_GE(trace.size(), expected.size() + 3);
+  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + expected.size()), expected);
+  // The start notice and the update thread's first frame run side by side:
+  // their order is not fixed, only that readiness comes after the question.
+  auto rest = std::vector<std::string>(trace.begin() + expected.size(), trace.end());
+  auto find = [&](const std::string& line) { return std::find(rest.begin(), rest.end(), line); };
+  EXPECT_NE(find("SendToServerShell id=39 group=9 index=4"), rest.end());
+  ASSERT_NE(find("IsPreparing 0 call=1"), rest.end());
+  EXPECT_GT(find("GetReadyText size=255"), find("IsPreparing 0 call=1"));
+  EXPECT_TRUE(folder.WaitForHostLog("ReadProcessMemory=0, WriteProcessMemory=0", 5s));
+
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// The thread seam: events, the recursive lock, the clock, and above all the
+// park that stands in for TerminateThread.
+#include "platform/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ManualResetEvent, StaysSignalledUntilResetAndWakesWaiters) {
+  platform::ManualResetEvent event;
+  EXPECT_FALSE(event.IsSet());
+  EXPECT_FALSE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(20));
+
+  std::atomic<bool> woke{false};
+  std::thread waiter([&] {
+    event.Wait(platform::kInfinite);
+    woke = true;
+  });
+  std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(woke.load());
+  event.Set();
+  waiter.join();
+  EXPECT_TRUE(woke.load());
+
+  // Manual reset: every later wait passes until Reset.
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_TRUE(event.Wait(0));
+  event.Reset();
+  EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(RecursiveLock, OwnerReentersOthersWaitForTheLastLeave) {
+  platform::RecursiveLock lock;
+  lock.Enter();
+  lock.Enter();
+  auto try_elsewhere = [&] {
+    bool taken = false;
+    std::thread other([&] {
+      taken = lock.TryEnter();
+      if (taken) lock.Leave();
+    });
+    other.join();
+    return taken;
+  };
+  EXPECT_FALSE(try_elsewhere());
+  lock.Leave();
+  EXPECT_FALSE(try_elsewhere());
+  lock.Leave();
+  EXPECT_TRUE(try_elsewhere());
+}
+
+TEST(TimeGetTime, AdvancesWithTheMonotonicClock) {
+  uint32_t before = platform::TimeGetTime();
+  std::this_thread::sleep_for(25ms);
+  uint32_t after = platform::TimeGetTime();
+  // Unsigned difference, as callers compute it across a wrap.
+  EXPECT_GE(static_cast<uint32_t>(after - before), 24u);
+}
+
+TEST(Thread, RunsTheBodyAndReportsItsEnd) {
+  platform::ManualResetEvent release;
+  std::atomic<int> runs{0};
+  auto thread = platform::Thread::Start([&] {
+    release.Wait(platform::kInfinite);
+    ++runs;
+  });
+  ASSERT_NE(thread, nullptr);
+  EXPECT_FALSE(thread->Wait(0));
+  EXPECT_FALSE(thread->Wait(20));
+  release.Set();
+  EXPECT_TRUE(thread->Wait(platform::kInfinite));
+  EXPECT_EQ(runs.load(), 1);
+  // An ended thread needs no stopping and is not parked.
+  EXPECT_TRUE(thread->Terminate());
+  EXPECT_FALSE(thread->IsParked());
+}
+
+TEST(Thread, InjectedStartFailuresAnswerNullThenRecover) {
+  platform::FailNextThreadStarts(2);
+  std::atomic<int> runs{0};
+  EXPECT_EQ(platform::Thread::Start([&] { ++runs; }), nullptr);
+  EXPECT_EQ(platform::Thread::Start([&] { ++runs; }), nullptr);
+  auto thread = platform::Thread::Start([&] { ++runs; });
+  ASSERT_NE(thread, nullptr);
+  ASSERT_TRUE(thread->Wait(platform::kInfinite));
+  EXPECT_EQ(runs.load(), 1);
+}
+
+// A body that never returns, as a hung module call: it holds a lock and
+// keeps counting. After Terminate it must not execute another instruction,
+// and the lock it held stays taken (abandoned, as after TerminateThread).
+TEST(Thread, TerminateParksAHungThreadForGood) {
+  // Never destroyed: a lock owned by a parked thread is abandoned for good.
+  static auto* held = new platform::RecursiveLock;
+  std::atomic<uint64_t> ticks{0};
+  platform::ManualResetEvent started;
+  auto thread = platform::Thread::Start([&] {
+    held->Enter();
+    started.Set();
+    for (;;) {
+      ticks.fetch_add(1);
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  ASSERT_NE(thread, nullptr);
+  ASSERT_TRUE(started.Wait(5000));
+  EXPECT_FALSE(thread->Wait(30));
+
+  ASSERT_TRUE(thread->Terminate());
+  EXPECT_TRUE(thread->IsParked());
+  uint64_t at_park = ticks.load();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(ticks.load(), at_park);
+  EXPECT_FALSE(thread->Wait(0));
+  EXPECT_FALSE(held->TryEnter());
+  // A second request is harmless.
+  EXPECT_TRUE(thread->Terminate());
+  thread.reset();  // lets the parked thread go without waiting for it
+  EXPECT_EQ(ticks.load(), at_park);
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+// The update thread in a real host: readiness asked until ready and never
+// again, frames paced by the idle length, a stop that does not wait for the
+// frame, and a hung module call stopped after the grace period.
+#include <gtest/gtest.h>
+
+#include "gsmsim/peer/manager_peer.h"
+#include "host_harness.h"
+#include "platform/dialog.h"
+#include "protocol/gameservermsg.h"
+#include "table_text.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hosttest::HostFolder;
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> Args(platform::WindowHandle manager) {
+  return {std::to_string(manager), "5000", "1", "7", "9"};
+}
+
+// One preparing update: asked at the first frame (true) and at the second,
+// one idle frame later (false, ready). The third frame asks nothing. A stop
+// in the middle of the next 10 s wait ends the host at once.
+TEST(HostUpdate, ReadinessPacedByIdleFramesThenNeverAskedAgain) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder(hosttest::Switches{{"PreparingUpdates", "1"}});
+  auto host = folder.Start(Args(manager->handle()));
+  ASSERT_NE(host, nullptr);
+
+  ASSERT_TRUE(folder.WaitForTrace("IsPreparing 0 call=1", 15s));
+  EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 1s));
+  auto ready = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 15s);
+  ASSERT_TRUE(ready);
+
+  // The two frames lie one idle frame length apart: a wait happened, and
+  // no single wait is longer than 10 s (scheduling adds a little).
+  std::vector<uint32_t> asked = folder.TraceTimes("IsPreparing");
+  ASSERT_EQ(asked.size(), 2u);
+  uint32_t gap = asked[1] - asked[0];
+  EXPECT_GE(gap, 9900u);
+  EXPECT_LE(gap, 10900u);
+
+  // Past the third frame: readiness is never asked again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(10000 - std::min<uint32_t>(gap, 10000)) +
+                              11s);
+  EXPECT_EQ(folder.CountTrace("IsPreparing"), 2u);
+  EXPECT_EQ(folder.CountTrace("GetReadyText"), 1u);
+  size_t ready_posts = 0;
+  for (const auto& m : manager->Messages()) ready_posts += gsmsim::IsManagerPost(23)(m) ? 1 : 0;
+  EXPECT_EQ(ready_posts, 1u);
+
+  // The thread now sleeps in its 10 s wait: the stop ends it at once.
+  auto stop = Clock::now();
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+  EXPECT_LT(Clock::now() - stop, 4s);
+  EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
+  EXPECT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(20), 2s));
+}
+
+// A module that never returns from its second IsPreparing (one idle frame
+// after the first, when start-up is complete): the stop gives the thread its
+// grace, parks it, and still deletes the module and tells the manager.
+TEST(HostUpdate, HungUpdateThreadIsStoppedAfterTheGrace) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder(hosttest::Switches{{"HangInIsPreparing", "2"}, {"PreparingUpdates", "5"}});
+  auto host = folder.Start(Args(manager->handle()));
+  ASSERT_NE(host, nullptr);
+  ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s));
+  ASSERT_TRUE(folder.WaitForTrace("IsPreparing 0 call=2", 15s));
+
+  auto stop = Clock::now();
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 30000), platform::kIdOk);
+  auto took = Clock::now() - stop;
+  EXPECT_GE(took, 4900ms);
+  EXPECT_LT(took, 15s);
+  EXPECT_NE(folder.HostLog().find("did not end within 5000 ms: terminated"), std::string::npos);
+  EXPECT_EQ(folder.CountTrace("SetAppHandler detach"), 1u);
+  EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
+  EXPECT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(20), 2s));
+  EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 0ms));
+}
+
+}  // namespace
