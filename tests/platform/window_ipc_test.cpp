@@ -1,0 +1,246 @@
+// Window messages between real processes. The test binary relaunches
+// itself as the other process ("--peer MODE PARENT_HANDLE"); the parent
+// side is the manager peer library that integration tests use.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "gsmsim/peer/manager_peer.h"
+#include "platform/process.h"
+#include "platform/window.h"
+
+namespace {
+
+using platform::CopyData;
+using platform::LParam;
+using platform::LResult;
+using platform::WindowHandle;
+using platform::WParam;
+
+constexpr uint32_t kReady = platform::kWmUser + 1;      // lParam: the peer's window
+constexpr uint32_t kOrdered = platform::kWmUser + 2;    // lParam: 0, 1, 2, ...
+constexpr uint32_t kQuit = platform::kWmUser + 3;       // wParam: exit code
+constexpr uint32_t kInHandler = platform::kWmUser + 4;  // the peer is stuck in a handler
+
+// dwData of the copy-data requests the peer understands.
+constexpr uint64_t kQueryOrder = 1;  // answers how many kOrdered came in order, -1 if not
+constexpr uint64_t kChecksum = 2;    // answers Checksum(data) ^ wParam
+constexpr uint64_t kBounce = 3;      // data[0] = depth: sends depth-1 back, answers +1
+constexpr uint64_t kHang = 4;        // never answers
+
+int64_t Checksum(std::span<const std::byte> data) {
+  uint64_t hash = 1469598103934665603ull;  // FNV-1a
+  for (std::byte b : data) hash = (hash ^ static_cast<uint64_t>(b)) * 1099511628211ull;
+  return static_cast<int64_t>(hash);
+}
+
+// ---------------- the peer process ----------------
+
+class PeerHandler : public platform::WindowHandler {
+ public:
+  platform::Window* window = nullptr;
+  int64_t in_order = 0;
+  bool broken = false;
+  WindowHandle parent = 0;
+
+  void OnPost(uint32_t msg, WParam w, LParam l) override {
+    if (msg == kOrdered) {
+      broken = broken || l != in_order;
+      ++in_order;
+    } else if (msg == kQuit) {
+      window->End(static_cast<LResult>(w));
+    }
+  }
+  LResult OnSend(uint32_t, WParam from, LParam, const CopyData& copy) override {
+    switch (copy.dw_data) {
+      case kQueryOrder:
+        return broken ? -1 : in_order;
+      case kChecksum:
+        return Checksum(copy.data) ^ static_cast<int64_t>(from);
+      case kBounce: {
+        const auto depth = copy.data.empty() ? 0 : static_cast<int>(copy.data[0]);
+        if (depth == 0) return 1;
+        const std::byte next[1] = {static_cast<std::byte>(depth - 1)};
+        return platform::SendCopyData(from, window->handle(), kBounce, next) + 1;
+      }
+      case kHang:
+        platform::PostMessage(parent, kInHandler, 0, 0);
+        for (;;) pause();
+    }
+    return 0;
+  }
+};
+
+// Modes: "echo" runs the loop until kQuit; "stall" never runs it.
+int PeerMain(const std::string& mode, WindowHandle parent) {
+  PeerHandler handler;
+  handler.parent = parent;
+  auto window = platform::Window::Create(handler);
+  if (!window) return 90;
+  handler.window = window.get();
+  if (!platform::PostMessage(parent, kReady, 0, static_cast<LParam>(window->handle()))) return 91;
+  if (mode == "stall") {
+    for (;;) pause();
+  }
+  // Exit without tearing down: the window must vanish with the process.
+  _exit(static_cast<int>(window->Run()));
+}
+
+// ---------------- the tests ----------------
+
+std::string SelfPath() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
+struct StartedPeer {
+  platform::Process* process = nullptr;
+  WindowHandle handle = 0;
+};
+
+StartedPeer StartPeer(gsmsim::ManagerPeer& manager, const std::string& mode) {
+  platform::ProcessOptions options;
+  options.program = SelfPath();
+  options.args = {"--peer", mode, std::to_string(manager.handle())};
+  std::string error;
+  StartedPeer peer;
+  const size_t from = manager.MessageCount();
+  peer.process = manager.StartHost(options, &error);
+  EXPECT_NE(peer.process, nullptr) << error;
+  if (!peer.process) return peer;
+  const auto ready = manager.WaitFor(gsmsim::IsPost(kReady), std::chrono::seconds(20), from);
+  EXPECT_TRUE(ready.has_value()) << "the peer did not report its window";
+  if (ready) peer.handle = static_cast<WindowHandle>(ready->l_param);
+  return peer;
+}
+
+TEST(CrossProcess, PostAndSendBetweenTwoProcessesInOrderWithLargeCopyData) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_TRUE(manager);
+  const StartedPeer peer = StartPeer(*manager, "echo");
+  ASSERT_NE(peer.handle, 0u);
+  EXPECT_TRUE(platform::IsWindow(peer.handle));
+  EXPECT_EQ(platform::GetWindowProcessId(peer.handle), peer.process->pid());
+  EXPECT_EQ(platform::GetWindowProcessId(manager->handle()), static_cast<uint32_t>(getpid()));
+
+  constexpr int kPosts = 5000;
+  for (int i = 0; i < kPosts; ++i) {
+    while (!manager->Post(peer.handle, kOrdered, 0, i)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  // The query travels behind the posts on the same connection.
+  EXPECT_EQ(manager->SendCopyData(peer.handle, kQueryOrder, {}), kPosts);
+
+  // The largest record of the protocol, and an empty one.
+  std::vector<std::byte> record(211408);
+  for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<std::byte>(i * 7 + i / 251);
+  const auto expected = Checksum(record) ^ static_cast<int64_t>(manager->handle());
+  EXPECT_EQ(manager->SendCopyData(peer.handle, kChecksum, record), expected);
+  EXPECT_EQ(manager->SendCopyData(peer.handle, kChecksum, {}),
+            Checksum({}) ^ static_cast<int64_t>(manager->handle()));
+
+  ASSERT_TRUE(manager->Post(peer.handle, kQuit, 5, 0));
+  const auto status = peer.process->Wait(20000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, (platform::ExitStatus{.exited = true, .exit_code = 5}));
+  // Gone with its owner.
+  EXPECT_FALSE(platform::IsWindow(peer.handle));
+  EXPECT_EQ(platform::GetWindowProcessId(peer.handle), 0u);
+  EXPECT_FALSE(manager->Post(peer.handle, kOrdered, 0, 0));
+  LResult result = 0;
+  EXPECT_FALSE(
+      platform::SendCopyDataChecked(peer.handle, manager->handle(), kQueryOrder, {}, &result));
+}
+
+TEST(CrossProcess, WindowsThatSendToEachOtherFromTheirHandlersComplete) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_TRUE(manager);
+  const StartedPeer peer = StartPeer(*manager, "echo");
+  ASSERT_NE(peer.handle, 0u);
+  // The manager's handler bounces as the peer's does.
+  manager->SetSendAnswer([&](const gsmsim::ReceivedMessage& m) -> LResult {
+    if (m.dw_data != kBounce || m.data.empty()) return 0;
+    const auto depth = static_cast<int>(m.data[0]);
+    if (depth == 0) return 1;
+    const std::byte next[1] = {static_cast<std::byte>(depth - 1)};
+    return platform::SendCopyData(peer.handle, manager->handle(), kBounce, next) + 1;
+  });
+  const std::byte depth[1] = {std::byte{25}};
+  // From the manager's own window thread, which then answers while waiting...
+  std::promise<LResult> from_owner;
+  manager->RunOnWindowThread([&] {
+    from_owner.set_value(platform::SendCopyData(peer.handle, manager->handle(), kBounce, depth));
+  });
+  auto future = from_owner.get_future();
+  if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    // The windows are deadlocked and cannot be torn down: report and leave.
+    ADD_FAILURE() << "the two windows deadlocked";
+    std::fflush(nullptr);
+    _exit(1);
+  }
+  EXPECT_EQ(future.get(), 26);
+  // ...and from a thread without a window, while the window thread answers.
+  EXPECT_EQ(manager->SendCopyData(peer.handle, kBounce, depth), 26);
+  EXPECT_TRUE(manager->Post(peer.handle, kQuit, 0, 0));
+  EXPECT_EQ(peer.process->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+}
+
+TEST(CrossProcess, ASendToAWindowWhoseOwnerDiesEndsWithZero) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_TRUE(manager);
+  const StartedPeer peer = StartPeer(*manager, "echo");
+  ASSERT_NE(peer.handle, 0u);
+  const size_t from = manager->MessageCount();
+  auto waiting = std::async(std::launch::async, [&] {
+    LResult result = 77;
+    const bool answered =
+        platform::SendCopyDataChecked(peer.handle, manager->handle(), kHang, {}, &result);
+    return std::make_pair(answered, result);
+  });
+  ASSERT_TRUE(manager->WaitFor(gsmsim::IsPost(kInHandler), std::chrono::seconds(20), from));
+  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+      << "the send returned while its handler still ran";
+  ASSERT_TRUE(peer.process->Kill());
+  ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+      << "the send still waits on a dead window";
+  const auto [answered, result] = waiting.get();
+  EXPECT_FALSE(answered);
+  EXPECT_EQ(result, 77);
+  EXPECT_EQ(peer.process->Wait(20000),
+            (platform::ExitStatus{.exited = false, .exit_code = 0, .signal = SIGKILL}));
+  EXPECT_FALSE(platform::IsWindow(peer.handle));
+  EXPECT_EQ(platform::SendCopyData(peer.handle, manager->handle(), kQueryOrder, {}), 0);
+}
+
+TEST(CrossProcess, PostToAFullQueueFailsWithoutBlocking) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_TRUE(manager);
+  const StartedPeer peer = StartPeer(*manager, "stall");
+  ASSERT_NE(peer.handle, 0u);
+  int accepted = 0;
+  while (accepted < 1000000 && manager->Post(peer.handle, kOrdered, 0, accepted)) ++accepted;
+  EXPECT_GT(accepted, 0);
+  EXPECT_LT(accepted, 1000000) << "the queue never filled";
+  EXPECT_FALSE(manager->Post(peer.handle, kOrdered, 0, accepted));
+  EXPECT_TRUE(platform::IsWindow(peer.handle)) << "a full window is still a window";
+  // A post from another thread has a queue of its own, like a new sender.
+  auto other =
+      std::async(std::launch::async, [&] { return manager->Post(peer.handle, kOrdered, 0, 0); });
+  EXPECT_TRUE(other.get());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--peer") == 0) {
+    return PeerMain(argv[2], std::strtoull(argv[3], nullptr, 10));
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
