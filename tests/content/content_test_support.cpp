@@ -1,0 +1,159 @@
+#include "content_test_support.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "hostlogger.h"
+#include "hostlogger_testing.h"
+#include "interface/ltmessage.h"
+
+namespace contenttest {
+namespace {
+
+int g_serial = 0;
+
+}  // namespace
+
+Sandbox::Sandbox() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  dir_ = fs::temp_directory_path() /
+         ("content-" + std::to_string(getpid()) + "-" + std::to_string(++g_serial) + "-" +
+          (info != nullptr ? info->name() : "x"));
+  fs::remove_all(dir_);
+  fs::create_directories(dir_);
+  old_cwd_ = fs::current_path();
+  fs::current_path(dir_);
+  setenv("SERVERAPP_LOG_BASE", (dir_ / "logs").c_str(), 1);
+  std::ofstream("Setting.ini") << "[LogInfo]\nLogLevel=4\n";
+  ResetHostLoggerForTesting();
+  InitHostLogger("ROOMPC01", "ServerApp", "7_3", nullptr);
+}
+
+Sandbox::~Sandbox() {
+  ResetHostLoggerForTesting();
+  unsetenv("SERVERAPP_LOG_BASE");
+  fs::current_path(old_cwd_);
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+std::vector<std::string> Sandbox::LogLines() const {
+  std::vector<std::string> lines;
+  if (!fs::exists(dir_ / "logs")) return lines;
+  for (const auto& entry : fs::recursive_directory_iterator(dir_ / "logs")) {
+    if (entry.path().filename().string().rfind("error_", 0) != 0) continue;
+    std::istringstream in(ReadWhole(entry.path()));
+    std::string line;
+    while (std::getline(in, line)) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+bool Sandbox::LogHas(const std::string& text) const {
+  for (const std::string& line : LogLines()) {
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+void WriteUccSetting(const std::string& rez_file_path, const std::string& server_url) {
+  std::ofstream ini("UCCSetting.ini");
+  ini << "[rezrepositoryinfo]\n";
+  if (!rez_file_path.empty()) ini << "RezFilePath=" << rez_file_path << "\n";
+  ini << "[fileserverurl]\n";
+  if (!server_url.empty()) ini << "ServerURL=" << server_url << "\n";
+}
+
+void WriteFileOfSize(const fs::path& path, std::size_t size, char seed) {
+  std::string data(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>(seed + (i * 7) % 23);
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(size));
+}
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<fs::path> TempFiles(const fs::path& folder) {
+  std::vector<fs::path> found;
+  if (!fs::exists(folder)) return found;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".log") found.push_back(entry.path());
+  }
+  return found;
+}
+
+ContentServer::ContentServer(const fs::path& folder) : service_("/content/", folder) {
+  service_.Register(server_.server());
+  port_ = server_.Start("127.0.0.1", 0);
+}
+
+ContentServer::~ContentServer() {
+  service_.ReleaseStalls();
+  server_.Stop();
+}
+
+std::string ContentServer::url() const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/content/";
+}
+
+int32_t RecordingServer::SendToServerShell(ILTMessage_Read* pMessage) {
+  ReceivedInit entry;
+  entry.id = pMessage->ReadBits(8);
+  entry.init.Read(*pMessage);
+  received.push_back(entry);
+  return answer;
+}
+
+FakeDialog::FakeDialog() = default;
+
+UccDownloadHost FakeDialog::Host() {
+  UccDownloadHost host;
+  host.TimeGetTime = [this] { return clock.load(); };
+  host.PostToManager = [this](uint16_t msgID, int64_t lParam) {
+    std::lock_guard<std::mutex> lock(record_lock);
+    posts.push_back({msgID, lParam});
+    return true;
+  };
+  host.LogShellText = [this](const std::string&, uint32_t level) {
+    std::lock_guard<std::mutex> lock(record_lock);
+    shell_levels.push_back(level);
+  };
+  host.StartMapFrames = [this](uint32_t interval) {
+    std::lock_guard<std::mutex> lock(record_lock);
+    frame_intervals.push_back(interval);
+  };
+  host.WithModule = [this](const std::function<void(IGameServer*, ILTCommon*)>& call) {
+    std::lock_guard<std::recursive_mutex> lock(module_lock);
+    ++module_calls;
+    if (has_module) {
+      call(&server, &common);
+    } else {
+      call(nullptr, nullptr);
+    }
+  };
+  return host;
+}
+
+stUCCGamePlay MakeRecord(uint32_t map_index, uint32_t round_type, uint32_t match_type,
+                         const std::string& name) {
+  stUCCGamePlay record{};
+  record.MapIndex = map_index;
+  record.RoundType = round_type;
+  record.MatchType = match_type;
+  name.copy(record.MapName, sizeof(record.MapName) - 1);
+  return record;
+}
+
+}  // namespace contenttest

@@ -1,0 +1,136 @@
+// Test support of the content download: a sandbox folder that is the
+// current directory (UCCSetting.ini, the repository, the logs), the
+// development content server on a free loopback port, and a dialog stand-in
+// that records what CUccDownload asks of it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "content/uccdownload.h"
+#include "content_service.h"
+#include "dev_server.h"
+#include "interface/igameserver.h"
+#include "ltcommon.h"
+#include "protocol/gameprotocommon.h"
+#include "protocol/managerrecords.h"
+
+namespace contenttest {
+
+namespace fs = std::filesystem;
+
+// A fresh folder as the current directory, with the host logger writing
+// below it. Restores the old directory and removes the folder at the end.
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const fs::path& dir() const { return dir_; }
+  // Every line of the main host log, without the time stamp.
+  std::vector<std::string> LogLines() const;
+  // True when a line of the main log contains `text`.
+  bool LogHas(const std::string& text) const;
+
+ private:
+  fs::path dir_;
+  fs::path old_cwd_;
+};
+
+// Writes UCCSetting.ini in the current directory. An empty text leaves the
+// key out.
+void WriteUccSetting(const std::string& rez_file_path, const std::string& server_url);
+
+// A file of `size` bytes whose content depends on `seed`.
+void WriteFileOfSize(const fs::path& path, std::size_t size, char seed = 'a');
+std::string ReadWhole(const fs::path& path);
+
+// Entries of `folder` whose names end in ".log" (temporary files).
+std::vector<fs::path> TempFiles(const fs::path& folder);
+
+// The development content server, serving `folder` under /content/.
+class ContentServer {
+ public:
+  explicit ContentServer(const fs::path& folder);
+  ~ContentServer();
+  devhttp::ContentService& service() { return service_; }
+  int port() const { return port_; }
+  std::string url() const;  // "http://127.0.0.1:<port>/content/"
+
+ private:
+  devhttp::ContentService service_;
+  devhttp::DevServer server_;
+  int port_ = -1;
+};
+
+// One SERVERAPPMSG_INIT as the module received it.
+struct ReceivedInit {
+  uint32_t id = 0xFFFFFFFF;
+  PROTO_SERVERAPPMSG_INIT init;
+};
+
+// The module's server object: decodes every SendToServerShell.
+class RecordingServer final : public IGameServer {
+ public:
+  int32_t SetAppHandler(ServerAppHandler*) override { return 0; }
+  int32_t RunConsoleString(const char*) override { return 0; }
+  int32_t SendToServerShell(ILTMessage_Read* pMessage) override;
+  bool SetRezFileList(const char* const*, int32_t) override { return true; }
+  bool Initialize(bool) override { return true; }
+  int32_t GetUserCount() override { return 0; }
+  void GetReadyText(char* pszText, uint32_t nSize) override {
+    if (nSize > 0) pszText[0] = '\0';
+  }
+  bool IsPreparing(int32_t) override { return false; }
+  bool OpenNetwork(const void*, const void*) override { return true; }
+  bool ListNetServices(NET_SERVICE_NODE**) override { return false; }
+  void FreeNetServices(NET_SERVICE_NODE*) override {}
+  bool UseNetService(uint64_t) override { return true; }
+  int32_t ProbeServer(SERVER_PROBE_BLOCK*) override { return 0; }
+  void SetManagerHandle(const char*) override {}
+
+  std::vector<ReceivedInit> received;
+  int32_t answer = 0;
+};
+
+// One post to the manager.
+struct Post {
+  uint16_t msgID;
+  int64_t lParam;
+};
+
+// The dialog's side: an injected clock, recorded posts, shell texts and
+// frame intervals, and the module behind a lock held on the calling thread.
+class FakeDialog {
+ public:
+  FakeDialog();
+  UccDownloadHost Host();
+
+  // The module lock (g_csServer): WithModule takes it, and a test's update
+  // thread holds it around PollUccDownload, as ServerUpdate does.
+  std::recursive_mutex module_lock;
+  // Guards the recordings below, which either thread may add to.
+  std::mutex record_lock;
+
+  std::atomic<uint32_t> clock{1000};
+  std::vector<Post> posts;
+  std::vector<uint32_t> shell_levels;
+  std::vector<uint32_t> frame_intervals;
+  RecordingServer server;
+  refmod::CLTCommon common;
+  bool has_module = true;
+  int module_calls = 0;
+};
+
+// A UCC map-load record.
+stUCCGamePlay MakeRecord(uint32_t map_index, uint32_t round_type, uint32_t match_type,
+                         const std::string& name);
+
+}  // namespace contenttest

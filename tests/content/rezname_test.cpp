@@ -1,0 +1,60 @@
+// Package names: what is a plain file name, how it is cut out of the
+// record's field, how it is encoded for the URL, and the temporary name.
+#include "content/rezname.h"
+
+#include <gtest/gtest.h>
+
+#include "content/rezdownload.h"
+
+namespace {
+
+TEST(RezName, OnlyPlainFileNamesPass) {
+  EXPECT_EQ(CheckRezFileName("maps.rez"), RezNameCheck::kOk);
+  EXPECT_EQ(CheckRezFileName("my map (2).rez"), RezNameCheck::kOk);
+  EXPECT_EQ(CheckRezFileName("\xEB\xA7\xB5.rez"), RezNameCheck::kOk);  // UTF-8
+  EXPECT_EQ(CheckRezFileName(".hidden.rez"), RezNameCheck::kOk);
+
+  EXPECT_EQ(CheckRezFileName(""), RezNameCheck::kEmpty);
+  EXPECT_EQ(CheckRezFileName("a/b.rez"), RezNameCheck::kSeparator);
+  EXPECT_EQ(CheckRezFileName("a\\b.rez"), RezNameCheck::kSeparator);
+  EXPECT_EQ(CheckRezFileName("c:b.rez"), RezNameCheck::kSeparator);
+  EXPECT_EQ(CheckRezFileName(".."), RezNameCheck::kDotDot);
+  EXPECT_EQ(CheckRezFileName("."), RezNameCheck::kDotDot);
+  EXPECT_EQ(CheckRezFileName("x..rez"), RezNameCheck::kDotDot);
+  EXPECT_EQ(CheckRezFileName("tab\there.rez"), RezNameCheck::kControl);
+  EXPECT_EQ(CheckRezFileName("del\x7F.rez"), RezNameCheck::kControl);
+  EXPECT_EQ(CheckRezFileName("x.rez\n"), RezNameCheck::kControl);
+  EXPECT_EQ(CheckRezFileName("a?.rez"), RezNameCheck::kWildcard);
+  EXPECT_EQ(CheckRezFileName("*.rez"), RezNameCheck::kWildcard);
+}
+
+TEST(RezName, FieldIsCutAtItsTerminatorOrRefused) {
+  char field[8] = {'a', '.', 'r', 'e', 'z', '\0', 'x', 'y'};
+  EXPECT_EQ(NameFromField(field, sizeof(field)), "a.rez");
+  char full[4] = {'a', 'b', 'c', 'd'};
+  EXPECT_EQ(NameFromField(full, sizeof(full)), std::nullopt);
+  char empty[4] = {};
+  EXPECT_EQ(NameFromField(empty, sizeof(empty)), "");
+}
+
+TEST(RezName, PercentEncodingKeepsOnlyUnreservedBytes) {
+  EXPECT_EQ(PercentEncode("Az09-._~"), "Az09-._~");
+  EXPECT_EQ(PercentEncode("a b#c%d?e&f+g"), "a%20b%23c%25d%3Fe%26f%2Bg");
+  EXPECT_EQ(PercentEncode("\xC3\xA9"), "%C3%A9");
+  EXPECT_EQ(PercentEncode(""), "");
+}
+
+TEST(RezName, TemporaryNameCarriesMinuteSecondAndMilliseconds) {
+  platform::LocalTime t;
+  t.hour = 12;
+  t.minute = 34;
+  t.second = 56;
+  t.millisecond = 789;
+  EXPECT_EQ(RezTempFileName(t, "abc.rez"), "3456789_abc.rez.log");
+  t.minute = 3;
+  t.second = 4;
+  t.millisecond = 5;
+  EXPECT_EQ(RezTempFileName(t, "abc.rez"), "30405_abc.rez.log");
+}
+
+}  // namespace

@@ -1,0 +1,411 @@
+// The content-package map load end to end against the development content
+// server: present packages, short and accepted transfers, packages placed by
+// another instance, the wait with its time-out on an injected clock, bounded
+// transfers from stalled servers, and refused package names.
+#include "content/uccdownload.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "content_test_support.h"
+#include "protocol/gameservermsg.h"
+
+namespace {
+
+using namespace contenttest;
+
+constexpr int64_t kReason5 = 0x0007FFFA;  // map 7, low word -1 - 5
+constexpr int64_t kReason6 = 0x0007FFF9;  // map 7, low word -1 - 6
+
+class UccDownload : public ::testing::Test {
+ protected:
+  UccDownload() : repo_(sandbox_.dir() / "repo"), served_(sandbox_.dir() / "served") {
+    server_ = std::make_unique<ContentServer>(served_);
+    WriteUccSetting(repo_.string(), server_->url());
+  }
+
+  // Short limits so that stalled-server cases end in about a second.
+  static platform::HttpGetLimits ShortLimits() {
+    return platform::HttpGetLimits{1000, 1024, 1, 20000};
+  }
+
+  void ExpectInitDelivered(size_t index, int16_t map, uint8_t round, uint8_t match) {
+    ASSERT_GT(dialog_.server.received.size(), index);
+    const ReceivedInit& got = dialog_.server.received[index];
+    EXPECT_EQ(got.id, 0u);  // SERVERAPPMSG_INIT
+    EXPECT_EQ(got.init.tMapIndex, map);
+    EXPECT_EQ(got.init.roundType, round);
+    EXPECT_TRUE(got.init.bLoad);
+    EXPECT_EQ(got.init.cFixed, -1);
+    EXPECT_EQ(got.init.MatchType, match);
+    EXPECT_FALSE(got.init.bSecondFlag);
+  }
+
+  Sandbox sandbox_;
+  fs::path repo_;
+  fs::path served_;
+  std::unique_ptr<ContentServer> server_;
+  FakeDialog dialog_;
+};
+
+TEST_F(UccDownload, PresentPackageIsHandedOverAtOnceWithoutTransfer) {
+  WriteFileOfSize(repo_ / "pkg.rez", 100);
+  CUccDownload ucc(dialog_.Host());
+  // Only the low 16 / 8 / 8 bits of the record's values count.
+  ucc.BeginUccMapLoad(MakeRecord(0x10007, 0x102, 0x203, "pkg.rez"));
+
+  EXPECT_TRUE(server_->service().Requests().empty());
+  ASSERT_EQ(dialog_.server.received.size(), 1u);
+  ExpectInitDelivered(0, 7, 2, 3);
+  EXPECT_EQ(dialog_.frame_intervals, std::vector<uint32_t>{kUccMapFrameInterval});
+  EXPECT_TRUE(dialog_.posts.empty());
+  EXPECT_TRUE(sandbox_.LogHas("[UCCLog] Already Has the rez file. filename : pkg.rez"));
+  EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
+
+  // The request is closed: later frames neither deliver again nor time out.
+  dialog_.clock += 100000;
+  ucc.PollUccDownload();
+  EXPECT_EQ(dialog_.server.received.size(), 1u);
+  EXPECT_TRUE(dialog_.posts.empty());
+}
+
+TEST_F(UccDownload, BodyOf10240BytesIsRejectedAnd10241Accepted) {
+  WriteFileOfSize(served_ / "pkg.rez", 10240);
+  CUccDownload ucc(dialog_.Host());
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "pkg.rez"));
+
+  ASSERT_EQ(dialog_.posts.size(), 1u);
+  EXPECT_EQ(dialog_.posts[0].msgID, GAMESERVERMSG_LOADING_COMPLETE);
+  EXPECT_EQ(dialog_.posts[0].lParam, kReason5);
+  EXPECT_EQ(dialog_.shell_levels, std::vector<uint32_t>{0});
+  EXPECT_TRUE(
+      sandbox_.LogHas("[UCCLog] rez file download fail (HTTPERROR) reason : 3, filename "
+                      ": pkg.rez, Error Number : 0"));
+  EXPECT_FALSE(fs::exists(repo_ / "pkg.rez"));
+  auto temps = TempFiles(repo_);
+  ASSERT_EQ(temps.size(), 1u);  // left in place
+  EXPECT_EQ(fs::file_size(temps[0]), 10240u);
+  EXPECT_TRUE(temps[0].filename().string().ends_with("_pkg.rez.log"));
+  // The failed request still waits for the file.
+  EXPECT_TRUE(ucc.GetState().m_bUccRequestOpen);
+
+  // The same server cutting a larger package short is just as rejected.
+  WriteFileOfSize(served_ / "cut.rez", 30000);
+  server_->service().SetBehaviour({devhttp::ContentService::Mode::kShort, 10240, 0, 0});
+  uint32_t error = 99;
+  EXPECT_EQ(DownloadRezFile("cut.rez", kRezDownloadLimits, &error), REZ_DOWNLOAD_TOO_SHORT);
+  EXPECT_EQ(error, 0u);
+  EXPECT_FALSE(fs::exists(repo_ / "cut.rez"));
+
+  // One byte more is a package: renamed into place, no new temporary file.
+  server_->service().SetBehaviour({});
+  WriteFileOfSize(served_ / "pkg.rez", 10241, 'k');
+  dialog_.posts.clear();
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "pkg.rez"));
+  EXPECT_TRUE(dialog_.posts.empty());
+  EXPECT_EQ(ReadWhole(repo_ / "pkg.rez"), ReadWhole(served_ / "pkg.rez"));
+  EXPECT_EQ(TempFiles(repo_).size(), 2u);        // the rejected ones only
+  EXPECT_TRUE(dialog_.server.received.empty());  // the poll hands it over
+
+  ucc.PollUccDownload();
+  ExpectInitDelivered(0, 7, 1, 1);
+  EXPECT_TRUE(sandbox_.LogHas("[UCCLog] rez file download success. filename : pkg.rez"));
+  EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
+}
+
+TEST_F(UccDownload, PackagePlacedDuringTransferWinsAndTheCopyIsDeleted) {
+  WriteFileOfSize(served_ / "pkg.rez", 20000, 'n');
+  const std::string theirs(12000, 'T');
+  server_->service().SetRequestHook(
+      [&](const std::string&) { std::ofstream(repo_ / "pkg.rez", std::ios::binary) << theirs; });
+  CUccDownload ucc(dialog_.Host());
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 2, "pkg.rez"));
+
+  EXPECT_TRUE(dialog_.posts.empty());
+  EXPECT_EQ(ReadWhole(repo_ / "pkg.rez"), theirs);
+  EXPECT_TRUE(TempFiles(repo_).empty());
+  EXPECT_TRUE(sandbox_.LogHas("[UCCLog] rez temp file delete success. filename : "));
+
+  ucc.PollUccDownload();
+  ExpectInitDelivered(0, 7, 1, 2);
+  EXPECT_TRUE(dialog_.posts.empty());
+}
+
+TEST_F(UccDownload, FailedDownloadReportsReason5ThenReason6AfterMoreThan60000Ms) {
+  // Nothing served: 404. The wait starts at a clock close to its wrap.
+  dialog_.clock = 0xFFFFF000u;
+  CUccDownload ucc(dialog_.Host());
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "none.rez"));
+  ASSERT_EQ(dialog_.posts.size(), 1u);
+  EXPECT_EQ(dialog_.posts[0].lParam, kReason5);
+  EXPECT_TRUE(sandbox_.LogHas("reason : 2, filename : none.rez, Error Number : 404"));
+  EXPECT_EQ(ucc.GetState().m_dwUccWaitStart, 0xFFFFF000u);
+
+  // Exactly 60000 ms of summed waiting is not yet a time-out.
+  for (uint32_t step : {20000u, 20000u, 20000u}) {
+    dialog_.clock += step;
+    ucc.PollUccDownload();
+  }
+  EXPECT_EQ(ucc.GetState().m_dwUccWaitElapsed, 60000u);
+  EXPECT_EQ(dialog_.posts.size(), 1u);
+
+  dialog_.clock += 1;
+  ucc.PollUccDownload();
+  ASSERT_EQ(dialog_.posts.size(), 2u);
+  EXPECT_EQ(dialog_.posts[1].msgID, GAMESERVERMSG_LOADING_COMPLETE);
+  EXPECT_EQ(dialog_.posts[1].lParam, kReason6);
+  EXPECT_TRUE(sandbox_.LogHas("[UCCLog] rez file download fail. (TIMEOUT) filename : none.rez"));
+  EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
+  EXPECT_EQ(ucc.GetState().m_dwUccWaitElapsed, 0u);
+  EXPECT_EQ(dialog_.shell_levels.size(), 2u);
+
+  // Closed: nothing more, even if the package shows up now.
+  WriteFileOfSize(repo_ / "none.rez", 20000);
+  dialog_.clock += 100000;
+  ucc.PollUccDownload();
+  EXPECT_EQ(dialog_.posts.size(), 2u);
+  EXPECT_TRUE(dialog_.server.received.empty());
+}
+
+TEST_F(UccDownload, ArrivalAfterTheThresholdButBeforeThePollIsHandedOver) {
+  CUccDownload ucc(dialog_.Host());
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "late.rez"));
+  ASSERT_EQ(dialog_.posts.size(), 1u);  // reason 5 for the failed download
+
+  WriteFileOfSize(repo_ / "late.rez", 20000);  // placed by another instance
+  dialog_.clock += 70000;
+  ucc.PollUccDownload();
+  ExpectInitDelivered(0, 7, 1, 1);
+  EXPECT_EQ(dialog_.posts.size(), 1u);  // no reason 6
+  EXPECT_FALSE(sandbox_.LogHas("(TIMEOUT)"));
+}
+
+TEST_F(UccDownload, RequestAfterReadinessTransfersButNothingFollowsWithoutPolls) {
+  // Once the module is ready ServerUpdate no longer polls: the transfer
+  // still runs, and nothing but a poll would hand the map over or time out.
+  WriteFileOfSize(served_ / "ready.rez", 20000);
+  CUccDownload ucc(dialog_.Host());
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "ready.rez"));
+  EXPECT_EQ(server_->service().Requests(), std::vector<std::string>{"ready.rez"});
+  EXPECT_TRUE(fs::exists(repo_ / "ready.rez"));
+  dialog_.clock += 200000;
+  EXPECT_TRUE(dialog_.posts.empty());
+  EXPECT_TRUE(dialog_.server.received.empty());
+  EXPECT_EQ(dialog_.module_calls, 0);
+  EXPECT_FALSE(sandbox_.LogHas("download success"));
+  EXPECT_TRUE(ucc.GetState().m_bUccRequestOpen);
+}
+
+TEST_F(UccDownload, StalledOrTricklingServerIsGivenUpWithinTheLimits) {
+  using Clock = std::chrono::steady_clock;
+  WriteFileOfSize(served_ / "slow.rez", 20000);
+  CUccDownload ucc(dialog_.Host(), ShortLimits());
+
+  // No answer at all: given up before the URL counts as opened.
+  server_->service().SetBehaviour({devhttp::ContentService::Mode::kStall, 1, 0, 0});
+  auto start = Clock::now();
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "slow.rez"));
+  auto held = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  EXPECT_LT(held.count(), 6000) << "stalled server held the thread";
+  ASSERT_EQ(dialog_.posts.size(), 1u);
+  EXPECT_EQ(dialog_.posts[0].lParam, kReason5);
+  EXPECT_TRUE(sandbox_.LogHas("reason : 2, filename : slow.rez"));
+  EXPECT_TRUE(TempFiles(repo_).empty());
+  server_->service().ReleaseStalls();
+
+  // 10 bytes every 100 ms is far below 1024 bytes/s: aborted midway, the
+  // partial temporary file stays.
+  server_->service().SetBehaviour({devhttp::ContentService::Mode::kTrickle, 10, 0, 100});
+  start = Clock::now();
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "slow.rez"));
+  held = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  EXPECT_LT(held.count(), 6000) << "trickling server held the thread";
+  ASSERT_EQ(dialog_.posts.size(), 2u);
+  EXPECT_EQ(dialog_.posts[1].lParam, kReason5);
+  EXPECT_TRUE(sandbox_.LogHas("reason : 4, filename : slow.rez"));
+  EXPECT_TRUE(sandbox_.LogHas("[ucclog] UCC file Write Error Number : 28)"));  // time-out
+  auto temps = TempFiles(repo_);
+  ASSERT_EQ(temps.size(), 1u);
+  EXPECT_LT(fs::file_size(temps[0]), 20000u);
+  EXPECT_FALSE(fs::exists(repo_ / "slow.rez"));
+  server_->service().ReleaseStalls();
+}
+
+TEST_F(UccDownload, RefusedNamesTouchNeitherFilesNorNetwork) {
+  CUccDownload ucc(dialog_.Host());
+  // An earlier request waiting for its package...
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "earlier.rez"));
+  ASSERT_EQ(dialog_.posts.size(), 1u);
+  ASSERT_TRUE(ucc.GetState().m_bUccRequestOpen);
+  fs::remove_all(repo_);
+  const size_t requests_before = server_->service().Requests().size();
+
+  stUCCGamePlay unterminated = MakeRecord(7, 1, 1, "");
+  std::fill(std::begin(unterminated.MapName), std::end(unterminated.MapName), 'a');
+  const std::vector<stUCCGamePlay> refused = {MakeRecord(7, 1, 1, ""),
+                                              MakeRecord(7, 1, 1, "../x.rez"),
+                                              MakeRecord(7, 1, 1, "sub/x.rez"),
+                                              MakeRecord(7, 1, 1, "sub\\x.rez"),
+                                              MakeRecord(7, 1, 1, ".."),
+                                              MakeRecord(7, 1, 1, "."),
+                                              MakeRecord(7, 1, 1, "a..rez"),
+                                              MakeRecord(7, 1, 1, "x\x01.rez"),
+                                              MakeRecord(7, 1, 1, "x\x7f.rez"),
+                                              MakeRecord(7, 1, 1, "C:x.rez"),
+                                              MakeRecord(7, 1, 1, "*.rez"),
+                                              MakeRecord(7, 1, 1, "/etc/passwd"),
+                                              unterminated};
+  for (const stUCCGamePlay& record : refused) {
+    dialog_.posts.clear();
+    ucc.BeginUccMapLoad(record);
+    ASSERT_EQ(dialog_.posts.size(), 1u) << record.MapName;
+    EXPECT_EQ(dialog_.posts[0].lParam, kReason5) << record.MapName;
+  }
+  EXPECT_EQ(server_->service().Requests().size(), requests_before);
+  EXPECT_FALSE(fs::exists(repo_));  // not even the folder was created
+  EXPECT_TRUE(
+      sandbox_.LogHas("[UCCLog] rez file name refused (path separator). filename : "
+                      "sub/x.rez"));
+  EXPECT_TRUE(sandbox_.LogHas("(control character). filename : x\\x01.rez"));
+  EXPECT_TRUE(sandbox_.LogHas("(name not terminated)"));
+
+  // The refusal replaced the earlier request: its package arriving now is
+  // not loaded.
+  WriteFileOfSize(repo_ / "earlier.rez", 20000);
+  ucc.PollUccDownload();
+  EXPECT_TRUE(dialog_.server.received.empty());
+  EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
+}
+
+TEST_F(UccDownload, NamesWithUrlCharactersArePercentEncoded) {
+  // A space, '#', '%' and '&' would cut or bend an unencoded URL.
+  const std::string plain = "my map #1 %20 & é.rez";
+  WriteFileOfSize(served_ / plain, 15000);
+  CUccDownload ucc(dialog_.Host());
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, plain));
+  EXPECT_TRUE(dialog_.posts.empty());
+  EXPECT_EQ(server_->service().Requests(), std::vector<std::string>{plain});
+  EXPECT_EQ(ReadWhole(repo_ / plain), ReadWhole(served_ / plain));
+}
+
+TEST_F(UccDownload, SettingsAreReadAtEveryUse) {
+  CUccDownload ucc(dialog_.Host());
+  WriteFileOfSize(served_ / "pkg.rez", 15000);
+
+  // No ServerURL: the URL is the bare name, which cannot be opened.
+  WriteUccSetting(repo_.string(), "");
+  uint32_t error = 0;
+  EXPECT_EQ(DownloadRezFile("pkg.rez", kRezDownloadLimits, &error), REZ_DOWNLOAD_OPEN_FAILED);
+  EXPECT_NE(error, 0u);
+
+  // A new repository folder, with parents, is created on the next look.
+  WriteUccSetting((sandbox_.dir() / "a" / "b" / "repo").string(), server_->url());
+  EXPECT_EQ(GetRezFilePath(), (sandbox_.dir() / "a" / "b" / "repo").string() + "/");
+  EXPECT_TRUE(fs::is_directory(sandbox_.dir() / "a" / "b" / "repo"));
+  EXPECT_EQ(DownloadRezFile("pkg.rez", kRezDownloadLimits, &error), REZ_DOWNLOAD_OK);
+  EXPECT_EQ(error, 0u);
+  EXPECT_TRUE(fs::exists(sandbox_.dir() / "a" / "b" / "repo" / "pkg.rez"));
+
+  // No RezFilePath: the root folder, as the Windows build's drive root.
+  WriteUccSetting("", server_->url());
+  EXPECT_EQ(GetRezFilePath(), "/");
+}
+
+TEST_F(UccDownload, ModuleDeliveryProblemsAreContained) {
+  WriteFileOfSize(repo_ / "pkg.rez", 100);
+  CUccDownload ucc(dialog_.Host());
+
+  // The module refuses the record: logged, not retried.
+  dialog_.server.answer = 1;
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "pkg.rez"));
+  EXPECT_EQ(dialog_.server.received.size(), 1u);
+  EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
+
+  // No module loaded: nothing is delivered, the request still closes.
+  dialog_.has_module = false;
+  ucc.BeginUccMapLoad(MakeRecord(8, 1, 1, "pkg.rez"));
+  EXPECT_EQ(dialog_.server.received.size(), 1u);
+  EXPECT_TRUE(sandbox_.LogHas("[UCCLog] no server module to load the map. filename : pkg.rez"));
+  EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
+
+  // LoadUccMap alone does nothing without an open request.
+  dialog_.has_module = true;
+  const int calls = dialog_.module_calls;
+  ucc.LoadUccMap();
+  EXPECT_EQ(dialog_.module_calls, calls);
+}
+
+TEST_F(UccDownload, FailureReportCarriesMapIndexAndReasonComplement) {
+  CUccDownload ucc(dialog_.Host());
+  ucc.ReportUccMapFail(static_cast<int16_t>(0x8001), 5);
+  ucc.ReportUccMapFail(3, 6);
+  ucc.ReportUccMapFail(3, -1);  // a module's reason, taken as signed 8 bits
+  ASSERT_EQ(dialog_.posts.size(), 3u);
+  EXPECT_EQ(dialog_.posts[0].lParam, 0x8001FFFA);
+  EXPECT_EQ(dialog_.posts[1].lParam, 0x0003FFF9);
+  EXPECT_EQ(dialog_.posts[2].lParam, 0x00030000);
+  EXPECT_EQ(dialog_.shell_levels, (std::vector<uint32_t>{0, 0, 0}));
+}
+
+TEST_F(UccDownload, NewRequestReplacesTheWaitingOne) {
+  CUccDownload ucc(dialog_.Host());
+  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "first.rez"));
+  ucc.BeginUccMapLoad(MakeRecord(9, 1, 1, "second.rez"));
+  ASSERT_EQ(dialog_.posts.size(), 2u);
+  EXPECT_EQ(ucc.GetState().m_UccGamePlay.MapName, "second.rez");
+
+  // The first package arriving now is not the one waited for.
+  WriteFileOfSize(repo_ / "first.rez", 20000);
+  ucc.PollUccDownload();
+  EXPECT_TRUE(dialog_.server.received.empty());
+  WriteFileOfSize(repo_ / "second.rez", 20000);
+  ucc.PollUccDownload();
+  ExpectInitDelivered(0, 9, 1, 1);
+}
+
+TEST_F(UccDownload, WindowAndUpdateThreadsShareTheRequestSafely) {
+  // The window thread serves requests while the update thread polls under
+  // the module lock. Every map is handed over at most once, and a present
+  // package always at once.
+  WriteFileOfSize(repo_ / "here.rez", 20000);
+  CUccDownload ucc(dialog_.Host());
+  std::atomic<bool> stop{false};
+  std::thread update([&] {
+    while (!stop.load()) {
+      {
+        std::lock_guard<std::recursive_mutex> lock(dialog_.module_lock);
+        ucc.PollUccDownload();
+      }
+      std::this_thread::yield();
+    }
+  });
+  constexpr int kRequests = 40;
+  for (int i = 0; i < kRequests; ++i) {
+    const std::string name = i % 2 == 0 ? "here.rez" : "got" + std::to_string(i) + ".rez";
+    if (i % 2 != 0) WriteFileOfSize(served_ / name, 11000);
+    ucc.BeginUccMapLoad(MakeRecord(static_cast<uint32_t>(i), 1, 1, name));
+  }
+  // The last request is downloaded; the poll hands it over.
+  for (int spin = 0; spin < 5000 && ucc.GetState().m_bUccRequestOpen; ++spin) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  stop = true;
+  update.join();
+
+  std::lock_guard<std::recursive_mutex> lock(dialog_.module_lock);
+  std::set<int> delivered;
+  for (const ReceivedInit& got : dialog_.server.received) {
+    EXPECT_TRUE(delivered.insert(got.init.tMapIndex).second) << "twice: " << got.init.tMapIndex;
+  }
+  for (int i = 0; i < kRequests; i += 2) EXPECT_EQ(delivered.count(i), 1u) << i;
+  EXPECT_EQ(delivered.count(kRequests - 1), 1u);
+  EXPECT_TRUE(dialog_.posts.empty());
+}
+
+}  // namespace

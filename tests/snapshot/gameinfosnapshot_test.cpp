@@ -1,0 +1,118 @@
+// The option reader and the game-info snapshot file.
+#include "snapshot/gameinfosnapshot.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(CommandLineOption, KeyMatchesAnyCaseValueKeepsItsOwn) {
+  EXPECT_EQ(GetCommandLineOption("-SaveGameInfo=", "1 2 3 4 5", "dflt"), "dflt");
+  EXPECT_EQ(GetCommandLineOption("-SaveGameInfo=", "", ""), "");
+  EXPECT_EQ(GetCommandLineOption("-SaveGameInfo=", "1 2 -SAVEGAMEINFO=/Tmp/Room.bin 3", ""),
+            "/Tmp/Room.bin");
+  // Up to the next space; no quoting.
+  EXPECT_EQ(GetCommandLineOption("-SaveGameInfo=", "-savegameinfo=/a b/c -x=1", ""), "/a");
+  // The last word with nothing after it: empty.
+  EXPECT_EQ(GetCommandLineOption("-SaveGameInfo=", "1 2 -SaveGameInfo=", "dflt"), "");
+  // Anywhere, also inside a longer word; the first of two wins.
+  EXPECT_EQ(GetCommandLineOption("-SaveGameInfo=", "x-savegameinfo=/one -SaveGameInfo=/two", ""),
+            "/one");
+  // Only a whole key counts.
+  EXPECT_EQ(GetCommandLineOption("-SaveGameInfo=", "-SaveGameInf", "d"), "d");
+}
+
+class Snapshot : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("snapshot-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  static std::unique_ptr<PROTO_START_HOST> Record(int32_t first, char fill) {
+    auto record = std::make_unique<PROTO_START_HOST>();
+    record->f0 = first;
+    std::strncpy(record->GameLogSerial, "SERIAL-0001", sizeof(record->GameLogSerial));
+    std::memset(record->Users[49].f3771, fill, sizeof(record->Users[49].f3771));
+    record->Users[0].USN = 0x1122334455667788ull;
+    return record;
+  }
+
+  static std::string Bytes(const PROTO_START_HOST& record) {
+    return std::string(reinterpret_cast<const char*>(&record), sizeof(record));
+  }
+
+  static std::string ReadWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Snapshot, WritesTheRawRecordOnlyWhenAsked) {
+  auto record = Record(42, 'u');
+  const fs::path path = dir_ / "Room.bin";
+
+  EXPECT_EQ(SaveGameInfoSnapshot("1 2 3 4 5", *record), SnapshotResult::kNoOption);
+  EXPECT_EQ(SaveGameInfoSnapshot("1 2 3 4 5 -SaveGameInfo=", *record), SnapshotResult::kNoOption);
+  EXPECT_TRUE(fs::is_empty(dir_));
+
+  // Upper-case key; the path keeps its case (Room.bin, not room.bin).
+  const std::string line = "1 2 3 4 5 -SAVEGAMEINFO=" + path.string() + " -Other=1";
+  EXPECT_EQ(SaveGameInfoSnapshot(line, *record), SnapshotResult::kWritten);
+  ASSERT_TRUE(fs::exists(path));
+  EXPECT_FALSE(fs::exists(dir_ / "room.bin"));
+  EXPECT_EQ(fs::file_size(path), 211406u);
+  EXPECT_EQ(ReadWhole(path), Bytes(*record));
+}
+
+TEST_F(Snapshot, ValueIsCutAtASpace) {
+  auto record = Record(1, 'a');
+  fs::create_directories(dir_ / "my");
+  const std::string line = "-SaveGameInfo=" + (dir_ / "my").string() + " room.bin";
+  // The path is the folder itself: it cannot be opened as a file.
+  EXPECT_EQ(SaveGameInfoSnapshot(line, *record), SnapshotResult::kOpenFailed);
+  EXPECT_FALSE(fs::exists(dir_ / "my room.bin"));
+  EXPECT_TRUE(fs::is_empty(dir_ / "my"));
+}
+
+TEST_F(Snapshot, TwoDeliveriesInOneFrameLeaveTheLastOne) {
+  const fs::path path = dir_ / "s.bin";
+  const std::string line = "-SaveGameInfo=" + path.string();
+  // The store hands out the newer record first; the older one is delivered last.
+  auto newer = Record(2, 'n');
+  auto older = Record(1, 'o');
+  EXPECT_EQ(SaveGameInfoSnapshot(line, *newer), SnapshotResult::kWritten);
+  EXPECT_EQ(ReadWhole(path), Bytes(*newer));
+  EXPECT_EQ(SaveGameInfoSnapshot(line, *older), SnapshotResult::kWritten);
+  EXPECT_EQ(fs::file_size(path), 211406u);  // rewritten, not appended
+  EXPECT_EQ(ReadWhole(path), Bytes(*older));
+}
+
+TEST_F(Snapshot, UnwritablePathIsSkippedQuietly) {
+  auto record = Record(3, 'x');
+  const fs::path missing = dir_ / "no" / "such" / "folder" / "s.bin";
+  EXPECT_EQ(SaveGameInfoSnapshot("-SaveGameInfo=" + missing.string(), *record),
+            SnapshotResult::kOpenFailed);
+  EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
+}  // namespace
