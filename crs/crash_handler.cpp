@@ -1,0 +1,200 @@
+#include "crs/crash_handler.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+#include "crs/crash_profile.h"
+#include "crs/crs_client.h"
+#include "crs/safe_format.h"
+#include "hostlogger.h"
+#include "platform/crash_io.h"
+#include "platform/files.h"
+
+namespace {
+
+// The settings, filled at installation; the dump folder and pattern are
+// rewritten by the crash report. Plain buffers: the crash path reads them.
+char g_szHostName[101];
+char g_szAppFolder[101];
+char g_szInstanceFolder[101];
+char g_szDumpFolder[401];
+char g_szDumpNamePattern[1001];
+char g_szLogRoot[401];          // <log base>/quellmark/<app>
+char g_szLogPathPattern[1001];  // the host's main log file, a pattern of the crash time
+
+constexpr size_t kFileNameSize = 256;
+
+// Copies text with every '%' doubled, so that names stay names inside a
+// printf pattern.
+void AppendEscaped(char* out, size_t size, const char* text) {
+  size_t n = crs::TextLength(out);
+  for (const char* p = text; *p != '\0' && n + 1 < size; ++p) {
+    if (*p == '%') {
+      if (n + 2 >= size) break;
+      out[n++] = '%';
+    }
+    out[n++] = *p;
+  }
+  out[n] = '\0';
+}
+
+void BuildPatterns() {
+  char tag[20];
+  crs::FormatTo(tag, sizeof(tag), "[%d]", crs::kHostBuildNumber);
+  g_szDumpNamePattern[0] = '\0';
+  AppendEscaped(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), g_szDumpFolder);
+  crs::AppendTo(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), "/%sdmp_", tag);
+  AppendEscaped(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), g_szAppFolder);
+  crs::AppendTo(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), "_");
+  AppendEscaped(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), g_szHostName);
+  crs::AppendTo(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), "_%s",
+                "%04d%02d%02d-%02d%02d%02d%03d.dmp");
+}
+
+// The main log's file for a crash time: the host logger's naming
+// (<root>/<day>/<instance>/error_<app>_<host>_<yyyymmdd>_<slot>.log).
+void BuildLogPathPattern() {
+  char* out = g_szLogPathPattern;
+  size_t size = sizeof(g_szLogPathPattern);
+  out[0] = '\0';
+  AppendEscaped(out, size, g_szLogRoot);
+  crs::AppendTo(out, size, "/%s/", "%d%02d%02d");
+  AppendEscaped(out, size, g_szInstanceFolder);
+  crs::AppendTo(out, size, "/error_");
+  AppendEscaped(out, size, g_szAppFolder);
+  crs::AppendTo(out, size, "_");
+  AppendEscaped(out, size, g_szHostName);
+  crs::AppendTo(out, size, "_%s", "%04d%02d%02d_%02d.log");
+}
+
+// One main-log line written with plain system calls: the time, the level's
+// tag, the text, " \r\n" with LF written as CR LF as the host logger's files
+// have it; the same line (without that translation) goes to stdout.
+void CrashHostLog(uint32_t level, const platform::CrashTime& t, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+void CrashHostLog(uint32_t level, const platform::CrashTime& t, const char* format, ...) {
+  if (!IsLogLevelOn(level)) return;
+  char text[600];
+  va_list args;
+  va_start(args, format);
+  crs::VFormatTo(text, sizeof(text), format, args);
+  va_end(args);
+  const char* tag = level == HLOG_INFO ? " [INFO_]" : " [ERROR]";
+  char line[700];
+  crs::FormatTo(line, sizeof(line), "%02d:%02d:%02d.%03d%s %s \r\n", t.hour, t.minute, t.second,
+                t.millisecond, tag, text);
+  char bytes[1400];
+  size_t n = 0;
+  for (const char* p = line; *p != '\0' && n + 2 < sizeof(bytes); ++p) {
+    if (*p == '\n') bytes[n++] = '\r';
+    bytes[n++] = *p;
+  }
+  char path[1024];
+  crs::FormatTo(path, sizeof(path), g_szLogPathPattern, t.year, t.month, t.day, t.year, t.month,
+                t.day, t.hour / 3);
+  intptr_t file = platform::CrashFileOpenAppend(path);
+  if (file != platform::kNoCrashFile) {
+    platform::CrashFileWrite(file, bytes, n);
+    platform::CrashFileClose(file);
+    platform::CrashFileWrite(platform::CrashStandardOutput(), line, crs::TextLength(line));
+  }
+}
+
+}  // namespace
+
+void InstallCrashHandler(const char* host_name, const char* app_folder,
+                         const char* instance_folder) {
+  crs::CopyTo(g_szHostName, sizeof(g_szHostName), host_name != nullptr ? host_name : "");
+  crs::CopyTo(g_szAppFolder, sizeof(g_szAppFolder), app_folder != nullptr ? app_folder : "");
+  crs::CopyTo(g_szInstanceFolder, sizeof(g_szInstanceFolder),
+              instance_folder != nullptr ? instance_folder : "");
+
+  const std::string base = platform::LogBaseFolder() + "/quellmark";
+  crs::FormatTo(g_szLogRoot, sizeof(g_szLogRoot), "%s/%s", base.c_str(), g_szAppFolder);
+  platform::CreateFolderChain(g_szLogRoot);
+  BuildLogPathPattern();
+
+  // The crash path's clock needs the local offset before it names a day.
+  platform::PrepareCrashClock();
+  platform::CrashTime now;
+  platform::CrashLocalTime(&now);
+  char day[16];
+  crs::FormatTo(day, sizeof(day), "%d%02d%02d", now.year, now.month, now.day);
+  RefreshDumpFolder(day);
+  platform::InstallCrashFilter(&CrashFilter);
+
+  char output[260];
+  crs::FormatTo(output, sizeof(output), "%s/%s", base.c_str(), g_szAppFolder);
+  crs::Client::Instance().Init(output, g_szInstanceFolder);
+}
+
+void RefreshDumpFolder(const char* day) {
+  char folder[sizeof(g_szDumpFolder)];
+  crs::FormatTo(folder, sizeof(folder), "%s/%s", g_szLogRoot, day);
+  platform::CrashMakeFolder(folder);
+  crs::AppendTo(folder, sizeof(folder), "/%s", g_szInstanceFolder);
+  platform::CrashMakeFolder(folder);
+  crs::CopyTo(g_szDumpFolder, sizeof(g_szDumpFolder), folder);
+  BuildPatterns();
+}
+
+int CrashFilter(const platform::CrashInfo* info) {
+  platform::RunCrashReport(&WriteCrashReport, info);
+  return platform::kCrashExecuteHandler;
+}
+
+int WriteCrashReport(const platform::CrashInfo* info) {
+  platform::CrashTime t;
+  platform::CrashLocalTime(&t);
+  char day[16];
+  crs::FormatTo(day, sizeof(day), "%d%02d%02d", t.year, t.month, t.day);
+  RefreshDumpFolder(day);
+
+  // A name too long for the 256-character buffer would name another file:
+  // then no dump is written, and the upload reports the missing file.
+  char file_name[1024];
+  size_t length = crs::FormatTo(file_name, sizeof(file_name), g_szDumpNamePattern, t.year, t.month,
+                                t.day, t.hour, t.minute, t.second, t.millisecond);
+  if (length < kFileNameSize) {
+    intptr_t file = platform::CrashFileCreate(file_name);
+    if (file != platform::kNoCrashFile) {
+      bool full = crs::CrashProfileInt("GameMgmt", "FullDump", 1, "Setting.ini") != 0;
+      platform::WriteMinidump(file, info, full);
+      platform::CrashFileClose(file);
+    }
+  } else {
+    file_name[kFileNameSize - 1] = '\0';
+  }
+
+  char text[crs::kExceptionTextSize] = {};
+  crs::Client& client = crs::Client::Instance();
+  client.BuildExceptionText(info, text);
+  if (client.Upload(file_name, text)) {
+    CrashHostLog(HLOG_INFO, t, "CRS Upload Succeeded: %s", client.GetUrl());
+  } else {
+    CrashHostLog(HLOG_ERROR, t, "CRS Upload Failed: %s", client.GetLastErrorText());
+  }
+  return 1;
+}
+
+void InvalidParameterHandler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
+                             uintptr_t) {
+  platform::RaiseAccessViolation();
+}
+
+int QuietCrashFilter(const platform::CrashInfo*) {
+  return platform::kCrashExecuteHandler;
+}
+
+void InstallQuietCrashFilter() {
+  platform::InstallCrashFilter(&QuietCrashFilter);
+}
+
+const char* CrashDumpFolder() {
+  return g_szDumpFolder;
+}
+
+const char* CrashDumpNamePattern() {
+  return g_szDumpNamePattern;
+}

@@ -1,0 +1,76 @@
+// The development crash-report service: what it stores and refuses, and its
+// command line.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "crash_service.h"
+#include "crs_test_support.h"
+#include "dev_server.h"
+#include "devhttp_main.h"
+
+namespace {
+
+TEST(DevHttp, ObjectNamesThatLeaveTheFolderAreRefused) {
+  EXPECT_TRUE(devhttp::IsSafeObjectName("a.dmp"));
+  EXPECT_TRUE(devhttp::IsSafeObjectName("sub/a_crs.log"));
+  for (const char* bad : {"", "/abs", "../x", "a/../../x", "a//b", "a/./b", "a\\b", "a/"}) {
+    EXPECT_FALSE(devhttp::IsSafeObjectName(bad)) << bad;
+  }
+
+  crs_test::TempFolder tmp;
+  devhttp::CrashService service("/crs", tmp.path() / "store");
+  devhttp::DevServer server;
+  service.Register(server.server());
+  int port = server.Start("127.0.0.1", 0);
+  ASSERT_GT(port, 0);
+  httplib::Client client("127.0.0.1", port);
+  auto bad = client.Put("/crs/../escape", "x", "application/octet-stream");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(400, bad->status);
+  EXPECT_FALSE(std::filesystem::exists(tmp.path() / "escape"));
+
+  auto good = client.Put("/crs/sub/a.bin", httplib::Headers{{"version", "7"}}, "abc",
+                         "application/octet-stream");
+  ASSERT_TRUE(good);
+  EXPECT_EQ(200, good->status);
+  EXPECT_EQ("abc", crs_test::ReadWhole(tmp.path() / "store" / "sub" / "a.bin"));
+  EXPECT_NE(std::string::npos,
+            crs_test::ReadWhole(tmp.path() / "store" / "sub" / "a.bin.headers").find("version: 7"));
+
+  // The answer can be changed over HTTP.
+  auto control = client.Post("/_control/crs?status=500", "", "text/plain");
+  ASSERT_TRUE(control);
+  auto failed = client.Put("/crs/b.bin", "b", "application/octet-stream");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(500, failed->status);
+  auto objects = service.Objects();
+  ASSERT_EQ(2u, objects.size());
+  EXPECT_EQ("7", objects[0].version);
+  EXPECT_EQ(500, objects[1].status);
+}
+
+TEST(DevHttp, OptionsAreCheckedBeforeServing) {
+  devhttp::Options options;
+  std::string error;
+  EXPECT_TRUE(devhttp::ParseOptions({"--port", "8080", "--crs-path", "/up/", "--crs-status", "201",
+                                     "--crs-stall-ms", "50", "--crs-root", "/tmp/x"},
+                                    &options, &error));
+  EXPECT_EQ(8080, options.port);
+  EXPECT_EQ("/up/", options.crs_path);
+  EXPECT_EQ(201, options.crs_status);
+  EXPECT_EQ(50, options.crs_stall_ms);
+  EXPECT_EQ("/tmp/x", options.crs_root);
+
+  for (const auto& bad : std::vector<std::vector<std::string>>{{"--port"},
+                                                               {"--port", "70000"},
+                                                               {"--port", "8o"},
+                                                               {"--crs-status", "99"},
+                                                               {"--crs-path", "up"},
+                                                               {"--what", "1"}}) {
+    devhttp::Options o;
+    EXPECT_FALSE(devhttp::ParseOptions(bad, &o, &error)) << bad[0];
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace

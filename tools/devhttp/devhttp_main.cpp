@@ -1,0 +1,106 @@
+#include "devhttp_main.h"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "content_service.h"
+#include "crash_service.h"
+#include "dev_server.h"
+
+namespace devhttp {
+namespace {
+
+bool ToNumber(const std::string& text, int low, int high, int* out) {
+  if (text.empty() || text.size() > 9) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return false;
+  *out = value;
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, Options* out, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& name = args[i];
+    if (i + 1 >= args.size()) {
+      *error = "missing value for " + name;
+      return false;
+    }
+    const std::string& value = args[++i];
+    bool ok = true;
+    if (name == "--host") {
+      out->host = value;
+    } else if (name == "--port") {
+      ok = ToNumber(value, 0, 65535, &out->port);
+    } else if (name == "--crs-path") {
+      ok = !value.empty() && value.front() == '/';
+      out->crs_path = value;
+    } else if (name == "--crs-root") {
+      ok = !value.empty();
+      out->crs_root = value;
+    } else if (name == "--crs-status") {
+      ok = ToNumber(value, 100, 599, &out->crs_status);
+    } else if (name == "--content-path") {
+      ok = !value.empty() && value.front() == '/';
+      out->content_path = value;
+    } else if (name == "--content-root") {
+      ok = !value.empty();
+      out->content_root = value;
+    } else if (name == "--crs-stall-ms") {
+      ok = ToNumber(value, 0, 3600000, &out->crs_stall_ms);
+    } else {
+      *error = "unknown option " + name;
+      return false;
+    }
+    if (!ok) {
+      *error = "bad value for " + name + ": " + value;
+      return false;
+    }
+  }
+  return true;
+}
+
+int DevHttpMain(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+    std::fprintf(stderr, "devhttp: %s\n", error.c_str());
+    return 2;
+  }
+  // Wait for SIGINT/SIGTERM on this thread; the server threads never see them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  CrashService crs(options.crs_path, options.crs_root);
+  crs.SetStatus(options.crs_status);
+  crs.SetStallMilliseconds(options.crs_stall_ms);
+  DevServer server;
+  crs.Register(server.server());
+  ContentService content(options.content_path, options.content_root);
+  content.Register(server.server());
+  int port = server.Start(options.host, options.port);
+  if (port < 0) {
+    std::fprintf(stderr, "devhttp: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+    return 1;
+  }
+  std::printf("devhttp listening on http://%s:%d\n", options.host.c_str(), port);
+  std::fflush(stdout);
+  int signal_number = 0;
+  sigwait(&stop_signals, &signal_number);
+  crs.ReleaseStalls();
+  content.ReleaseStalls();
+  server.Stop();
+  return 0;
+}
+
+}  // namespace devhttp

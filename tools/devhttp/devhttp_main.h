@@ -1,0 +1,33 @@
+// The devhttp program: development HTTP services on one server.
+//
+//   devhttp [--host 127.0.0.1] [--port 0] [--crs-path /crs/] [--crs-root DIR]
+//           [--crs-status 200] [--crs-stall-ms 0]
+//           [--content-path /content/] [--content-root DIR]
+//
+// Prints "devhttp listening on http://HOST:PORT" once it serves, then runs
+// until SIGINT or SIGTERM. Port 0 picks a free port.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace devhttp {
+
+struct Options {
+  std::string host = "127.0.0.1";
+  int port = 0;
+  std::string crs_path = "/crs/";
+  std::string crs_root = "devhttp-crs";
+  int crs_status = 200;
+  int crs_stall_ms = 0;
+  std::string content_path = "/content/";
+  std::string content_root = "devhttp-content";
+};
+
+// Parses the arguments (without the program name). False with a message in
+// *error for an unknown option, a missing value or a bad number.
+bool ParseOptions(const std::vector<std::string>& args, Options* out, std::string* error);
+
+int DevHttpMain(int argc, char** argv);
+
+}  // namespace devhttp

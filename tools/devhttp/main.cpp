@@ -1,0 +1,5 @@
+#include "devhttp_main.h"
+
+int main(int argc, char** argv) {
+  return devhttp::DevHttpMain(argc, argv);
+}
