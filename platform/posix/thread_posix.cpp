@@ -11,6 +11,8 @@
 
 #include "platform/thread.h"
 
+#include "platform/crash.h"
+
 namespace platform {
 
 struct Thread::State {
@@ -60,6 +62,8 @@ void* ThreadMain(void* arg) {
   std::shared_ptr<Thread::State> state = std::move(*owned);
   delete owned;
   t_parked_flag = &state->parked;
+  // A stack overflow on this thread must still reach the crash report.
+  PrepareThreadForCrashes();
   state->body();
   // From here on a park request must not land: the destructor joins a
   // thread that reports done, and a parked thread would never be joined.
