@@ -7,3 +7,7 @@ void InstallCrashHandlerHook(const char* host_name, const char* app_folder,
                              const char* instance_folder) {
   InstallCrashHandler(host_name, app_folder, instance_folder);
 }
+
+void InstallQuietCrashFilterHook() {
+  InstallQuietCrashFilter();
+}

@@ -6,3 +6,7 @@
 // folder word "ServerApp", the instance folder).
 void InstallCrashHandlerHook(const char* host_name, const char* app_folder,
                              const char* instance_folder);
+
+// From now on a fault ends the process quietly: no dump, no upload (the
+// manager asked this host to end).
+void InstallQuietCrashFilterHook();

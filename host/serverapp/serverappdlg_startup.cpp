@@ -12,6 +12,7 @@
 #include "platform/settings.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/serverappmsg.h"
+#include "protocol/tomodule.h"
 #include "serverappdlg.h"
 #include "serverglobals.h"
 #include "startparams.h"
@@ -106,9 +107,8 @@ bool CServerAppDlg::SendServerInfo() {
     return true;  // a message that cannot be created is not sent
   }
   message->Acquire();
-  message->WriteBits(SERVERAPPMSG_SERVER_INFO, 8);
-  message->WriteBits(static_cast<uint32_t>(m_nGroupNumber), 32);
-  message->WriteBits(static_cast<uint32_t>(static_cast<int32_t>(m_sServerIndex)), 32);
+  proto::WriteServerInfo(*message, static_cast<uint32_t>(m_nGroupNumber),
+                         static_cast<uint32_t>(static_cast<int32_t>(m_sServerIndex)));
   int32_t result = m_pServer != nullptr ? m_pServer->SendToServerShell(message->ToReadable()) : 0;
   message->Release();
   return result == 0;
@@ -139,6 +139,8 @@ void CServerAppDlg::ReportWindowToManager() {
 bool CServerAppDlg::OnInitDialog() {
   bool from_command_line = false;
   if (!ReadStartParameters(&from_command_line)) return false;
+  // Before the update thread exists: it posts and sends through the link.
+  m_ManagerLink.Attach(m_hManagerWnd, GetSafeHwnd(), m_sServerIndex);
 
   m_strHostName = platform::HostName();
   m_strInstanceFolder = InstanceFolderName(m_nGroupNumber, m_sServerIndex);
@@ -152,8 +154,8 @@ bool CServerAppDlg::OnInitDialog() {
   if (!InitServer()) return false;
   if (!SendServerInfo()) return false;
 
-  std::fill(m_RwpmAddressTable.begin(), m_RwpmAddressTable.end(), 0);
   ReadMemoryTransportSwitches();
   ReportWindowToManager();
+  ArmHeartbeatWatchdog();
   return true;
 }

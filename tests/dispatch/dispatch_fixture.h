@@ -1,0 +1,74 @@
+// A dialog without a window, driven by calling its handlers: a fake server
+// object that keeps every message delivered to it, the reference module's
+// real bit-stream messages, a manager played in-process by gsmsim's peer,
+// and host logs in a temporary folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gsmsim/peer/manager_peer.h"
+#include "interface/igameserver.h"
+#include "interface/ltmessage.h"
+#include "ltcommon.h"
+#include "serverappdlg.h"
+
+namespace dispatchtest {
+
+// Keeps the readers it is given (with a reference) and answers a chosen result.
+class FakeServer final : public IGameServer {
+ public:
+  ~FakeServer();
+  int32_t SetAppHandler(ServerAppHandler*) override { return 0; }
+  int32_t RunConsoleString(const char*) override { return 0; }
+  int32_t SendToServerShell(ILTMessage_Read* pMessage) override;
+  bool SetRezFileList(const char* const*, int32_t) override { return true; }
+  bool Initialize(bool) override { return true; }
+  int32_t GetUserCount() override { return users; }
+  void GetReadyText(char* text, uint32_t size) override {
+    if (size > 0) text[0] = '\0';
+  }
+  bool IsPreparing(int32_t) override { return false; }
+  bool OpenNetwork(const void*, const void*) override { return true; }
+  bool ListNetServices(NET_SERVICE_NODE**) override { return false; }
+  void FreeNetServices(NET_SERVICE_NODE*) override {}
+  bool UseNetService(uint64_t) override { return true; }
+  int32_t ProbeServer(SERVER_PROBE_BLOCK*) override { return 0; }
+  void SetManagerHandle(const char*) override {}
+
+  // The delivered messages, positioned after their 8-bit id.
+  std::vector<ILTMessage_Read*> messages;
+  std::vector<uint32_t> ids;
+  int32_t users = 0;
+  int32_t answer = 0;
+};
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  // Main-log text written since SetUp.
+  std::string Log() const;
+  std::string EtcInfoLog() const;
+  // A table text (the default message table).
+  static std::string Entry(int id);
+
+  void Post(uint32_t msgID, int64_t lParam) { dlg_->OnPost(WM_GAMESERVER, msgID, lParam); }
+  void CopyData(uint64_t dwData, const void* data, size_t size);
+
+  static std::filesystem::path root_;
+  refmod::CLTCommon common_;
+  FakeServer server_;
+  std::unique_ptr<gsmsim::ManagerPeer> manager_;
+  std::unique_ptr<CServerAppDlg> dlg_;
+  size_t log_start_ = 0;
+  size_t etc_start_ = 0;
+};
+
+}  // namespace dispatchtest

@@ -1,0 +1,232 @@
+// The dispatch across the process boundary: a real ServerApp with the
+// reference module, the manager played by gsmsim's peer library. What the
+// module received is read from its call trace.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "gsmsim/peer/manager_peer.h"
+#include "host_harness.h"
+#include "platform/dialog.h"
+#include "protocol/gameinfo.h"
+#include "protocol/gameservermsg.h"
+#include "protocol/managerrecords.h"
+#include "table_text.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hosttest::HostFolder;
+
+constexpr uint32_t kWmGameServer = 0x440;
+
+std::vector<std::string> Args(platform::WindowHandle manager) {
+  return {std::to_string(manager), "5000", "1", "7", "9"};
+}
+
+template <typename T>
+std::span<const std::byte> Bytes(const T& value) {
+  return {reinterpret_cast<const std::byte*>(&value), sizeof(T)};
+}
+
+std::unique_ptr<PROTO_START_HOST> GameInfo(const std::string& serial) {
+  auto info = std::make_unique<PROTO_START_HOST>();
+  const std::string text(serial.c_str());
+  // The whole 16 bytes may be used: the manager need not leave a terminator.
+  std::memcpy(info->GameLogSerial, text.data(), std::min(text.size(), sizeof(info->GameLogSerial)));
+  return info;
+}
+
+PROTO_GAME_USER_INFO User(uint64_t usn, int32_t slot) {
+  PROTO_GAME_USER_INFO user;
+  user.USN = usn;
+  user.SlotIdx = slot;
+  return user;
+}
+
+size_t Count(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate& match) {
+  size_t n = 0;
+  for (const auto& m : manager.Messages()) n += match(m) ? 1 : 0;
+  return n;
+}
+
+uint64_t AckUsn(const gsmsim::ReceivedMessage& ack) {
+  uint64_t usn = 0;
+  if (ack.data.size() == 10) std::memcpy(&usn, ack.data.data() + 2, 8);
+  return usn;
+}
+
+// Everything queued while the update thread sleeps its 10 s idle frame is
+// delivered in the next frame: newest first, the eleventh game info refused.
+TEST(DispatchHost, QueuedRecordsAreDeliveredTogetherNewestFirstAndAcknowledged) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder;
+  auto host = folder.Start(Args(manager->handle()));
+  ASSERT_NE(host, nullptr);
+  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
+  ASSERT_TRUE(hwnd);
+  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+
+  for (int i = 0; i < 11; ++i) {
+    auto info = GameInfo("GI-" + std::to_string(i));
+    manager->SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
+  }
+  PROTO_GAME_USER_INFO by_copy = User(5001, 2);
+  manager->SendCopyData(target, GAMESERVERMSG_INSERTCHARACTER, Bytes(by_copy));
+  PROTO_GAME_USER_INFO by_address = User(5002, 300);
+  const uint64_t address = manager->AddBuffer(Bytes(by_address));
+  manager->Post(target, kWmGameServer, GAMESERVERMSG_INSERTCHARACTER,
+                static_cast<platform::LParam>(address));
+
+  auto first_ack = manager->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 15s);
+  ASSERT_TRUE(first_ack);
+  auto second_ack = manager->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 5s,
+                                     first_ack->index + 1);
+  ASSERT_TRUE(second_ack);
+  EXPECT_EQ(AckUsn(*first_ack), 5002u);  // pushed last, delivered first
+  EXPECT_EQ(AckUsn(*second_ack), 5001u);
+  EXPECT_EQ(Count(*manager, gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)), 10u);
+
+  EXPECT_EQ(folder.CountTrace("SendToServerShell id=7"), 10u);
+  EXPECT_EQ(folder.CountTrace("SendToServerShell id=14"), 2u);
+  // One frame: the deliveries follow each other without an idle wait.
+  std::vector<uint32_t> times = folder.TraceTimes("SendToServerShell id=7");
+  std::vector<uint32_t> users = folder.TraceTimes("SendToServerShell id=14");
+  ASSERT_EQ(times.size(), 10u);
+  ASSERT_EQ(users.size(), 2u);
+  EXPECT_LT(users.back() - times.front(), 5000u);
+
+  const std::string log = folder.HostLog();
+  EXPECT_NE(log.find("g_sGameInfos - Push GameInfo Failed : GameLogSerial GI-10, ServerIdx 1, "
+                     "g_iQueuedGameInfosNum 10"),
+            std::string::npos);
+  EXPECT_NE(log.find("SendUserInfo LeaveCriticalSection - g_iQueuedUserInfosNum 1, USN 5002, "
+                     "SlotIdx 300"),
+            std::string::npos);
+  EXPECT_TRUE(
+      folder.WaitForHostLog("CServerAppDlg::ThreadUpdate - CServerAppDlg::ServerUpdate Begin", 5s));
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+}
+
+// The manager's window is gone: records still reach the module, nothing is
+// acknowledged. Any window may still send and post to the host.
+TEST(DispatchHost, ManagerGoneDeliveryHappensWithoutAcknowledgement) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  auto other = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  ASSERT_NE(other, nullptr);
+  HostFolder folder;
+  auto host = folder.Start(Args(manager->handle()));
+  ASSERT_NE(host, nullptr);
+  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
+  ASSERT_TRUE(hwnd);
+  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+  manager.reset();
+
+  other->Post(target, kWmGameServer, GAMESERVERMSG_LOAD_MAP, 0x2A010005);
+  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=0", 5s));
+  auto info = GameInfo("ALONE");
+  other->SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
+  // The frame that was sleeping when the map load came keeps its idle
+  // length: the 50 ms frames start with the next one.
+  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=7", 15s));
+  ASSERT_TRUE(folder.WaitForHostLog(hosttest::TableText(33), 5s));
+  const std::string log = folder.HostLog();
+  EXPECT_NE(log.find(hosttest::TableText(31)), std::string::npos);
+  EXPECT_EQ(log.find(hosttest::TableText(32)), std::string::npos);
+  EXPECT_EQ(other->MessageCount(), 0u);
+
+  // The terminate request ends the host as its OK button would.
+  other->Post(target, kWmGameServer, GAMESERVERMSG_TERMINATE, 0);
+  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+  EXPECT_NE(folder.HostLog().find(hosttest::TableText(43)), std::string::npos);
+}
+
+// Timer-1 ticks from any source: three silent ticks are survived, a
+// heartbeat starts the count again, the fourth silent tick ends the host.
+TEST(DispatchHost, FourthSilentTimerTickEndsTheHost) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder;
+  auto host = folder.Start(Args(manager->handle()));
+  ASSERT_NE(host, nullptr);
+  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
+  ASSERT_TRUE(hwnd);
+  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+  constexpr uint32_t kWmTimer = 0x113;
+
+  for (int i = 0; i < 3; ++i) manager->Post(target, kWmTimer, 1, 0);
+  manager->Post(target, kWmGameServer, GAMESERVERMSG_HOST_HEARTBEAT, 0);
+  ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_HOST_HEARTBEAT_ACK), 5s));
+  for (int i = 0; i < 3; ++i) manager->Post(target, kWmTimer, 1, 0);
+  EXPECT_EQ(hosttest::WaitExit(*host, 1000), -1000);  // still running
+
+  manager->Post(target, kWmTimer, 1, 0);
+  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+  EXPECT_NE(folder.HostLog().find(hosttest::TableText(43)), std::string::npos);
+}
+
+// The watchdog armed from Setting.ini ends a host whose manager is silent.
+TEST(DispatchHost, ArmedWatchdogEndsAHostWithoutHeartbeats) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder;
+  std::ofstream(folder.work() / "Setting.ini", std::ios::app)
+      << "[GameMgmt]\r\nHeartbeatWatchdogMs=100\r\n";
+  auto host = folder.Start(Args(manager->handle()));
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+  const std::string log = folder.HostLog();
+  EXPECT_NE(log.find("Heartbeat watchdog armed: timer 1 every 100 ms"), std::string::npos);
+  EXPECT_NE(log.find(hosttest::TableText(43)), std::string::npos);
+}
+
+// Records passed by address are read out of the manager's memory.
+TEST(DispatchHost, RecordsByAddressReachTheModule) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder;
+  auto host = folder.Start(Args(manager->handle()));
+  ASSERT_NE(host, nullptr);
+  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
+  ASSERT_TRUE(hwnd);
+  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+  auto post = [&](uint16_t id, uint64_t lParam) {
+    manager->Post(target, kWmGameServer, id, static_cast<platform::LParam>(lParam));
+  };
+
+  post(GAMESERVERMSG_LOAD_MAP, 0x00010001);  // 50 ms frames from the next frame on
+  auto info = GameInfo("BY-ADDRESS");
+  post(GAMESERVERMSG_START_HOST, manager->AddBuffer(Bytes(*info)));
+  ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK), 15s));
+  EXPECT_EQ(folder.CountTrace("SendToServerShell id=7"), 1u);
+
+  PROTO_GAME_USER_INFO user = User(777, 3);
+  post(GAMESERVERMSG_INSERTCHARACTER, manager->AddBuffer(Bytes(user)));
+  auto ack = manager->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 5s);
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(AckUsn(*ack), 777u);
+  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=14", 5s));
+
+  const uint64_t usn = 777;
+  post(GAMESERVERMSG_USER_DISCONNECTED, manager->AddBuffer(Bytes(usn)));
+  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=16", 5s));
+
+  // A null address: the read fails, nothing is queued or acknowledged.
+  post(GAMESERVERMSG_START_HOST, 0);
+  ASSERT_TRUE(folder.WaitForHostLog("Address is null", 5s));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(folder.CountTrace("SendToServerShell id=7"), 1u);
+  EXPECT_EQ(Count(*manager, gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)), 1u);
+
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// Posted manager messages acted on or forwarded by the dialog.
+#include <cstring>
+
+#include "dispatch_fixture.h"
+#include "interface/hostltcommon.h"
+#include "protocol/gameprotocommon.h"
+#include "protocol/gameservermsg.h"
+#include "protocol/serverappmsg.h"
+#include "serverglobals.h"
+
+namespace dispatchtest {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST_F(DispatchTest, LoadMapUnpacksTheValueSetsTheFrameLengthAndForwardsInit) {
+  Post(GAMESERVERMSG_LOAD_MAP, 0x2A010005);
+  EXPECT_EQ(g_dwFrameInterval.load(), 50u);
+  ASSERT_EQ(server_.ids.size(), 1u);
+  EXPECT_EQ(server_.ids[0], SERVERAPPMSG_INIT);
+  PROTO_SERVERAPPMSG_INIT init;
+  init.Read(*server_.messages[0]);
+  EXPECT_EQ(init.tMapIndex, 5);
+  EXPECT_EQ(init.roundType, 1);
+  EXPECT_TRUE(init.bLoad);
+  EXPECT_EQ(init.cFixed, -1);
+  EXPECT_EQ(init.MatchType, 42);
+  EXPECT_FALSE(init.bSecondFlag);
+  EXPECT_NE(
+      Log().find("GAMESERVERMSG_LOAD_MAP - tMapIndex[5] roundType[1] MatchType(diff_order)[42]"),
+      std::string::npos);
+
+  // Round types of the short and the long frames; a negative map index.
+  Post(GAMESERVERMSG_LOAD_MAP, 0x002AFFFF);
+  EXPECT_EQ(g_dwFrameInterval.load(), 12u);
+  EXPECT_EQ(dlg_->m_byCurrentRoundType.load(), 42);
+  Post(GAMESERVERMSG_LOAD_MAP, 0x000B0001);
+  EXPECT_EQ(g_dwFrameInterval.load(), 100u);
+  ASSERT_EQ(server_.ids.size(), 3u);
+  PROTO_SERVERAPPMSG_INIT second;
+  second.Read(*server_.messages[1]);
+  EXPECT_EQ(second.tMapIndex, -1);
+
+  for (uint8_t round : {43, 44}) EXPECT_EQ(FrameIntervalForRoundType(round), 12u);
+  for (uint8_t round : {15, 24, 26, 41, 47}) EXPECT_EQ(FrameIntervalForRoundType(round), 100u);
+  for (uint8_t round : {0, 2, 45, 255}) EXPECT_EQ(FrameIntervalForRoundType(round), 50u);
+}
+
+TEST_F(DispatchTest, HeartbeatAnswersAndTakesTheRoomIdleOnlyWhenEmpty) {
+  Post(GAMESERVERMSG_LOAD_MAP, 0x00010001);
+  Post(GAMESERVERMSG_RESET_ROOM, 0);
+  EXPECT_EQ(dlg_->m_lPendingNotice.load(), 1);
+  EXPECT_NE(Log().find(Entry(42)), std::string::npos);
+
+  // Users in the room: the idle request stays, the interval too.
+  server_.users = 2;
+  dlg_->m_dwHeartbeatValue = 7;
+  Post(GAMESERVERMSG_HOST_HEARTBEAT, 0);
+  EXPECT_EQ(g_dwFrameInterval.load(), 50u);
+  EXPECT_EQ(dlg_->m_lIdleRequest.load(), 1);
+  auto ack = manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_HOST_HEARTBEAT_ACK), 2s);
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->w_param, (3u << 16) | GAMESERVERMSG_HOST_HEARTBEAT_ACK);
+  EXPECT_EQ(ack->l_param, 2 | (7 << 16));
+
+  // The room emptied: idle frames, the request consumed.
+  server_.users = 0;
+  Post(GAMESERVERMSG_HOST_HEARTBEAT, 0);
+  EXPECT_EQ(g_dwFrameInterval.load(), 10000u);
+  EXPECT_EQ(dlg_->m_lIdleRequest.load(), 0);
+  ASSERT_TRUE(manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_HOST_HEARTBEAT_ACK), 2s,
+                                ack->index + 1));
+
+  // A ready room is not answered, but its miss counter is reset.
+  dlg_->m_bServerReady = 1;
+  dlg_->OnTimer(1);
+  EXPECT_EQ(dlg_->m_nHeartbeatMisses, 1);
+  const size_t before = manager_->MessageCount();
+  Post(GAMESERVERMSG_HOST_HEARTBEAT, 0);
+  EXPECT_EQ(dlg_->m_nHeartbeatMisses, 0);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(manager_->MessageCount(), before);
+}
+
+TEST_F(DispatchTest, HeartbeatWithoutManagerDoesNothing) {
+  dlg_->m_ManagerLink.Attach(0, 0, 3);
+  dlg_->OnTimer(1);
+  Post(GAMESERVERMSG_HOST_HEARTBEAT, 0);
+  EXPECT_EQ(dlg_->m_nHeartbeatMisses, 1);
+  EXPECT_FALSE(manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_HOST_HEARTBEAT_ACK), 200ms));
+}
+
+TEST_F(DispatchTest, UnlistedPostedIdsAreNotSupported) {
+  for (uint64_t id : {0ull, 1ull, 3ull, 12ull, 54ull, 60ull, 0x10004ull}) {
+    Post(static_cast<uint32_t>(id), 0);
+    const std::string line = "Not Supported Message!!!!! tIndex[3], msgID[" +
+                             std::to_string(static_cast<int32_t>(id)) + "]";
+    EXPECT_NE(Log().find(line), std::string::npos) << line;
+  }
+  EXPECT_TRUE(server_.ids.empty());
+  EXPECT_EQ(g_dwFrameInterval.load(), 10000u);
+}
+
+TEST_F(DispatchTest, SmallForwardsCarryTheirValuesAndLogTheirOwnFailures) {
+  Post(GAMESERVERMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY, 0x1FF);
+  Post(GAMESERVERMSG_ADDITIONAL_ROOM_INFO, 0x100000000LL);
+  ASSERT_EQ(server_.ids.size(), 2u);
+  EXPECT_EQ(server_.ids[0], SERVERAPPMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY);
+  EXPECT_EQ(server_.messages[0]->ReadBits(8), 0xFFu);
+  EXPECT_EQ(server_.ids[1], SERVERAPPMSG_ADDITIONAL_ROOM_INFO);
+  EXPECT_EQ(server_.messages[1]->ReadBits(1), 1u);  // any non-zero value is true
+
+  server_.answer = 1;
+  Post(GAMESERVERMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY, 1);
+  Post(GAMESERVERMSG_ADDITIONAL_ROOM_INFO, 0);
+  Post(GAMESERVERMSG_LOAD_MAP, 1);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Error while processing SendToServerShell() - "
+                     "GAMESERVERMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY"),
+            std::string::npos);
+  EXPECT_NE(log.find("Error while processing SendToServerShell() - "
+                     "GAMESERVERMSG_ADDITIONAL_ROOM_INFO"),
+            std::string::npos);
+  EXPECT_NE(log.find("[FATAL] " + Entry(41)), std::string::npos);
+
+  // No writer can be made: nothing is sent, nothing logged.
+  g_pLTCommon = nullptr;
+  const size_t delivered = server_.ids.size();
+  const size_t logged = Log().size();
+  Post(GAMESERVERMSG_ADDITIONAL_ROOM_INFO, 1);
+  EXPECT_EQ(server_.ids.size(), delivered);
+  EXPECT_EQ(Log().size(), logged);
+}
+
+TEST_F(DispatchTest, TimerZeroSendsAnEmptyGameEnd) {
+  dlg_->OnTimer(0);
+  auto end = manager_->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_GAMEEND), 2s);
+  ASSERT_TRUE(end);
+  ASSERT_EQ(end->data.size(), 109986u);
+  EXPECT_EQ(end->data[0], std::byte{3});
+  EXPECT_EQ(end->data[1], std::byte{0});
+  size_t non_zero = 0;
+  for (size_t i = 2; i < end->data.size(); ++i) non_zero += end->data[i] != std::byte{0} ? 1 : 0;
+  EXPECT_EQ(non_zero, 0u);
+  EXPECT_NE(Log().find("[ERROR] " + Entry(49)), std::string::npos);
+}
+
+TEST_F(DispatchTest, TimerOneCountsMissesAndAHeartbeatResetsThem) {
+  for (int i = 0; i < 3; ++i) dlg_->OnTimer(1);
+  EXPECT_EQ(dlg_->m_nHeartbeatMisses, 3);
+  EXPECT_EQ(Log().find(Entry(43)), std::string::npos);
+  Post(GAMESERVERMSG_HOST_HEARTBEAT, 0);
+  EXPECT_EQ(dlg_->m_nHeartbeatMisses, 0);
+  for (int i = 0; i < 4; ++i) dlg_->OnTimer(1);
+  EXPECT_NE(Log().find(Entry(43)), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dispatchtest
