@@ -4,8 +4,7 @@
 #include "hostlogger.h"
 #include "serverglobals.h"
 
-CServerAppDlg::CServerAppDlg(std::vector<std::string> args)
-    : m_RwpmAddressTable(3050, 0), m_args(std::move(args)) {
+CServerAppDlg::CServerAppDlg(std::vector<std::string> args) : m_args(std::move(args)) {
   m_AppHandler.SetDialog(this);
   g_csServer = new platform::RecursiveLock;
   g_csGameInfos = new platform::RecursiveLock;
@@ -57,18 +56,4 @@ void CServerAppDlg::ShowMessageBox(const std::string& text) {
   if (m_bLoggerUp) HostLog(HLOG_ERROR, "MessageBox: %s", text.c_str());
 }
 
-void CServerAppDlg::OnPost(uint32_t, platform::WParam, platform::LParam) {
-  // The manager's posted messages are dispatched here once the manager
-  // link is in place; until then they are ignored.
-}
-
-platform::LResult CServerAppDlg::OnSend(uint32_t, platform::WParam, platform::LParam,
-                                        const platform::CopyData&) {
-  return 0;
-}
-
-void CServerAppDlg::OnTimer(uint64_t) {}
-
-void CServerAppDlg::OnShellMessage(ILTMessage_Read*) {
-  // The module-to-manager dispatch reads and forwards the message here.
-}
+// OnPost, OnSend and OnTimer: serverappdlg_dispatch.cpp.

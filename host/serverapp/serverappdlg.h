@@ -11,17 +11,26 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "gameserverapphandler.h"
+#include "managerlink/managerlink.h"
 #include "platform/dialog.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 
 class IGameServer;
 class ILTMessage_Read;
+class ILTMessage_Write;
+struct PROTO_START_HOST;
+struct PROTO_GAME_USER_INFO;
+struct stUCCGamePlay;
+namespace proto {
+struct CopyDataPayload;
+}
 
 // The manager's window message (WM_USER+0x40).
 inline constexpr uint32_t WM_GAMESERVER = platform::kWmUser + 0x40;
@@ -29,6 +38,9 @@ inline constexpr uint32_t WM_GAMESERVER = platform::kWmUser + 0x40;
 // Manager message 20: the host tells the manager that its module is being
 // deleted. It has no name in the catalogue.
 inline constexpr uint16_t kManagerMsgModuleDeleted = 20;
+
+// The frame length (ms) of a round type, set on the manager's map load.
+uint32_t FrameIntervalForRoundType(uint8_t roundType);
 
 class CServerAppDlg : public platform::WindowHandler {
  public:
@@ -76,12 +88,38 @@ class CServerAppDlg : public platform::WindowHandler {
   // only while the manager window is valid. True when the post was made.
   bool PostToManager(uint16_t msgID, int64_t lParam);
   bool IsManagerWindowValid() const;
+  // The copy-data send of one payload to the manager (wParam: this window),
+  // only while the manager window is valid; blocks until the manager has
+  // handled it. True when it was delivered (serverappdlg_shellsend.cpp).
+  bool SendPayloadToManager(const proto::CopyDataPayload& payload);
 
   // Window messages (the manager's dispatch lands in these).
   void OnPost(uint32_t msg, platform::WParam w_param, platform::LParam l_param) override;
   platform::LResult OnSend(uint32_t msg, platform::WParam w_param, platform::LParam l_param,
                            const platform::CopyData& copy) override;
   void OnTimer(uint64_t timer_id) override;
+
+  // The manager-to-module dispatch (serverappdlg_dispatch*.cpp): posted
+  // WM_USER+0x40 messages, WM_COPYDATA (answers the default handling's 0),
+  // and the forward of one module message under g_csServer. A failed
+  // delivery runs `on_failure`, by default message-definition entry 41.
+  void OnGameServerMessage(platform::WParam wParam, platform::LParam lParam);
+  platform::LResult OnCopyData(platform::WindowHandle hSender, const platform::CopyData& copy);
+  void ForwardToModule(const std::function<void(ILTMessage_Write&)>& write,
+                       const std::function<void()>& on_failure = {});
+  // GAMESERVERMSG_TERMINATE and the heartbeat watchdog: no dump from here
+  // on, entry 43, the dialog ends as its OK button would.
+  void EndByManagerRequest();
+  // GAMESERVERMSG_UCC_MAP_LOAD's one call into the content download.
+  void StartUccMapLoad(const stUCCGamePlay& play);
+  // Arms timer 1 when ".\Setting.ini" [GameMgmt] HeartbeatWatchdogMs is
+  // above 0 (docs/dispatch.md). Answers the period, 0 when off.
+  uint32_t ArmHeartbeatWatchdog();
+
+  // The queued records' delivery on the update thread, with g_csServer
+  // held (serverappdlg_queue.cpp).
+  void SendGameInfo(const PROTO_START_HOST& record);
+  void SendUserInfo(const PROTO_GAME_USER_INFO& record);
 
   // Shows a start-up or console message box; also into the host log once
   // the logger is up.
@@ -100,8 +138,16 @@ class CServerAppDlg : public platform::WindowHandler {
   std::atomic<int32_t> m_lPendingNotice{0};
   int16_t m_sServerIndex = -1;
   platform::ManualResetEvent m_hStopEvent;
-  std::atomic<int32_t> m_bServerReady{0};    // read by the heartbeat handling too
-  std::vector<uint64_t> m_RwpmAddressTable;  // 3050 addresses, zero until the manager sends its own
+  std::atomic<int32_t> m_bServerReady{0};  // read by the heartbeat handling too
+  // Posts, copy-data sends and reads to and from the manager; it also keeps
+  // the RWPM address table.
+  CManagerLink m_ManagerLink;
+  // Set by GAMESERVERMSG_RESET_ROOM, cleared by a map load and by the
+  // heartbeat that finds the room empty.
+  std::atomic<int32_t> m_lIdleRequest{0};
+  std::atomic<uint8_t> m_byCurrentRoundType{0};
+  // Timer-1 ticks since the last heartbeat (window thread only).
+  int32_t m_nHeartbeatMisses = 0;
   bool m_bUseReadProcessMemory = false;
   bool m_bUseWriteProcessMemory = false;
   int32_t m_nLastManagerMessageValue = 0;
@@ -111,6 +157,9 @@ class CServerAppDlg : public platform::WindowHandler {
   int32_t m_nGroupNumber = 0;
   std::string m_strHostName;
   std::string m_strInstanceFolder;
+  // The module's last SERVERAPPMSG_HEARTBEAT_VALUE: the high half of the
+  // heartbeat answer; 0 at start.
+  std::atomic<uint32_t> m_dwHeartbeatValue{0};
 
  private:
   // Start-up steps of OnInitDialog, split by concern.

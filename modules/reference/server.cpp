@@ -1,6 +1,7 @@
-// The reference server object: attachment, room state and the messages the
-// host delivers. The network operations are in servernet.cpp, the console
-// commands in serverconsole.cpp.
+// The reference server object: attachment, readiness and the package list.
+// The room's handling of the host's messages is in serverroom.cpp, the
+// network operations in servernet.cpp, the console commands in
+// serverconsole.cpp, serveremitcmd.cpp and servercrash.cpp.
 #include "server.h"
 
 #include <chrono>
@@ -67,6 +68,7 @@ void CReferenceServer::GetReadyText(char* pszText, uint32_t nSize) {
 
 bool CReferenceServer::IsPreparing(int32_t nReserved) {
   ++preparing_calls_;
+  CrashIfArmedElsewhere();
   trace_.Line("IsPreparing %d call=%llu", nReserved,
               static_cast<unsigned long long>(preparing_calls_));
   if (switches_.hang_in_is_preparing > 0 &&
@@ -85,42 +87,6 @@ bool CReferenceServer::IsPreparing(int32_t nReserved) {
 void CReferenceServer::SetManagerHandle(const char* pszHandle) {
   manager_handle_ = pszHandle != nullptr ? pszHandle : "";
   trace_.Line("SetManagerHandle %s", manager_handle_.c_str());
-}
-
-int32_t CReferenceServer::SendToServerShell(ILTMessage_Read* pMessage) {
-  if (pMessage == nullptr) return 1;
-  ++messages_;
-  uint32_t id = pMessage->ReadBits(8);
-  switch (id) {
-    case SERVERAPPMSG_SERVER_INFO: {
-      group_ = pMessage->ReadBits(32);
-      server_index_ = static_cast<int32_t>(pMessage->ReadBits(32));
-      trace_.Line("SendToServerShell id=%u group=%u index=%d", id, group_, server_index_);
-      break;
-    }
-    case SERVERAPPMSG_INSERTCHARACTER: {
-      users_.fetch_add(1);
-      trace_.Line("SendToServerShell id=%u users=%d", id, users_.load());
-      break;
-    }
-    case SERVERAPPMSG_USER_DISCONNECTED: {
-      int32_t users = users_.load();
-      while (users > 0 && !users_.compare_exchange_weak(users, users - 1)) {
-      }
-      trace_.Line("SendToServerShell id=%u users=%d", id, users_.load());
-      break;
-    }
-    case SERVERAPPMSG_RESET: {
-      users_.store(0);
-      trace_.Line("SendToServerShell id=%u reset", id);
-      break;
-    }
-    default:
-      trace_.Line("SendToServerShell id=%u bits=%u", id, pMessage->Size());
-      break;
-  }
-  // A message that ended before its fields did is refused.
-  return pMessage->IsOverrun() ? 2 : 0;
 }
 
 }  // namespace refmod

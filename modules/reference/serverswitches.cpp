@@ -57,6 +57,9 @@ ServerSwitches ReadServerSwitches(const char* ini_file) {
   char trace[512] = {};
   platform::GetPrivateProfileString(kSection, "TraceFile", "", trace, sizeof(trace), ini_file);
   s.trace_file = trace;
+  s.room_answers = ReadBool("RoomAnswers", s.room_answers, ini_file);
+  s.loading_fail_reason = ReadInt("LoadingFailReason", s.loading_fail_reason, ini_file);
+  s.addclient_id_kind = ReadInt("AddClientIdKind", s.addclient_id_kind, ini_file);
   if (s.service_count < 0) s.service_count = 0;
   if (s.service_count > 64) s.service_count = 64;  // a list, not a memory test
   return s;

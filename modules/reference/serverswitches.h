@@ -25,8 +25,12 @@ struct ServerSwitches {
   int32_t preparing_updates = 3;          // PreparingUpdates: IsPreparing answers true this often
   int32_t hang_in_is_preparing =
       0;  // HangInIsPreparing: this call (1 = the first) never returns; 0: none
-  int32_t console_result = -1;  // ConsoleResult: forced result of every command; -1: natural
-  std::string trace_file;       // TraceFile: one line per call into the module, "" = none
+  int32_t console_result = -1;      // ConsoleResult: forced result of every command; -1: natural
+  std::string trace_file;           // TraceFile: one line per call into the module, "" = none
+  bool room_answers = true;         // RoomAnswers: 0: the room answers nothing on its own
+  int32_t loading_fail_reason = 0;  // LoadingFailReason: non-zero: a map init is answered
+                                    // with SERVERAPPMSG_LOADING_FAILED and this reason
+  int32_t addclient_id_kind = 3;    // AddClientIdKind: id kind of the room's ADDCLIENT answers
 };
 
 // Reads the switches from `ini_file` (".\ReferenceModule.ini" unless a test

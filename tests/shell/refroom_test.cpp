@@ -1,0 +1,263 @@
+// The reference module's room, loaded in process: its answers to the
+// host's messages, its `status`, and `emit` read back with the host's own
+// readers. The module's messages come to a recording handler.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "interface/igameserver.h"
+#include "interface/moduleexports.h"
+#include "interface/serverapphandler.h"
+#include "ltmessage.h"
+#include "platform/library.h"
+#include "protocol/frommodule.h"
+#include "protocol/serverappmsg.h"
+#include "protocol/tomodule.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A module message kept as its bits, readable again as often as needed.
+struct Kept {
+  uint32_t id = 0;
+  uint32_t bits = 0;
+  std::vector<uint8_t> bytes;
+};
+
+class RecordingHandler final : public ServerAppHandler {
+ public:
+  int32_t OnShellMessage(ILTMessage_Read* message) override {
+    Kept kept;
+    kept.bits = message->Size();
+    kept.bytes.resize((kept.bits + 7) / 8);
+    message->ReadData(kept.bytes.data(), kept.bits);
+    kept.id = kept.bytes.empty() ? 0 : kept.bytes[0];
+    messages.push_back(std::move(kept));
+    return 0;
+  }
+  int32_t WriteLog(int32_t, int32_t, const char* text) override {
+    lines.emplace_back(text);
+    if (!lines.back().empty()) lines.back().pop_back();
+    return 0;
+  }
+  uint32_t GetProcessMemoryUsage() override { return 0; }
+
+  std::vector<Kept> messages;
+  std::vector<std::string> lines;
+};
+
+// A reader over a kept message, positioned after its id.
+struct Reader {
+  explicit Reader(const Kept& kept) : writer(refmod::CLTMessageWrite::Create()) {
+    writer->Acquire();
+    writer->WriteData(kept.bytes.data(), kept.bits);
+    read = writer->ToReadable();
+    read->ReadBits(8);
+  }
+  ~Reader() { writer->Release(); }
+  ILTMessage_Read& operator*() { return *read; }
+  ILTMessage_Write* writer;
+  ILTMessage_Read* read;
+};
+
+class RoomTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "refroom-XXXXXX").string();
+    dir_ = mkdtemp(pattern.data());
+    old_dir_ = fs::current_path();
+    fs::current_path(dir_);
+    library_ = platform::LoadLibrary(std::string(SERVERAPP_DIST_DIR) + "/server_d_x64.so");
+    ASSERT_NE(library_, nullptr);
+    create_ =
+        reinterpret_cast<CreateServerFn>(platform::GetLibrarySymbol(library_, "CreateServer"));
+    delete_ =
+        reinterpret_cast<DeleteServerFn>(platform::GetLibrarySymbol(library_, "DeleteServer"));
+    ASSERT_NE(create_, nullptr);
+    ASSERT_NE(delete_, nullptr);
+  }
+  void TearDown() override {
+    if (server_ != nullptr) delete_(true);
+    if (library_ != nullptr) platform::FreeLibrary(library_);
+    fs::current_path(old_dir_);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  void Start(const std::string& switches = "") {
+    std::ofstream("ReferenceModule.ini") << "[Module]\n" << switches;
+    void* data = nullptr;
+    ASSERT_EQ(create_(SERVER_INTERFACE_VERSION, &data, &server_), 0);
+    ASSERT_EQ(server_->SetAppHandler(&handler_), 0);
+  }
+
+  // Delivers one host message written by `write`.
+  int32_t Deliver(const std::function<void(ILTMessage_Write&)>& write) {
+    ILTMessage_Write* writer = refmod::CLTMessageWrite::Create();
+    writer->Acquire();
+    write(*writer);
+    int32_t result = server_->SendToServerShell(writer->ToReadable());
+    writer->Release();
+    return result;
+  }
+
+  int32_t DeliverUser(uint64_t usn, int32_t slot) {
+    auto user = std::make_unique<PROTO_GAME_USER_INFO>();
+    user->USN = usn;
+    user->SlotIdx = slot;
+    return Deliver([&](ILTMessage_Write& w) { proto::WriteInsertCharacter(w, *user); });
+  }
+
+  fs::path dir_, old_dir_;
+  platform::LibraryHandle library_ = nullptr;
+  CreateServerFn create_ = nullptr;
+  DeleteServerFn delete_ = nullptr;
+  IGameServer* server_ = nullptr;
+  RecordingHandler handler_;
+};
+
+TEST_F(RoomTest, AnswersMapUsersAndDisconnectsLikeARoom) {
+  Start();
+  PROTO_SERVERAPPMSG_INIT init;
+  init.tMapIndex = 5;
+  init.roundType = 1;
+  init.MatchType = 42;
+  init.bLoad = true;
+  ASSERT_EQ(Deliver([&](ILTMessage_Write& w) { proto::WriteServerAppMsgInit(w, init); }), 0);
+  ASSERT_EQ(handler_.messages.size(), 1u);
+  EXPECT_EQ(handler_.messages[0].id, SERVERAPPMSG_LOADING_COMPLETE);
+  EXPECT_EQ(proto::ReadLoadingComplete(*Reader(handler_.messages[0])), 5);
+
+  ASSERT_EQ(DeliverUser(1000, 3), 0);
+  ASSERT_EQ(DeliverUser(2000, 300), 0);  // slot 300 arrives as its low byte, 44
+  EXPECT_EQ(server_->GetUserCount(), 2);
+  ASSERT_EQ(handler_.messages.size(), 3u);
+  ASSERT_EQ(handler_.messages[1].id, SERVERAPPMSG_ADDCLIENT);
+  {
+    Reader reader(handler_.messages[1]);
+    const proto::AddClientFields add = proto::ReadAddClient(*reader);
+    EXPECT_EQ(add.USN, 1000u);
+    EXPECT_EQ(add.idKind, 3u);
+    EXPECT_EQ(add.first, 3);
+  }
+  EXPECT_EQ(proto::ReadAddClient(*Reader(handler_.messages[2])).first, 44);
+
+  ASSERT_EQ(Deliver([](ILTMessage_Write& w) { proto::WriteUserDisconnected(w, 1000); }), 0);
+  ASSERT_EQ(Deliver([](ILTMessage_Write& w) { proto::WriteUserDisconnected(w, 555); }), 0);
+  EXPECT_EQ(server_->GetUserCount(), 1);
+  ASSERT_EQ(handler_.messages.size(), 4u);  // the unknown user has no client to remove
+  ASSERT_EQ(handler_.messages[3].id, SERVERAPPMSG_REMOVECLIENT);
+  GAMEPROTO_SC_REMOVECLIENT removed;
+  proto::ReadRemoveClient(*Reader(handler_.messages[3]), removed);
+  EXPECT_EQ(static_cast<int64_t>(removed.f32), 1000);
+  EXPECT_EQ(removed.slotIndex, 3);
+
+  ASSERT_EQ(Deliver([](ILTMessage_Write& w) { proto::WriteLogSerial(w, "SER-9"); }), 0);
+  ASSERT_EQ(Deliver([](ILTMessage_Write& w) { proto::WriteReset(w); }), 0);
+  ASSERT_EQ(Deliver([](ILTMessage_Write& w) { proto::WriteReset(w); }), 0);
+  EXPECT_EQ(server_->GetUserCount(), 0);
+
+  handler_.lines.clear();
+  ASSERT_EQ(server_->RunConsoleString("status"), 0);
+  auto has = [&](const std::string& text) {
+    for (const auto& line : handler_.lines) {
+      if (line == text) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(
+      has("map 5, round type 1, match type 42, map inits 1, flags load=1 second=0 "
+          "additional=0"));
+  EXPECT_TRUE(has("game infos 0 (last 0 bits, first 0), resets 2, log serial SER-9"));
+  EXPECT_TRUE(has("no users"));
+  EXPECT_TRUE(has("messages 8, packages 0, manager "));
+}
+
+TEST_F(RoomTest, SwitchesTurnAnswersIntoFailuresOrSilence) {
+  Start("LoadingFailReason=5\nAddClientIdKind=12\n");
+  PROTO_SERVERAPPMSG_INIT init;
+  init.tMapIndex = -3;
+  ASSERT_EQ(Deliver([&](ILTMessage_Write& w) { proto::WriteServerAppMsgInit(w, init); }), 0);
+  ASSERT_EQ(DeliverUser(7, 1), 0);
+  ASSERT_EQ(handler_.messages.size(), 2u);
+  ASSERT_EQ(handler_.messages[0].id, SERVERAPPMSG_LOADING_FAILED);
+  const proto::LoadingFailedFields failed = proto::ReadLoadingFailed(*Reader(handler_.messages[0]));
+  EXPECT_EQ(failed.tMapIndex, -3);
+  EXPECT_EQ(failed.reason, 5);
+  EXPECT_EQ(proto::ReadAddClient(*Reader(handler_.messages[1])).idKind, 12u);
+
+  delete_(true);
+  handler_.messages.clear();
+  Start("RoomAnswers=0\n");
+  ASSERT_EQ(Deliver([&](ILTMessage_Write& w) { proto::WriteServerAppMsgInit(w, init); }), 0);
+  ASSERT_EQ(DeliverUser(7, 1), 0);
+  EXPECT_TRUE(handler_.messages.empty());
+  EXPECT_EQ(server_->GetUserCount(), 1);
+  // A message cut short is refused and not answered.
+  EXPECT_EQ(Deliver([](ILTMessage_Write& w) { w.WriteBits(SERVERAPPMSG_INSERTCHARACTER, 8); }), 2);
+  EXPECT_EQ(server_->GetUserCount(), 1);
+}
+
+TEST_F(RoomTest, EmitWritesWhatTheHostReadersExpect) {
+  Start();
+  ASSERT_EQ(server_->RunConsoleString("emit AI2_BONUSROUND_REWARD_REQ count=9 item=abcdefghijklm "
+                                      "usn=5 value=6 usn.7=70 usn.8=80"),
+            0);
+  ASSERT_EQ(server_->RunConsoleString("emit SERVERAPPMSG_ADDCLIENT usn=-1 kind=0x64646464"), 0);
+  ASSERT_EQ(server_->RunConsoleString("emit HOST_STAT u32@844=0xA1B2C3D4 bytes=848"), 0);
+  ASSERT_EQ(server_->RunConsoleString("emit REMOVECLIENT bytes=10"), 0);
+  ASSERT_EQ(server_->RunConsoleString("emit 52"), 0);
+  ASSERT_EQ(handler_.messages.size(), 5u);
+
+  {
+    Reader reader(handler_.messages[0]);
+    PROTO_AI2_BONUSROUND_REWARD_REQ ai2;
+    const proto::EntryCount count = proto::ReadAi2BonusRoundRewardReq(*reader, ai2);
+    EXPECT_EQ(count.declared, 9u);
+    EXPECT_EQ(count.kept, 8u);
+    EXPECT_STREQ(ai2.szItemID, "abcdefghij");  // the host keeps 10 characters
+    const uint64_t first = ai2.Entries[0].USN, last = ai2.Entries[7].USN;
+    EXPECT_EQ(first, 5u);
+    EXPECT_EQ(last, 70u);
+    EXPECT_EQ(reader.read->BitsLeft(), 0u);  // the ninth entry was read and dropped
+    EXPECT_FALSE(reader.read->IsOverrun());
+  }
+  {
+    Reader reader(handler_.messages[1]);
+    EXPECT_THROW(proto::ReadAddClient(*reader), proto::ReadError);
+  }
+  {
+    GAMEPROTO_SC_HOST_STAT stat;
+    Reader reader(handler_.messages[2]);
+    proto::ReadHostStat(*reader, stat);
+    EXPECT_FALSE(reader.read->IsOverrun());
+    uint32_t value = 0;
+    std::memcpy(&value, reinterpret_cast<const uint8_t*>(&stat) + 844, 4);
+    EXPECT_EQ(value, 0xA1B2C3D4u);
+  }
+  {
+    GAMEPROTO_SC_REMOVECLIENT record;
+    Reader reader(handler_.messages[3]);
+    proto::ReadRemoveClient(*reader, record);
+    EXPECT_TRUE(reader.read->IsOverrun());  // 10 of 56 bytes
+  }
+  EXPECT_EQ(handler_.messages[4].bits, 8u);
+  EXPECT_EQ(handler_.messages[4].id, 52u);
+
+  // Mistakes are refused and send nothing.
+  for (const char* bad : {"emit NOPE", "emit MODULE_VALUES bogus=1", "emit MODULE_VALUES first=x",
+                          "emit REMOVECLIENT u32@54=1", "emit GAMEEND bytes=109985", "emit 256",
+                          "emit 50 a=1", "emit AIGACHA_ITEM_INSERT count=5000 entries=5000"}) {
+    EXPECT_EQ(server_->RunConsoleString(bad), 1) << bad;
+  }
+  EXPECT_EQ(handler_.messages.size(), 5u);
+}
+
+}  // namespace

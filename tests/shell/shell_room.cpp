@@ -1,0 +1,77 @@
+#include "shell_room.h"
+
+#include "protocol/gameservermsg.h"
+
+namespace shelltest {
+
+using namespace std::chrono_literals;
+
+Room::Room(const hosttest::Switches& switches)
+    : manager_(gsmsim::ManagerPeer::Start()), folder_([&] {
+        hosttest::Switches all = switches;
+        all.emplace("PreparingUpdates", "0");
+        return all;
+      }()) {
+  if (manager_ == nullptr) return;
+  host_ = folder_.Start(
+      {std::to_string(manager_->handle()), "5000", std::to_string(kServerIndex), "7", "9"}, true);
+  if (host_ == nullptr) return;
+  drain_ = std::thread([this] {
+    std::string line;
+    while (host_->ReadStdoutLine(&line, 60000)) {
+      std::lock_guard<std::mutex> lock(output_mutex_);
+      output_ += line + "\n";
+    }
+  });
+  auto ready = manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 15s);
+  if (ready) {
+    mark_ = ready->index + 1;
+    ready_ = true;
+  }
+}
+
+Room::~Room() {
+  if (host_ != nullptr) {
+    host_->CloseStdin();
+    if (hosttest::WaitExit(*host_, 15000) == -1000) host_->Terminate();
+    hosttest::WaitExit(*host_, 5000);
+  }
+  if (drain_.joinable()) drain_.join();
+}
+
+bool Room::Emit(const std::string& line) {
+  return Console("emit " + line);
+}
+
+bool Room::Console(const std::string& line) {
+  return host_ != nullptr && host_->WriteStdin(line + "\n");
+}
+
+std::optional<gsmsim::ReceivedMessage> Room::Next(const gsmsim::MessagePredicate& match,
+                                                  std::chrono::milliseconds timeout) {
+  auto message = manager_->WaitFor(match, timeout, mark_);
+  if (message) mark_ = message->index + 1;
+  return message;
+}
+
+std::vector<gsmsim::ReceivedMessage> Room::SinceMark() const {
+  std::vector<gsmsim::ReceivedMessage> all = manager_->Messages();
+  std::vector<gsmsim::ReceivedMessage> after;
+  for (auto& message : all) {
+    if (message.index >= mark_) after.push_back(std::move(message));
+  }
+  return after;
+}
+
+std::string Room::Output() const {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  return output_;
+}
+
+std::vector<uint8_t> Bytes(const gsmsim::ReceivedMessage& message) {
+  std::vector<uint8_t> bytes(message.data.size());
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(message.data[i]);
+  return bytes;
+}
+
+}  // namespace shelltest

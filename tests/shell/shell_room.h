@@ -1,0 +1,61 @@
+// One running room for the module-to-manager tests: a manager peer, a real
+// ServerApp with the reference module, its console on a pipe. Console
+// results and the logger's echo are drained from the host's stdout on a
+// thread of their own, so that the host never blocks on a full pipe.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gsmsim/peer/manager_peer.h"
+#include "host_harness.h"
+
+namespace shelltest {
+
+inline constexpr int16_t kServerIndex = 3;
+
+class Room {
+ public:
+  explicit Room(const hosttest::Switches& switches = {});
+  ~Room();
+
+  bool ready() const { return ready_; }
+  gsmsim::ManagerPeer& manager() { return *manager_; }
+  const hosttest::HostFolder& folder() const { return folder_; }
+
+  // Runs "emit <line>" in the host's console.
+  bool Emit(const std::string& line);
+  bool Console(const std::string& line);
+
+  // The next manager message matching `match` after the last one taken;
+  // moves the mark past it.
+  std::optional<gsmsim::ReceivedMessage> Next(
+      const gsmsim::MessagePredicate& match,
+      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  size_t mark() const { return mark_; }
+  // Every message the manager received after the mark, without moving it.
+  std::vector<gsmsim::ReceivedMessage> SinceMark() const;
+
+  // The host's stdout so far (console results and log echo).
+  std::string Output() const;
+
+ private:
+  std::unique_ptr<gsmsim::ManagerPeer> manager_;
+  hosttest::HostFolder folder_;
+  std::unique_ptr<platform::Process> host_;
+  std::thread drain_;
+  mutable std::mutex output_mutex_;
+  std::string output_;
+  size_t mark_ = 0;
+  bool ready_ = false;
+};
+
+// The payload of a copy-data message as bytes.
+std::vector<uint8_t> Bytes(const gsmsim::ReceivedMessage& message);
+
+}  // namespace shelltest
