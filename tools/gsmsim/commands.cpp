@@ -9,6 +9,10 @@ std::span<const Command> Commands() {
       {"listen", "[--seconds N]", RunListen},
       {"post", "HANDLE MSG WPARAM LPARAM", RunPost},
       {"send", "HANDLE DWDATA (--hex HEX | --file PATH)", RunSend},
+      {"run",
+       "[--rooms N] [--dist DIR] [--seconds S] [--json] [--scenario FILE|demo] "
+       "[--heartbeat MS] [--port-base P] [--group G] [--work DIR] [--keep] [--host-output]",
+       RunRun},
   };
   return kCommands;
 }

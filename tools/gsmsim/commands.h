@@ -31,6 +31,7 @@ std::span<const Command> Commands();
 int RunListen(std::span<const std::string> args, CommandIo& io);
 int RunPost(std::span<const std::string> args, CommandIo& io);
 int RunSend(std::span<const std::string> args, CommandIo& io);
+int RunRun(std::span<const std::string> args, CommandIo& io);
 
 // Picks the command named by args[0] and runs it with the rest.
 int GsmsimMain(std::span<const std::string> args, CommandIo& io);
