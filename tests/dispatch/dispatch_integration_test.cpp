@@ -71,6 +71,10 @@ TEST(DispatchHost, QueuedRecordsAreDeliveredTogetherNewestFirstAndAcknowledged) 
   auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
   ASSERT_TRUE(hwnd);
   const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+  // The first frame's pops come before its readiness question: once the
+  // module was asked, everything sent now waits for the next frame, even
+  // when a loaded machine starts the update thread late.
+  ASSERT_TRUE(folder.WaitForTrace("IsPreparing", 10s));
 
   for (int i = 0; i < 11; ++i) {
     auto info = GameInfo("GI-" + std::to_string(i));
