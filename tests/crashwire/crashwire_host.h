@@ -1,0 +1,73 @@
+// One room for the crash tests through a real host: a ServerApp and the
+// reference module copied into a folder of their own (so that the CRS.ini
+// beside the executable is this room's), the development crash-report
+// service on a free loopback port, the manager played by gsmsim's peer, and
+// a temporary log base.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "crash_service.h"
+#include "dev_server.h"
+#include "gsmsim/peer/manager_peer.h"
+#include "host_harness.h"
+
+namespace crashwire {
+
+namespace fs = std::filesystem;
+
+// The instance the rooms start as: server index 4, group 9.
+inline constexpr char kInstance[] = "9_4";
+
+struct RoomOptions {
+  bool crs_ini = true;               // write bin/CRS.ini naming the service
+  std::optional<int> full_dump = 0;  // "FullDump" in Setting.ini; nullopt: absent
+  hosttest::Switches switches{{"PreparingUpdates", "0"}};
+};
+
+class CrashRoom {
+ public:
+  explicit CrashRoom(const RoomOptions& options = {});
+  ~CrashRoom();
+
+  // Starts the host with a console and waits for `ready_post` (the room's
+  // GAMESERVERMSG_SERVER_READY unless told otherwise). False on failure.
+  bool Start(uint16_t ready_post);
+  bool Start();
+
+  // Writes one console line; the host runs it on its window thread.
+  bool Command(const std::string& line);
+  // The host's exit as hosttest::WaitExit answers it (-signal for a signal).
+  int WaitExit(int timeout_ms);
+
+  std::string Url() const;
+  fs::path Executable() const { return bin_ / "ServerApp"; }
+  fs::path LogRoot() const { return folder_.root() / "log" / "quellmark" / "ServerApp"; }
+
+  hosttest::HostFolder& folder() { return folder_; }
+  devhttp::CrashService& service() { return *service_; }
+  gsmsim::ManagerPeer& manager() { return *manager_; }
+  platform::Process& host() { return *host_; }
+  // The host's window, from its GAMESERVERMSG_REPORT_HWND post.
+  platform::WindowHandle window() const { return window_; }
+
+ private:
+  hosttest::HostFolder folder_;
+  fs::path bin_;
+  devhttp::DevServer server_;
+  std::unique_ptr<devhttp::CrashService> service_;
+  int port_ = -1;
+  std::unique_ptr<gsmsim::ManagerPeer> manager_;
+  std::unique_ptr<platform::Process> host_;
+  platform::WindowHandle window_ = 0;
+};
+
+// LLDB's backtrace of the faulting thread of dump, with program as the
+// executable (libraries are found by the paths the dump records).
+std::string LldbBacktrace(const fs::path& program, const fs::path& dump);
+
+}  // namespace crashwire
