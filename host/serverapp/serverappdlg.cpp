@@ -2,9 +2,31 @@
 #include "serverappdlg.h"
 
 #include "hostlogger.h"
+#include "interface/hostltcommon.h"
 #include "serverglobals.h"
 
-CServerAppDlg::CServerAppDlg(std::vector<std::string> args) : m_args(std::move(args)) {
+CServerAppDlg::CServerAppDlg(std::vector<std::string> args)
+    : m_Ucc(UccDownloadHost{
+          .TimeGetTime = platform::TimeGetTime,
+          .PostToManager = [this](uint16_t id, int64_t l) { return PostToManager(id, l); },
+          .LogShellText = [this](const std::string& t, uint32_t lv) { LogShellText(t, lv); },
+          // As the manager's map load does: the room is no longer idle.
+          .StartMapFrames =
+              [this](uint32_t ms) {
+                m_lIdleRequest.exchange(0);
+                g_dwFrameInterval.exchange(ms);
+              },
+          .WithModule =
+              [this](const std::function<void(IGameServer*, ILTCommon*)>& call) {
+                platform::LockGuard lock(*g_csServer);
+                call(m_pServer, g_pLTCommon);
+              },
+      }),
+      m_args(std::move(args)) {
+  for (size_t i = 0; i < m_args.size(); ++i) {
+    if (i != 0) m_strCommandLine += ' ';
+    m_strCommandLine += m_args[i];
+  }
   m_AppHandler.SetDialog(this);
   g_csServer = new platform::RecursiveLock;
   g_csGameInfos = new platform::RecursiveLock;

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "content/uccdownload.h"
 #include "gameserverapphandler.h"
 #include "managerlink/managerlink.h"
 #include "platform/dialog.h"
 #include "platform/thread.h"
 #include "platform/window.h"
+#include "snapshot/gameinfosnapshot.h"
 
 class IGameServer;
 class ILTMessage_Read;
@@ -160,6 +162,9 @@ class CServerAppDlg : public platform::WindowHandler {
   // The module's last SERVERAPPMSG_HEARTBEAT_VALUE: the high half of the
   // heartbeat answer; 0 at start.
   std::atomic<uint32_t> m_dwHeartbeatValue{0};
+  // The content-package map load (GAMESERVERMSG_UCC_MAP_LOAD): its request,
+  // download and wait, wired to this dialog in the constructor.
+  CUccDownload m_Ucc;
 
  private:
   // Start-up steps of OnInitDialog, split by concern.
@@ -172,6 +177,9 @@ class CServerAppDlg : public platform::WindowHandler {
   void StartDialogFeed();
 
   std::vector<std::string> m_args;
+  // The arguments joined by single spaces: the command line that the
+  // snapshot's "-SaveGameInfo=" is read from.
+  std::string m_strCommandLine;
   std::unique_ptr<platform::Window> m_pWindow;
   std::unique_ptr<platform::DialogFeed> m_pFeed;
   // The module variable CreateServer receives; the host never reads it.

@@ -22,7 +22,6 @@ namespace {
 
 // Message-definition entries this dispatch logs.
 constexpr uint32_t kMsgLoadingComplete = 6;
-constexpr uint32_t kMsgLoadingFailed = 7;
 constexpr uint32_t kMsgGameEnd = 10;
 constexpr uint32_t kMsgShellLog = 11;
 
@@ -118,11 +117,10 @@ void ShellDispatch::GameEnd() {
 
 void ShellDispatch::LoadingFailed() {
   const proto::LoadingFailedFields fields = proto::ReadLoadingFailed(msg_);
-  // The content download's failure report (CUccDownload::ReportUccMapFail):
-  // entry 7 through LogShellText, then the failure low word.
-  dlg_.LogShellText(GetLogMsg(kMsgLoadingFailed), 0);
-  Post(GAMESERVERMSG_LOADING_COMPLETE,
-       proto::MakeLoadingCompleteFailure(fields.tMapIndex, fields.reason));
+  NoteShortMessage();
+  // The same report as a failed package download: entry 7 through
+  // LogShellText, then the failure low word.
+  dlg_.m_Ucc.ReportUccMapFail(fields.tMapIndex, fields.reason);
 }
 
 void ShellDispatch::Ai3BonusClearboxItem() {

@@ -6,6 +6,9 @@
 #include "serverglobals.h"
 
 CServerAppDlg::~CServerAppDlg() {
+  // A package wait still open is abandoned first, so that the update
+  // thread's last frames hand no map to a module that is being stopped.
+  m_Ucc.CloseRequest();
   StopServer();
   m_pFeed.reset();
   // Locks a parked thread may own are left as they are, never deleted.

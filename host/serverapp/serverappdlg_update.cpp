@@ -30,8 +30,9 @@ void CServerAppDlg::ThreadUpdate(void* pDialog) {
     // record is taken out under its store lock, which is left before
     // g_csServer is entered for the delivery.
     bool work = false;
-    while (PopGameInfo(*game_info, [](const PROTO_START_HOST&) {
-      // The game-info snapshot hook runs here, under the store lock.
+    while (PopGameInfo(*game_info, [dlg](const PROTO_START_HOST& record) {
+      // The snapshot is written under the store lock, before the delivery.
+      SaveGameInfoSnapshot(dlg->m_strCommandLine, record);
     })) {
       work = true;
       platform::LockGuard lock(*g_csServer);
@@ -87,5 +88,6 @@ void CServerAppDlg::ServerUpdate() {
     HostLog(HLOG_INFO, "CServerAppDlg::ServerUpdate - server ready, GAMESERVERMSG_SERVER_READY %s",
             posted ? "posted" : "not posted");
   }
-  // The content-download wait is polled here, before the room is ready.
+  // The content-download wait, polled only before the room is ready.
+  m_Ucc.PollUccDownload();
 }

@@ -1,0 +1,173 @@
+// The map package load and the game-info snapshot across the process
+// boundary: a real ServerApp with the reference module, the manager played
+// by gsmsim's peer library, packages served by devhttp's content service
+// in this process. What the module received is read from its call trace.
+//
+// The idle frame lasts 10 s and a map load shortens only the frames after
+// it, so a downloaded package (handed over by the update thread's next
+// frame) and a queued game information both wait for the first idle frame
+// to end. Every case therefore runs in one host, the quick ones first, and
+// the test waits for that frame once.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "content_service.h"
+#include "dev_server.h"
+#include "gsmsim/peer/manager_peer.h"
+#include "host_harness.h"
+#include "platform/dialog.h"
+#include "protocol/gameinfo.h"
+#include "protocol/gameservermsg.h"
+#include "protocol/managerrecords.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hosttest::HostFolder;
+namespace fs = std::filesystem;
+
+template <typename T>
+std::span<const std::byte> Bytes(const T& value) {
+  return {reinterpret_cast<const std::byte*>(&value), sizeof(T)};
+}
+
+stUCCGamePlay Play(uint32_t map, uint32_t round, uint32_t match, const std::string& name) {
+  stUCCGamePlay play{};
+  play.MapIndex = map;
+  play.RoundType = round;
+  play.MatchType = match;
+  std::memcpy(play.MapName, name.data(), std::min(name.size(), sizeof(play.MapName) - 1));
+  return play;
+}
+
+// A package body that no two offsets confuse: a short or shifted copy
+// compares unequal.
+std::string PackageBody(size_t size, char seed) {
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>(seed + i * 7 + i / 251);
+  return body;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// LOADING_COMPLETE posts for `map`: lParam (map << 16) | low word.
+gsmsim::MessagePredicate LoadingComplete(uint16_t map, uint16_t low) {
+  return [map, low](const gsmsim::ReceivedMessage& m) {
+    return gsmsim::IsManagerPost(GAMESERVERMSG_LOADING_COMPLETE)(m) &&
+           static_cast<uint32_t>(m.l_param) == (uint32_t{map} << 16 | low);
+  };
+}
+
+class ContentWire : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    content_ = std::make_unique<devhttp::ContentService>("/content/", folder_.root() / "served");
+    content_->Register(server_.server());
+    port_ = server_.Start("127.0.0.1", 0);
+    ASSERT_GT(port_, 0);
+    fs::create_directories(folder_.work() / "ucc");
+    WriteFile(folder_.work() / "UCCSetting.ini",
+              "[rezrepositoryinfo]\nRezFilePath=ucc\n[fileserverurl]\nServerURL=http://127.0.0.1:" +
+                  std::to_string(port_) + "/content/\n");
+  }
+  void TearDown() override {
+    content_->ReleaseStalls();
+    server_.Stop();
+  }
+
+  HostFolder folder_;
+  devhttp::DevServer server_;
+  std::unique_ptr<devhttp::ContentService> content_;
+  int port_ = -1;
+};
+
+TEST_F(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
+  const std::string present = PackageBody(12000, 'a');
+  const std::string served = PackageBody(20000, 'k');
+  WriteFile(folder_.work() / "ucc" / "present.rez", present);
+  WriteFile(content_->folder() / "served.rez", served);
+  // The key in capitals, the value in its own case (POSIX names are case
+  // sensitive, so the file must be Snap.BIN exactly).
+  const fs::path snapshot = folder_.root() / "Snap.BIN";
+
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  auto host = folder_.Start({std::to_string(manager->handle()), "5000", "1", "7", "9",
+                             "-SAVEGAMEINFO=" + snapshot.string()});
+  ASSERT_NE(host, nullptr);
+  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
+  ASSERT_TRUE(hwnd);
+  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+
+  // Queued now, delivered (and saved) at the end of the idle frame.
+  auto info = std::make_unique<PROTO_START_HOST>();
+  std::memcpy(info->GameLogSerial, "SNAP-1", 6);
+  info->GameLogSerial[sizeof(info->GameLogSerial) - 1] = 'Z';  // a byte at the far end too
+  manager->SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
+
+  // 1. The package is already there: the module gets the map at once.
+  manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(11, 1, 2, "present.rez")));
+  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=0 map=11 round=1 match=2 load=1", 3s));
+  EXPECT_TRUE(manager->WaitFor(LoadingComplete(11, 0), 3s));
+  EXPECT_NE(folder_.HostLog().find("[UCCLog] Already Has the rez file. filename : present.rez"),
+            std::string::npos);
+  EXPECT_TRUE(content_->Requests().empty());
+
+  // 2. A name with a path in it is refused with reason 5 before any file
+  //    or network access.
+  manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(12, 1, 2, "../evil.rez")));
+  EXPECT_TRUE(manager->WaitFor(LoadingComplete(12, 0xFFFA), 3s));
+  EXPECT_TRUE(folder_.WaitForHostLog("[UCCLog] rez file name refused", 3s));
+  EXPECT_EQ(folder_.HostLog().find("start rez file download. filename : ../evil.rez"),
+            std::string::npos);
+  EXPECT_TRUE(content_->Requests().empty());
+  EXPECT_FALSE(fs::exists(folder_.work() / "evil.rez"));
+
+  // 3. Missing: downloaded during the send (the window thread blocks for
+  //    the transfer), handed over by the update thread's next frame.
+  manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(13, 2, 3, "served.rez")));
+  EXPECT_EQ(content_->Requests(), std::vector<std::string>{"served.rez"});
+  EXPECT_EQ(ReadFile(folder_.work() / "ucc" / "served.rez"), served);
+  EXPECT_NE(folder_.HostLog().find("[UCCLog] start rez file download. filename : served.rez"),
+            std::string::npos);
+  EXPECT_FALSE(manager->WaitFor(LoadingComplete(13, 0xFFFA), 0ms));  // no failure report
+
+  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=0 map=13 round=2 match=3 load=1", 15s));
+  EXPECT_TRUE(manager->WaitFor(LoadingComplete(13, 0), 3s));
+  EXPECT_NE(folder_.HostLog().find("[UCCLog] rez file download success. filename : served.rez"),
+            std::string::npos);
+  // Exactly one hand-over per map, and no failure for any but the refused.
+  EXPECT_EQ(folder_.CountTrace("SendToServerShell id=0 map=11"), 1u);
+  EXPECT_EQ(folder_.CountTrace("SendToServerShell id=0 map=13"), 1u);
+  EXPECT_FALSE(manager->WaitFor(LoadingComplete(13, 0xFFF9), 0ms));
+
+  // 4. The game information went to the module in the same frame, and the
+  //    file holds its raw record.
+  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=7", 5s));
+  ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK), 5s));
+  const std::string saved = ReadFile(snapshot);
+  ASSERT_EQ(saved.size(), 211406u);
+  EXPECT_EQ(std::memcmp(saved.data(), info.get(), sizeof(PROTO_START_HOST)), 0);
+  EXPECT_FALSE(fs::exists(folder_.root() / "snap.bin"));
+
+  ASSERT_TRUE(host->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+}
+
+}  // namespace
