@@ -251,8 +251,16 @@ TEST(ShellRows, SilentRowsAndAbandonedMessagesSendNothing) {
   auto marker = room.Next(IsManagerPost(GAMESERVERMSG_RELAY_27));
   ASSERT_TRUE(marker.has_value());
   // The console runs the commands in order, so everything the silent rows
-  // could have sent would have arrived before the marker.
-  EXPECT_EQ(marker->index, first);
+  // could have sent would have arrived before the marker. Name what did, so
+  // that a failure says which row spoke.
+  std::string spoke;
+  for (const auto& m : room.manager().Messages()) {
+    if (m.index < first || m.index >= marker->index) continue;
+    spoke += m.kind == gsmsim::ReceivedMessage::Kind::kSend
+                 ? " copy-data " + std::to_string(m.dw_data)
+                 : " post " + std::to_string(m.w_param & 0xFFFF) + "/" + std::to_string(m.l_param);
+  }
+  EXPECT_EQ(marker->index, first) << "before the marker:" << spoke;
 
   const hosttest::HostFolder& folder = room.folder();
   EXPECT_TRUE(folder.WaitForHostLog(hosttest::TableText(11), 5s));
