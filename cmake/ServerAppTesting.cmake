@@ -15,6 +15,8 @@ function(serverapp_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   serverapp_defaults(${T_NAME})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  # Shared test helpers: #include "support/...".
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_compile_definitions(${T_NAME} PRIVATE
     SERVERAPP_DIST_DIR="${SERVERAPP_DIST_DIR}"
     SERVERAPP_BINARY_DIR="${CMAKE_BINARY_DIR}"

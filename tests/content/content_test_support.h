@@ -19,6 +19,7 @@
 #include "ltcommon.h"
 #include "protocol/gameprotocommon.h"
 #include "protocol/managerrecords.h"
+#include "support/null_game_server.h"
 
 namespace contenttest {
 
@@ -77,24 +78,9 @@ struct ReceivedInit {
 };
 
 // The module's server object: decodes every SendToServerShell.
-class RecordingServer final : public IGameServer {
+class RecordingServer final : public NullGameServer {
  public:
-  int32_t SetAppHandler(ServerAppHandler*) override { return 0; }
-  int32_t RunConsoleString(const char*) override { return 0; }
   int32_t SendToServerShell(ILTMessage_Read* pMessage) override;
-  bool SetRezFileList(const char* const*, int32_t) override { return true; }
-  bool Initialize(bool) override { return true; }
-  int32_t GetUserCount() override { return 0; }
-  void GetReadyText(char* pszText, uint32_t nSize) override {
-    if (nSize > 0) pszText[0] = '\0';
-  }
-  bool IsPreparing(int32_t) override { return false; }
-  bool OpenNetwork(const void*, const void*) override { return true; }
-  bool ListNetServices(NET_SERVICE_NODE**) override { return false; }
-  void FreeNetServices(NET_SERVICE_NODE*) override {}
-  bool UseNetService(uint64_t) override { return true; }
-  int32_t ProbeServer(SERVER_PROBE_BLOCK*) override { return 0; }
-  void SetManagerHandle(const char*) override {}
 
   std::vector<ReceivedInit> received;
   int32_t answer = 0;

@@ -16,29 +16,16 @@
 #include "interface/ltmessage.h"
 #include "ltcommon.h"
 #include "serverappdlg.h"
+#include "support/null_game_server.h"
 
 namespace dispatchtest {
 
 // Keeps the readers it is given (with a reference) and answers a chosen result.
-class FakeServer final : public IGameServer {
+class FakeServer final : public NullGameServer {
  public:
   ~FakeServer();
-  int32_t SetAppHandler(ServerAppHandler*) override { return 0; }
-  int32_t RunConsoleString(const char*) override { return 0; }
   int32_t SendToServerShell(ILTMessage_Read* pMessage) override;
-  bool SetRezFileList(const char* const*, int32_t) override { return true; }
-  bool Initialize(bool) override { return true; }
   int32_t GetUserCount() override { return users; }
-  void GetReadyText(char* text, uint32_t size) override {
-    if (size > 0) text[0] = '\0';
-  }
-  bool IsPreparing(int32_t) override { return false; }
-  bool OpenNetwork(const void*, const void*) override { return true; }
-  bool ListNetServices(NET_SERVICE_NODE**) override { return false; }
-  void FreeNetServices(NET_SERVICE_NODE*) override {}
-  bool UseNetService(uint64_t) override { return true; }
-  int32_t ProbeServer(SERVER_PROBE_BLOCK*) override { return 0; }
-  void SetManagerHandle(const char*) override {}
 
   // The delivered messages, positioned after their 8-bit id.
   std::vector<ILTMessage_Read*> messages;

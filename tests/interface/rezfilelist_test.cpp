@@ -12,6 +12,7 @@
 
 #include "interface/igameserver.h"
 #include "platform/identity.h"
+#include "support/null_game_server.h"
 
 namespace {
 
@@ -19,29 +20,14 @@ namespace fs = std::filesystem;
 
 // Records what SetRezFileList received (copies: the texts die after the
 // call) and answers as told.
-class RecordingServer final : public IGameServer {
+class RecordingServer final : public NullGameServer {
  public:
-  int32_t SetAppHandler(ServerAppHandler*) override { return 0; }
-  int32_t RunConsoleString(const char*) override { return 0; }
-  int32_t SendToServerShell(ILTMessage_Read*) override { return 0; }
   bool SetRezFileList(const char* const* ppszFiles, int32_t nCount) override {
     ++calls;
     count = nCount;
     files.assign(ppszFiles, ppszFiles + nCount);
     return answer;
   }
-  bool Initialize(bool) override { return true; }
-  int32_t GetUserCount() override { return 0; }
-  void GetReadyText(char* pszText, uint32_t nSize) override {
-    if (nSize > 0) pszText[0] = '\0';
-  }
-  bool IsPreparing(int32_t) override { return false; }
-  bool OpenNetwork(const void*, const void*) override { return true; }
-  bool ListNetServices(NET_SERVICE_NODE**) override { return false; }
-  void FreeNetServices(NET_SERVICE_NODE*) override {}
-  bool UseNetService(uint64_t) override { return true; }
-  int32_t ProbeServer(SERVER_PROBE_BLOCK*) override { return 0; }
-  void SetManagerHandle(const char*) override {}
 
   int calls = 0;
   int32_t count = -1;
