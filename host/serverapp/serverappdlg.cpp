@@ -45,8 +45,9 @@ int64_t CServerAppDlg::DoModal() {
   StartDialogFeed();
   OnInitDialog();
   m_nModalResult = m_pWindow->Run();
-  // No console line or stop signal is handled after the loop ended.
-  m_pFeed.reset();
+  // The feed lives on until the destructor has shut the module down: a stop
+  // signal repeated meanwhile then only ends a loop that has already ended,
+  // instead of killing the process halfway through its shutdown.
   return m_nModalResult;
 }
 
