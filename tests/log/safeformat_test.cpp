@@ -63,3 +63,17 @@ TEST(SafeFormat, FormatFitsAgreesWithFormatting) {
   EXPECT_FALSE(hostlog::FormatChecked("%s %d", args, 2, &out));
   EXPECT_EQ(out, "%s %d [1, s]");
 }
+
+TEST(SafeFormat, HugeFieldWidthsAreRefusedNotBuilt) {
+  // A data-file text or an argument asking for a gigabyte-wide field must
+  // not build a gigabyte string; it comes back raw like any misfit.
+  EXPECT_EQ(SafeFormat("%999999999d", 1), "%999999999d [1]");
+  EXPECT_EQ(SafeFormat("%.999999999f", 1.0), "%.999999999f [1]");
+  EXPECT_EQ(SafeFormat("[%*d]", 1000000000, 7), "[%*d] [1000000000, 7]");
+  EXPECT_EQ(SafeFormat("[%*d]", -1000000000, 7), "[%*d] [-1000000000, 7]");
+  EXPECT_EQ(SafeFormat("[%.*s]", 1000000000, "ab"), "[%.*s] [1000000000, ab]");
+  // The limit itself still fits; a negative precision means none.
+  EXPECT_EQ(SafeFormat("%4096d", 1).size(), 4096u);
+  EXPECT_EQ(SafeFormat("%*d", -4096, 1).size(), 4096u);
+  EXPECT_EQ(SafeFormat("[%.*s]", -5, "ab"), "[ab]");
+}

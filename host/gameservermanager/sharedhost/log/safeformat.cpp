@@ -8,6 +8,21 @@ namespace {
 
 using Kind = FormatArg::Kind;
 
+// The widest field (width or precision) a conversion may ask for. Log lines
+// are far shorter; a text like "%999999999d" would otherwise build a
+// gigabyte string for one line.
+constexpr int kMaxField = 4096;
+
+// Digits of a literal width or precision within kMaxField.
+bool FieldFits(std::string_view digits) {
+  int value = 0;
+  for (const char d : digits) {
+    value = value * 10 + (d - '0');
+    if (value > kMaxField) return false;
+  }
+  return true;
+}
+
 // One parsed conversion.
 struct Conversion {
   std::string pattern;       // "%-08.3" + length + conversion, ready for snprintf
@@ -33,6 +48,7 @@ std::size_t Parse(std::string_view format, std::size_t pos, Conversion* c) {
     while (at(i) >= '0' && at(i) <= '9') width += at(i++);
   }
   if (at(i) == '$') return 0;  // positional
+  if (!FieldFits(width == "*" ? std::string_view() : std::string_view(width))) return 0;
   std::string precision;
   if (at(i) == '.') {
     precision = ".";
@@ -43,6 +59,7 @@ std::size_t Parse(std::string_view format, std::size_t pos, Conversion* c) {
       ++i;
     } else {
       while (at(i) >= '0' && at(i) <= '9') precision += at(i++);
+      if (!FieldFits(std::string_view(precision).substr(1))) return 0;
     }
   }
   // Length modifier: the size an integer conversion reads.
@@ -273,6 +290,8 @@ bool Walk(std::string_view format, const FormatArg* args, std::size_t count, std
     int precision = 0;
     if (c.star_width && !take_int(&width)) return false;
     if (c.star_precision && !take_int(&precision)) return false;
+    // A negative width means left-justified; a negative precision, none.
+    if (width < -kMaxField || width > kMaxField || precision > kMaxField) return false;
     if (next >= count || !ArgFits(c, args[next])) return false;
     if (out) {
       FormatOne(c, c.star_width ? &width : nullptr, c.star_precision ? &precision : nullptr,

@@ -21,7 +21,8 @@
 //   * width or precision   an int-sized integer
 //   %%                     no argument
 // Never fits: %n, wide conversions (%ls, %lc, %S, %C), positional "%1$d",
-// and anything unknown or cut off. Arguments left over after the last
+// a width or precision (written or passed with *) above 4096, and anything
+// unknown or cut off. Arguments left over after the last
 // conversion are allowed (printf ignores them).
 #pragma once
 
