@@ -105,7 +105,9 @@ bool CBitReader::ReadData(void* pData, uint32_t nBits) {
   if (nAvail < nBits) m_bOverrun = true;
   uint32_t nWhole = nAvail / 8;
   if ((m_nPos & 7) == 0) {
-    std::memcpy(pOut, m_pData + (m_nPos >> 3), nWhole);
+    // An empty message has no buffer at all (null), and memcpy must not
+    // see a null source even for 0 bytes.
+    if (nWhole > 0) std::memcpy(pOut, m_pData + (m_nPos >> 3), nWhole);
     m_nPos += nWhole * 8;
   } else {
     for (uint32_t i = 0; i < nWhole; ++i) pOut[i] = static_cast<uint8_t>(Extract(8));

@@ -143,6 +143,14 @@ TEST(BitStream, ReadsPastTheEndStayInsideAndMarkTheReader) {
   CBitReader empty;
   EXPECT_EQ(empty.ReadBits64(8), 0u);
   EXPECT_TRUE(empty.IsOverrun());
+  // Raw data from an empty message (no buffer behind it): zeros, marked.
+  CBitReader emptyData;
+  std::memset(data, 0xCC, sizeof(data));
+  EXPECT_FALSE(emptyData.ReadData(data, 24));
+  EXPECT_TRUE(emptyData.IsOverrun());
+  EXPECT_EQ(data[0], 0);
+  EXPECT_EQ(data[2], 0);
+  EXPECT_EQ(data[3], 0xCC);
 }
 
 TEST(BitStream, BadArgumentsAndTheSizeLimitAreRefusedWithoutWriting) {
