@@ -28,6 +28,12 @@ std::vector<std::string> Args(platform::WindowHandle manager) {
   return {std::to_string(manager), "5000", "1", "7", "9"};
 }
 
+// The host's window as its start-up report names it; 0 when no report came.
+platform::WindowHandle ReportedWindow(gsmsim::ManagerPeer& manager) {
+  auto hwnd = manager.WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
+  return hwnd ? static_cast<platform::WindowHandle>(hwnd->l_param) : 0;
+}
+
 template <typename T>
 std::span<const std::byte> Bytes(const T& value) {
   return {reinterpret_cast<const std::byte*>(&value), sizeof(T)};
@@ -68,9 +74,8 @@ TEST(DispatchHost, QueuedRecordsAreDeliveredTogetherNewestFirstAndAcknowledged) 
   HostFolder folder;
   auto host = folder.Start(Args(manager->handle()));
   ASSERT_NE(host, nullptr);
-  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
-  ASSERT_TRUE(hwnd);
-  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+  const platform::WindowHandle target = ReportedWindow(*manager);
+  ASSERT_NE(target, 0);
   // The first frame's pops come before its readiness question: once the
   // module was asked, everything sent now waits for the next frame, even
   // when a loaded machine starts the update thread late.
@@ -128,9 +133,8 @@ TEST(DispatchHost, ManagerGoneDeliveryHappensWithoutAcknowledgement) {
   HostFolder folder;
   auto host = folder.Start(Args(manager->handle()));
   ASSERT_NE(host, nullptr);
-  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
-  ASSERT_TRUE(hwnd);
-  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+  const platform::WindowHandle target = ReportedWindow(*manager);
+  ASSERT_NE(target, 0);
   manager.reset();
 
   other->Post(target, kWmGameServer, GAMESERVERMSG_LOAD_MAP, 0x2A010005);
@@ -160,9 +164,8 @@ TEST(DispatchHost, FourthSilentTimerTickEndsTheHost) {
   HostFolder folder;
   auto host = folder.Start(Args(manager->handle()));
   ASSERT_NE(host, nullptr);
-  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
-  ASSERT_TRUE(hwnd);
-  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+  const platform::WindowHandle target = ReportedWindow(*manager);
+  ASSERT_NE(target, 0);
   constexpr uint32_t kWmTimer = 0x113;
 
   for (int i = 0; i < 3; ++i) manager->Post(target, kWmTimer, 1, 0);
@@ -198,9 +201,8 @@ TEST(DispatchHost, RecordsByAddressReachTheModule) {
   HostFolder folder;
   auto host = folder.Start(Args(manager->handle()));
   ASSERT_NE(host, nullptr);
-  auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
-  ASSERT_TRUE(hwnd);
-  const auto target = static_cast<platform::WindowHandle>(hwnd->l_param);
+  const platform::WindowHandle target = ReportedWindow(*manager);
+  ASSERT_NE(target, 0);
   auto post = [&](uint16_t id, uint64_t lParam) {
     manager->Post(target, kWmGameServer, id, static_cast<platform::LParam>(lParam));
   };

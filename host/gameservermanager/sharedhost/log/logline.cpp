@@ -47,6 +47,13 @@ void AppendLinePrefix(LineForm form, const platform::LocalTime& t, std::uint32_t
     out->push_back('.');
     AppendDigits(t.millisecond, 3, out);
   };
+  const auto date = [&](char separator) {
+    AppendDigits(t.year, 4, out);
+    out->push_back(separator);
+    AppendDigits(t.month, 2, out);
+    out->push_back(separator);
+    AppendDigits(t.day, 2, out);
+  };
   switch (form) {
     case LineForm::kLevel: {
       clock();
@@ -60,21 +67,13 @@ void AppendLinePrefix(LineForm form, const platform::LocalTime& t, std::uint32_t
     }
     case LineForm::kInfo:
       out->append(machine).append(",").append(program).append(",");
-      AppendDigits(t.year, 4, out);
-      out->push_back('.');
-      AppendDigits(t.month, 2, out);
-      out->push_back('.');
-      AppendDigits(t.day, 2, out);
+      date('.');
       out->push_back(' ');
       clock();
       out->append(",info,");
       break;
     case LineForm::kIpc:
-      AppendDigits(t.year, 4, out);
-      out->push_back('-');
-      AppendDigits(t.month, 2, out);
-      out->push_back('-');
-      AppendDigits(t.day, 2, out);
+      date('-');
       out->push_back('-');
       clock();
       out->append(", ");
