@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "fault_posix.h"
 #include "platform/crash_io.h"
 
 namespace platform {
@@ -33,6 +34,7 @@ void CivilFromDays(int64_t z, int* y, int* m, int* d) {
 }  // namespace
 
 intptr_t CrashFileCreate(const char* path) {
+  if (posix::Faulted(fault::Point::kFileOpen)) return kNoCrashFile;
   int fd;
   do {
     fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -41,6 +43,7 @@ intptr_t CrashFileCreate(const char* path) {
 }
 
 intptr_t CrashFileOpenRead(const char* path) {
+  if (posix::Faulted(fault::Point::kFileOpen)) return kNoCrashFile;
   int fd;
   do {
     fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -49,6 +52,7 @@ intptr_t CrashFileOpenRead(const char* path) {
 }
 
 intptr_t CrashFileOpenAppend(const char* path) {
+  if (posix::Faulted(fault::Point::kFileOpen)) return kNoCrashFile;
   int fd;
   do {
     fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -57,6 +61,7 @@ intptr_t CrashFileOpenAppend(const char* path) {
 }
 
 bool CrashFileWrite(intptr_t file, const void* data, size_t size) {
+  if (posix::Faulted(fault::Point::kFileWrite)) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = write(static_cast<int>(file), p, size);
@@ -96,6 +101,7 @@ bool CrashFileExists(const char* path) {
 }
 
 bool CrashMakeFolder(const char* path) {
+  if (posix::Faulted(fault::Point::kMkdir)) return false;
   if (mkdir(path, 0755) == 0) return true;
   struct stat st;
   return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode);

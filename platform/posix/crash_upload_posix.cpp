@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/crash_upload.h"
+#include "platform/fault_injection.h"
 
 namespace platform {
 namespace {
@@ -115,6 +116,7 @@ uint32_t HttpPut::Send(const HttpEndpoint& endpoint, const char* host_header, co
   fits = fits && line.Add("\r\n");
   if (!fits) return ENAMETOOLONG;
 
+  if (const int e = fault::Check(fault::Point::kHttpConnect)) return static_cast<uint32_t>(e);
   const auto* address = reinterpret_cast<const sockaddr*>(endpoint.address);
   int fd = socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return static_cast<uint32_t>(errno);
@@ -144,6 +146,7 @@ uint32_t HttpPut::Send(const HttpEndpoint& endpoint, const char* host_header, co
 
 uint32_t HttpPut::Write(const void* data, size_t size) {
   if (socket_ < 0) return EBADF;
+  if (const int e = fault::Check(fault::Point::kHttpWrite)) return static_cast<uint32_t>(e);
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = send(static_cast<int>(socket_), p, size, MSG_NOSIGNAL);
@@ -157,6 +160,7 @@ uint32_t HttpPut::Write(const void* data, size_t size) {
 
 uint32_t HttpPut::ReceiveStatus(uint32_t* status) {
   if (socket_ < 0) return EBADF;
+  if (const int e = fault::Check(fault::Point::kHttpRead)) return static_cast<uint32_t>(e);
   // Only the status line matters; the rest of the answer is not read.
   char head[512];
   size_t used = 0;
@@ -169,10 +173,14 @@ uint32_t HttpPut::ReceiveStatus(uint32_t* status) {
     used += static_cast<size_t>(n);
     if (std::memchr(head, '\n', used) != nullptr) break;
   }
-  // "HTTP/1.x NNN reason"
-  if (used < 12 || std::memcmp(head, "HTTP/", 5) != 0) return EPROTO;
-  const char* p = static_cast<const char*>(std::memchr(head, ' ', used));
-  if (p == nullptr || p + 4 > head + used) return EPROTO;
+  // "HTTP/1.x NNN reason", judged on the status line alone: what else the
+  // reads happened to bring must not change the answer, and a status code
+  // on a later line is not the service's status.
+  const char* end = static_cast<const char*>(std::memchr(head, '\n', used));
+  const size_t line = static_cast<size_t>(end - head);
+  if (line < 12 || std::memcmp(head, "HTTP/", 5) != 0) return EPROTO;
+  const char* p = static_cast<const char*>(std::memchr(head, ' ', line));
+  if (p == nullptr || p + 4 > end) return EPROTO;
   uint32_t code = 0;
   for (int i = 1; i <= 3; ++i) {
     char c = p[i];
@@ -181,6 +189,10 @@ uint32_t HttpPut::ReceiveStatus(uint32_t* status) {
   }
   *status = code;
   return 0;
+}
+
+std::string SystemSettingsFolder() {
+  return "/etc";
 }
 
 }  // namespace platform

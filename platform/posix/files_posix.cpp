@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "fault_posix.h"
 #include "platform/files.h"
 #include "posixpath.h"
 
@@ -47,6 +48,7 @@ bool WildcardMatch(const char* mask, const char* name) {
 }
 
 FileHandle OpenWith(const char* path, int flags) {
+  if (posix::Faulted(fault::Point::kFileOpen)) return kInvalidFile;
   // Most paths are already in POSIX spelling: no copy for those.
   std::string copy;
   if (path && std::strchr(path, '\\')) copy = posix::NativePath(path);
@@ -62,12 +64,14 @@ FileHandle OpenWith(const char* path, int flags) {
 }  // namespace
 
 bool CreateFolder(const char* path) {
+  if (posix::Faulted(fault::Point::kMkdir)) return false;
   const std::string p = posix::NativePath(path);
   if (::mkdir(p.c_str(), 0755) == 0) return true;
   return errno == EEXIST && IsFolder(p.c_str());
 }
 
 bool CreateFolderChain(const char* path) {
+  if (posix::Faulted(fault::Point::kMkdir)) return false;
   std::string p = posix::NativePath(path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   if (p.empty()) return false;
@@ -147,6 +151,7 @@ std::int64_t ReadFromFile(FileHandle file, void* buffer, std::size_t size) {
 
 bool WriteToFile(FileHandle file, const void* data, std::size_t size) {
   if (file == kInvalidFile) return false;
+  if (posix::Faulted(fault::Point::kFileWrite)) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     const ssize_t n = ::write(Fd(file), p, size);

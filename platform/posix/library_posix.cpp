@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/fault_injection.h"
 #include "platform/identity.h"
 #include "platform/library.h"
 
@@ -19,6 +20,12 @@ thread_local std::string t_last_text;
 void SetError(uint32_t code, const char* text) {
   t_last_error = code;
   t_last_text = text != nullptr ? text : "";
+}
+
+// An injected fault's number is taken as the library error (kLibraryError*).
+std::nullptr_t Injected(int error) {
+  SetError(static_cast<uint32_t>(error), "injected fault");
+  return nullptr;
 }
 
 bool IsFile(const std::string& path) {
@@ -46,6 +53,7 @@ std::string LibraryFileName(std::string_view stem) {
 }
 
 LibraryHandle LoadLibrary(std::string_view name) {
+  if (const int e = fault::Check(fault::Point::kLibraryLoad)) return Injected(e);
   std::string file(name);
   if (file.empty()) {
     SetError(kLibraryErrorNotFound, "empty library name");
@@ -84,6 +92,7 @@ LibraryHandle LoadLibrary(std::string_view name) {
 }
 
 void* GetLibrarySymbol(LibraryHandle handle, const char* name) {
+  if (const int e = fault::Check(fault::Point::kLibrarySymbol)) return Injected(e);
   if (handle == nullptr || name == nullptr) {
     SetError(kLibraryErrorSymbolNotFound, "no library");
     return nullptr;

@@ -7,6 +7,8 @@
 // process's address space referenced until it is closed.
 #include "platform/process_memory.h"
 
+#include "fault_posix.h"
+
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -29,6 +31,7 @@ class PosixProcessMemory final : public ProcessMemory {
 
   bool Read(uint64_t address, void* buffer, size_t size) override {
     if (access_ != ProcessMemoryAccess::kRead || (buffer == nullptr && size > 0)) return false;
+    if (posix::Faulted(fault::Point::kProcessRead)) return false;
     return Transfer(address, static_cast<char*>(buffer), size, /*write=*/false);
   }
 

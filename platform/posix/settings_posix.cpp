@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "fault_posix.h"
 #include "platform/settings.h"
 #include "posixpath.h"
 
@@ -32,6 +33,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 bool ReadWholeFile(const char* file, std::string* out) {
   const std::string path = posix::NativePath(file);
+  if (posix::Faulted(fault::Point::kFileOpen)) return false;
   FILE* f = std::fopen(path.c_str(), "rbe");
   if (!f) return false;
   char buf[4096];

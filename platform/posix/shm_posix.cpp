@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "fault_posix.h"
 #include "platform/shm.h"
 
 namespace platform {
@@ -124,6 +125,7 @@ SharedMemory* Adopt(int fd, const std::string& name, bool writable) {
 
 SharedMemory* CreateSharedMemory(const char* name, std::size_t size, bool* already_existed) {
   if (already_existed) *already_existed = false;
+  if (posix::Faulted(fault::Point::kShmCreate)) return nullptr;
   const std::string full = PosixName(name);
   if (full.empty() || size == 0) return nullptr;
   Guard guard;
@@ -152,6 +154,7 @@ SharedMemory* CreateSharedMemory(const char* name, std::size_t size, bool* alrea
 }
 
 SharedMemory* OpenSharedMemory(const char* name, bool writable) {
+  if (posix::Faulted(fault::Point::kShmOpen)) return nullptr;
   const std::string full = PosixName(name);
   if (full.empty()) return nullptr;
   Guard guard;
@@ -166,6 +169,7 @@ SharedMemory* OpenSharedMemory(const char* name, bool writable) {
 }
 
 void* MapSharedMemory(SharedMemory* memory, std::size_t size, bool writable) {
+  if (posix::Faulted(fault::Point::kShmMap)) return nullptr;
   if (!memory || (writable && !memory->writable)) return nullptr;
   const std::size_t length = size ? size : memory->size;
   if (length == 0 || length > memory->size) return nullptr;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -23,6 +24,11 @@ struct HttpEndpoint {
 // the name). Not for the crash path. Answers 0, or the resolver's error code
 // (a positive number) with the endpoint left unresolved.
 uint32_t HttpResolve(const char* host, uint16_t port, HttpEndpoint* out);
+
+// The folder of the system-wide settings files, where the fallback CRS.ini
+// lies: "/etc" on POSIX, the Windows folder on Windows. Not for the crash
+// path.
+std::string SystemSettingsFolder();
 
 // Time-outs of every upload in the process, in milliseconds: connecting,
 // and each send or receive. Defaults: 3000 and 5000.

@@ -161,10 +161,14 @@ void WriteLine(HostLogFile file, std::uint32_t level, std::string_view text, va_
     if (out == platform::kInvalidFile) {
       MakeLogFolders(now);
       out = platform::OpenForAppend(path);
-      if (out == platform::kInvalidFile) return;  // dropped, silently
     }
-    platform::WriteToFile(out, bytes.data(), bytes.size());
-    platform::CloseFile(out);
+    // A line the file cannot take is dropped from the file only: the
+    // standard output still carries it, so a full or unwritable log folder
+    // never loses a line outright.
+    if (out != platform::kInvalidFile) {
+      platform::WriteToFile(out, bytes.data(), bytes.size());
+      platform::CloseFile(out);
+    }
     std::fwrite(line.data(), 1, line.size(), stdout);
   }
   if (level == HLOG_FATAL && info.form == LineForm::kLevel && platform::IsDebuggerAttached()) {

@@ -28,6 +28,12 @@ std::atomic<std::uint32_t> g_error{ELOGMSG_OK};
 platform::SharedMemory* g_count_mapping = nullptr;
 std::vector<platform::SharedMemory*> g_message_mappings;
 
+// Set when a reader found no table and turned publisher during this
+// initialisation. A publisher that then finds a table sends it back to
+// reading; should that reader still see none (the table exists but cannot be
+// opened), a second turn would swing between the two for ever.
+bool g_turned_publisher = false;
+
 std::atomic<std::uint32_t> g_table_wait_ms{1000};
 std::atomic<std::uint32_t> g_count_wait_ms{10000};
 std::atomic<std::uint32_t> g_poll_ms{100};
@@ -160,6 +166,8 @@ bool ReadPublished() {
   });
   if (!count) {
     Fail(ELOGMSG_WAIT);
+    if (g_turned_publisher) return false;
+    g_turned_publisher = true;
     return InitMode(EUSAGE_WRITE);  // nobody published: this instance does
   }
   g_count_mapping = count;
@@ -226,6 +234,7 @@ bool LogMsgManager::InitLogMsgManager(ESharedMemUsage usage) {
   // A second initialisation (start-up's fallback to EUSAGE_NOUSE) first lets
   // go of what the first one held.
   DropHeld();
+  g_turned_publisher = false;
   return InitMode(usage);
 }
 

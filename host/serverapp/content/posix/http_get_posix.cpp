@@ -3,6 +3,7 @@
 
 #include <mutex>
 
+#include "platform/fault_injection.h"
 #include "platform/http_get.h"
 
 namespace platform {
@@ -22,6 +23,7 @@ struct Transfer {
   bool opened = false;
   bool stopped = false;
   long refused_status = 0;  // a non-2xx status seen at the first body byte
+  uint32_t read_fault = 0;  // an injected read failure
 };
 
 long ResponseCode(CURL* curl) {
@@ -48,6 +50,10 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
       t->stopped = true;
       return CURL_WRITEFUNC_ERROR;
     }
+  }
+  if (const int e = fault::Check(fault::Point::kHttpRead)) {
+    t->read_fault = static_cast<uint32_t>(e);
+    return CURL_WRITEFUNC_ERROR;
   }
   if (bytes != 0 && !t->receiver->OnData(data, bytes)) {
     t->stopped = true;
@@ -104,6 +110,16 @@ HttpGetResult HttpGet(const char* url, const HttpGetLimits& limits, HttpGetRecei
     result.error = static_cast<uint32_t>(CURLE_FAILED_INIT);
     return result;
   }
+  // Injected connect and request-write faults end the transfer before it
+  // starts, as a refused connection would; their number stands for the
+  // backend's error number.
+  const int setup_fault = fault::Check(fault::Point::kHttpConnect);
+  if (const int e = setup_fault ? setup_fault : fault::Check(fault::Point::kHttpWrite)) {
+    curl_easy_cleanup(curl);
+    result.status = HttpGetStatus::kOpenFailed;
+    result.error = static_cast<uint32_t>(e);
+    return result;
+  }
   Transfer transfer;
   transfer.curl = curl;
   transfer.receiver = &receiver;
@@ -126,6 +142,11 @@ HttpGetResult HttpGet(const char* url, const HttpGetLimits& limits, HttpGetRecei
   if (transfer.refused_status != 0) {
     result.status = HttpGetStatus::kOpenFailed;
     result.error = static_cast<uint32_t>(transfer.refused_status);
+    return result;
+  }
+  if (transfer.read_fault != 0) {
+    result.status = HttpGetStatus::kReadFailed;
+    result.error = transfer.read_fault;
     return result;
   }
   if (code != CURLE_OK) {
