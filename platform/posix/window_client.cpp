@@ -106,6 +106,8 @@ short WaitServing(int fd, short events) {
   return fds[0].revents;
 }
 
+constexpr size_t kMaxEarlyReplies = 64;
+
 bool IsPeerGone(int error) {
   return error == EPIPE || error == ECONNRESET || error == ENOTCONN || error == ECONNREFUSED;
 }
@@ -166,6 +168,14 @@ bool AwaitReply(const ClientPtr& connection, WindowHandle target, uint64_t seque
     if (header.sequence == sequence) {
       *result = header.l_param;
       return true;
+    }
+    // Only a send nested inside this wait (a handler served meanwhile sending
+    // to the same window) can leave a reply for later; a peer that answers
+    // sequences nobody waits for is broken or hostile, not nested that deep.
+    if (connection->early_replies.size() >= kMaxEarlyReplies) {
+      fprintf(stderr, "window %llu: too many unexpected replies; closing the connection\n",
+              static_cast<unsigned long long>(target));
+      return false;
     }
     connection->early_replies[header.sequence] = header.l_param;
   }

@@ -1,0 +1,214 @@
+// The POSIX side of windows: handles chosen by their owner, and frames
+// that break the wire protocol, written on raw sockets.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/window.h"
+#include "window_test_support.h"
+#include "wire_frame.h"
+
+namespace platform {
+namespace {
+
+TEST(WindowHandles, AChosenHandleIsCheckedTakenOnceAndFreeAfterItsWindow) {
+  FnHandler handler;
+  auto window = Window::Create(handler);
+  ASSERT_TRUE(window);
+  const WindowHandle handle = window->handle();
+  std::string error;
+  EXPECT_EQ(Window::Create(handler, handle, &error), nullptr);
+  EXPECT_NE(error.find("taken"), std::string::npos) << error;
+  EXPECT_EQ(Window::Create(handler, WindowHandle{1} << 31, &error), nullptr);
+  EXPECT_NE(error.find("outside"), std::string::npos) << error;
+
+  window.reset();
+  EXPECT_FALSE(IsWindow(handle));
+  // The handle is free again and can be taken by a new window.
+  auto again = Window::Create(handler, handle);
+  ASSERT_TRUE(again);
+  EXPECT_TRUE(IsWindow(handle));
+  EXPECT_TRUE(PostMessage(handle, kTestMsg, 0, 0));
+}
+
+// --- frames that break the protocol, written on raw sockets ---
+
+int RawConnect(WindowHandle handle) {
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = "hwnd:" + std::to_string(handle);
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+  return fd;
+}
+
+std::vector<std::byte> Frame(wire::Header header, size_t payload) {
+  header.cb_data = static_cast<uint32_t>(payload);
+  std::vector<std::byte> frame(wire::kHeaderSize + payload, std::byte{0x11});
+  wire::EncodeHeader(header, std::span<std::byte, wire::kHeaderSize>(frame.data(), 64));
+  return frame;
+}
+
+void SendRaw(int fd, const std::vector<std::byte>& datagram) {
+  ASSERT_EQ(send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(datagram.size()));
+}
+
+// True when the window closed the connection within a few seconds.
+bool ClosedByWindow(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  for (int i = 0; i < 100; ++i) {
+    if (poll(&p, 1, 50) > 0 && (p.revents & POLLHUP)) return true;
+  }
+  return false;
+}
+
+TEST(WindowBadInput, BadFramesAreDroppedLoggedAndTheirConnectionClosed) {
+  FnHandler handler;
+  std::mutex mutex;
+  std::vector<LParam> dispatched;
+  handler.post = [&](uint32_t, WParam, LParam l) {
+    std::lock_guard lock(mutex);
+    dispatched.push_back(l);
+  };
+  handler.send = [&](uint32_t, WParam, LParam l, const CopyData&) -> LResult {
+    std::lock_guard lock(mutex);
+    dispatched.push_back(l);
+    return 1;
+  };
+  testing::internal::CaptureStderr();
+  WindowThread window(handler);
+  const WindowHandle h = window.handle();
+
+  wire::Header post;
+  post.kind = wire::Kind::kPost;
+  post.target = h;
+  post.msg = kTestMsg;
+  post.l_param = 666;  // must never be dispatched
+  wire::Header send = post;
+  send.kind = wire::Kind::kSend;
+  send.msg = kWmCopyData;
+
+  struct Case {
+    const char* name;
+    std::vector<std::byte> datagram;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"shorter than", Frame(post, 0)});
+  cases.back().datagram.resize(40);
+  cases.push_back({"shorter than", {}});
+  cases.push_back({"wrong magic", Frame(post, 0)});
+  cases.back().datagram[0] = std::byte{'X'};
+  cases.push_back({"unknown kind", Frame(post, 0)});
+  cases.back().datagram[4] = std::byte{9};
+  auto mismatch = Frame(send, 100);
+  mismatch.resize(80);  // cbData says 100, 16 bytes came
+  cases.push_back({"cbData does not match", mismatch});
+  auto reply = post;
+  reply.kind = wire::Kind::kReply;
+  cases.push_back({"reply sent to a window", Frame(reply, 0)});
+  auto elsewhere = post;
+  elsewhere.target = h == 1 ? 2 : h - 1;
+  cases.push_back({"addressed to another window", Frame(elsewhere, 0)});
+
+  for (const Case& c : cases) {
+    const int fd = RawConnect(h);
+    SendRaw(fd, c.datagram);
+    // A good frame right behind the bad one is never dispatched either. It
+    // may find the connection already closed (EPIPE), which is fine.
+    const auto follower = Frame(post, 0);
+    [[maybe_unused]] ssize_t ignored = ::send(fd, follower.data(), follower.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(ClosedByWindow(fd)) << c.name;
+    close(fd);
+  }
+
+  // A posted WM_COPYDATA is dropped, but the connection stays usable.
+  const int fd = RawConnect(h);
+  auto posted_copy = post;
+  posted_copy.msg = kWmCopyData;
+  SendRaw(fd, Frame(posted_copy, 8));
+  auto good = send;
+  good.l_param = 1;
+  good.sequence = 99;
+  SendRaw(fd, Frame(good, 5));
+  std::vector<std::byte> answer(64);
+  ASSERT_EQ(recv(fd, answer.data(), answer.size(), 0), 64);
+  wire::Header decoded;
+  ASSERT_EQ(wire::DecodeFrame(answer, &decoded), wire::DecodeResult::kOk);
+  EXPECT_EQ(decoded.kind, wire::Kind::kReply);
+  EXPECT_EQ(decoded.sequence, 99u);
+  EXPECT_EQ(decoded.l_param, 1);
+  close(fd);
+
+  // The window still serves everyone else.
+  EXPECT_EQ(SendCopyData(h, 0, 0, {}), 1);
+  const std::string log = testing::internal::GetCapturedStderr();
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(dispatched, (std::vector<LParam>{1, 0}));
+  }
+  for (const Case& c : cases) EXPECT_NE(log.find(c.name), std::string::npos) << c.name;
+  EXPECT_NE(log.find("posted WM_COPYDATA"), std::string::npos);
+}
+
+// A peer that answers a send with replies to sequences nobody sent: the
+// sender keeps a few (nested sends need that) but gives up on a flood
+// instead of storing every one.
+TEST(WindowBadInput, AFloodOfUnexpectedRepliesEndsTheSend) {
+  const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  WindowHandle handle = 0;
+  for (WindowHandle candidate = 1900000000; candidate < 1900001000 && !handle; ++candidate) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "hwnd:" + std::to_string(candidate);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0) handle = candidate;
+  }
+  ASSERT_NE(handle, 0u);
+  ASSERT_EQ(listen(listener, 4), 0);
+
+  std::thread peer([&] {
+    const int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    std::vector<std::byte> frame(wire::kHeaderSize + 16);
+    const ssize_t got = recv(fd, frame.data(), frame.size(), 0);
+    wire::Header send;
+    if (got > 0 && wire::DecodeFrame(std::span(frame.data(), static_cast<size_t>(got)), &send) ==
+                       wire::DecodeResult::kOk) {
+      wire::Header reply = send;
+      reply.kind = wire::Kind::kReply;
+      reply.cb_data = 0;
+      reply.l_param = 5;
+      for (uint64_t i = 1; i <= 1000; ++i) {
+        reply.sequence = send.sequence + i;
+        if (::send(fd, Frame(reply, 0).data(), wire::kHeaderSize, MSG_NOSIGNAL) < 0) break;
+      }
+      pollfd p{fd, POLLIN, 0};
+      poll(&p, 1, 5000);  // until the sender hangs up
+    }
+    close(fd);
+  });
+
+  testing::internal::CaptureStderr();
+  LResult result = 0;
+  EXPECT_FALSE(SendCopyDataChecked(handle, 0, 1, {}, &result));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("too many unexpected replies"), std::string::npos) << log;
+  peer.join();
+  close(listener);
+}
+
+}  // namespace
+}  // namespace platform
