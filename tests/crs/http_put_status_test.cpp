@@ -1,0 +1,99 @@
+// The crash upload's reading of the service's status line
+// (platform::HttpPut::ReceiveStatus), against a raw local TCP listener that
+// answers with exactly the bytes a case gives.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/crash_upload.h"
+
+namespace {
+
+class RawService {
+ public:
+  RawService() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof(address);
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        listen(listener_, 4) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~RawService() {
+    if (listener_ >= 0) close(listener_);
+  }
+  uint16_t port() const { return port_; }
+
+  // Sends a PUT, answers it with `answer` and hangs up; returns what
+  // ReceiveStatus made of it.
+  uint32_t Exchange(const std::string& answer, uint32_t* status) {
+    platform::HttpEndpoint endpoint{};
+    EXPECT_EQ(0u, platform::HttpResolve("127.0.0.1", port_, &endpoint));
+    platform::HttpPut put;
+    EXPECT_EQ(0u, put.Send(endpoint, "127.0.0.1", "/crs/a.dmp", "", 0));
+    const int peer = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    EXPECT_GE(peer, 0);
+    // Read the whole request head, so that hanging up is an end, not a reset.
+    std::string request;
+    char buffer[1024];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = recv(peer, buffer, sizeof(buffer), 0);
+      if (n <= 0) break;
+      request.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_NE(std::string::npos, request.find("\r\n\r\n"));
+    EXPECT_EQ(static_cast<ssize_t>(answer.size()),
+              send(peer, answer.data(), answer.size(), MSG_NOSIGNAL));
+    close(peer);
+    return put.ReceiveStatus(status);
+  }
+
+ private:
+  int listener_ = -1;
+  uint16_t port_ = 0;
+};
+
+TEST(HttpPutStatus, TheStatusComesFromTheStatusLineOnly) {
+  RawService service;
+  ASSERT_NE(0, service.port());
+
+  uint32_t status = 0;
+  EXPECT_EQ(0u, service.Exchange("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", &status));
+  EXPECT_EQ(200u, status);
+  EXPECT_EQ(0u, service.Exchange("HTTP/1.0 503 Busy\r\n\r\n", &status));
+  EXPECT_EQ(503u, status);
+
+  // A status line without a code: the "200" of a later line is not the
+  // service's answer, and the upload must not count as delivered.
+  status = 0;
+  EXPECT_EQ(static_cast<uint32_t>(EPROTO),
+            service.Exchange("HTTP/1.1\r\nX-Note: 200 OK\r\n\r\n", &status));
+  EXPECT_EQ(0u, status);
+  // A status line shorter than "HTTP/1.x NNN", followed by more bytes: the
+  // answer must not depend on how many bytes the first read brought.
+  EXPECT_EQ(static_cast<uint32_t>(EPROTO), service.Exchange("HTTP/1 441\n\xdc\n\n\n\n", &status));
+  EXPECT_EQ(0u, status);
+
+  // Not HTTP, no line end before the end, nothing at all.
+  EXPECT_EQ(static_cast<uint32_t>(EPROTO), service.Exchange("SSH-2.0-OpenSSH_9\r\n", &status));
+  EXPECT_EQ(static_cast<uint32_t>(EPROTO), service.Exchange("HTTP/1.1 200 OK", &status));
+  EXPECT_EQ(static_cast<uint32_t>(ECONNRESET), service.Exchange("", &status));
+  // A line end beyond the 512 bytes kept.
+  EXPECT_EQ(static_cast<uint32_t>(EPROTO),
+            service.Exchange("HTTP/1.1 200 " + std::string(600, 'x') + "\r\n", &status));
+  EXPECT_EQ(0u, status);
+}
+
+}  // namespace

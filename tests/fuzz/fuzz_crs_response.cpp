@@ -1,0 +1,116 @@
+// The crash-report upload's reading of the service's answer
+// (platform::HttpPut::ReceiveStatus, whose status the crs client turns into
+// success or its "HTTP[...]" and "WinHttpReceiveResponse[...]" errors).
+// A real request goes over a local stream socket to a listener in this
+// process, which answers with the input and hangs up.
+//
+// Checks: the answer is taken only from a status line that is whole within
+// the 512 bytes the reader keeps: "HTTP/", at least 12 bytes, a space and
+// three digits on that line; the status is those digits; everything else
+// (no line end in time, another protocol, a line cut short, a status
+// carried on a later line) is refused with EPROTO, and an empty answer is
+// a reset connection.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/crash_upload.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char* why) {
+  std::fprintf(stderr, "invariant violated: %s\n", why);
+  __builtin_trap();
+}
+void Require(bool ok, const char* why) {
+  if (!ok) Fail(why);
+}
+
+constexpr size_t kHeadCapacity = 512;  // what ReceiveStatus keeps of the answer
+
+struct Service {
+  int listener = -1;
+  platform::HttpEndpoint endpoint{};
+};
+
+// A listening socket in the abstract namespace, named for this process.
+const Service& GetService() {
+  static const Service service = [] {
+    Service s;
+    s.listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s.listener < 0) Fail("socket");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "serverapp-fuzz-crs-" + std::to_string(getpid());
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (bind(s.listener, reinterpret_cast<sockaddr*>(&address), length) != 0) Fail("bind");
+    if (listen(s.listener, 16) != 0) Fail("listen");
+    static_assert(sizeof(address) <= sizeof(s.endpoint.address));
+    std::memcpy(s.endpoint.address, &address, sizeof(address));
+    s.endpoint.address_size = length;
+    platform::SetHttpTimeouts(1000, 1000);
+    return s;
+  }();
+  return service;
+}
+
+// What the reader must answer for `answer`: 0 with the status, or an error.
+uint32_t Expected(const uint8_t* data, size_t size, uint32_t* status) {
+  if (size == 0) return ECONNRESET;
+  const size_t window = size < kHeadCapacity ? size : kHeadCapacity;
+  const auto* nl = static_cast<const uint8_t*>(std::memchr(data, '\n', window));
+  if (nl == nullptr) return EPROTO;
+  const size_t line = static_cast<size_t>(nl - data);
+  if (line < 12 || std::memcmp(data, "HTTP/", 5) != 0) return EPROTO;
+  const auto* space = static_cast<const uint8_t*>(std::memchr(data, ' ', line));
+  if (space == nullptr || space + 4 > nl) return EPROTO;
+  uint32_t code = 0;
+  for (int i = 1; i <= 3; ++i) {
+    if (space[i] < '0' || space[i] > '9') return EPROTO;
+    code = code * 10 + static_cast<uint32_t>(space[i] - '0');
+  }
+  *status = code;
+  return 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 16384) return 0;  // stays within the socket buffer: no writer blocks
+  const Service& service = GetService();
+
+  platform::HttpPut put;
+  const uint32_t sent =
+      put.Send(service.endpoint, "crs.test", "/dumps/x_crs.log", "version:2112", 0);
+  if (sent != 0) Fail("request not sent");
+  const int peer = accept4(service.listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (peer < 0) Fail("accept");
+  // Read the request so that hanging up sends an end, not a reset.
+  char request[4096];
+  while (recv(peer, request, sizeof(request), MSG_DONTWAIT) > 0) {
+  }
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = send(peer, data + done, size - done, MSG_NOSIGNAL);
+    if (n <= 0) Fail("answer not written");
+    done += static_cast<size_t>(n);
+  }
+  close(peer);
+
+  uint32_t status = 1000;
+  const uint32_t error = put.ReceiveStatus(&status);
+  uint32_t expected_status = 1000;
+  const uint32_t expected = Expected(data, size, &expected_status);
+  Require(error == expected, "answer accepted or refused wrongly");
+  if (error == 0) Require(status == expected_status && status <= 999, "status code");
+  put.Close();
+  return 0;
+}

@@ -1,0 +1,334 @@
+// What the dialog-driven fuzz targets share: one windowless CServerAppDlg
+// for the whole process, a module that records what it is given, a manager
+// window on its own thread that counts what reaches it, and a watch on the
+// main host log, so that a target can tell whether a refused message was
+// logged. Everything lives in a scratch folder of this process.
+//
+// A violated invariant ends the run with __builtin_trap, which libFuzzer
+// reports as a crash with the input that caused it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "gsmsim/peer/manager_peer.h"
+#include "hostlogger.h"
+#include "interface/hostltcommon.h"
+#include "interface/ltmessage.h"
+#include "logmsgmanager.h"
+#include "ltcommon.h"
+#include "platform/clock.h"
+#include "platform/identity.h"
+#include "protocol/managerrecords.h"
+#include "queues.h"
+#include "serverappdlg.h"
+#include "serverglobals.h"
+#include "support/null_game_server.h"
+
+// Counts the dialog's requests for the quiet crash filter (fuzz_crashhook.cpp
+// stands in for the real hook, which would replace the sanitizers' signal
+// handling).
+extern std::atomic<int> g_fuzzQuietFilterRequests;
+
+namespace fuzzdlg {
+
+[[noreturn]] inline void Fail(const char* why) {
+  std::fprintf(stderr, "invariant violated: %s\n", why);
+  __builtin_trap();
+}
+inline void Require(bool ok, const char* why) {
+  if (!ok) Fail(why);
+}
+
+// The module side: keeps the id and a copy of each delivered message's
+// bits, and answers what the target chose.
+class RecordingModule final : public NullGameServer {
+ public:
+  struct Delivery {
+    uint32_t id = 0;
+    ILTMessage_Read* message = nullptr;  // held until Clear, positioned after the id
+  };
+
+  ~RecordingModule() { Clear(); }
+
+  int32_t SendToServerShell(ILTMessage_Read* pMessage) override {
+    if (pMessage == nullptr) Fail("null message delivered to the module");
+    pMessage->Acquire();
+    Delivery d;
+    d.id = pMessage->ReadBits(8);
+    d.message = pMessage;
+    deliveries.push_back(d);
+    return answer;
+  }
+  int32_t GetUserCount() override { return users; }
+
+  void Clear() {
+    for (Delivery& d : deliveries) d.message->Release();
+    deliveries.clear();
+  }
+
+  std::vector<Delivery> deliveries;
+  int32_t answer = 0;
+  int32_t users = 0;
+};
+
+// Messages that reached the manager since the last Clear. Posts arrive
+// asynchronously; copy-data sends have been handled when the send returns.
+class ManagerCounter {
+ public:
+  void Add(const gsmsim::ReceivedMessage& m) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (m.kind == gsmsim::ReceivedMessage::Kind::kSend) {
+      sends_.push_back({m.dw_data, m.data.size()});
+    }
+  }
+  struct Send {
+    uint64_t dw_data;
+    size_t size;
+  };
+  std::vector<Send> TakeSends() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Send> out;
+    out.swap(sends_);
+    return out;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Send> sends_;
+};
+
+// The size of the main host log now; a line written in between makes it
+// grow. The log is cut back when it gets large, so that long runs do not
+// fill the disk (the logger opens the file for each line).
+class LogWatch {
+ public:
+  struct Mark {
+    std::string path;
+    uintmax_t size = 0;
+  };
+  // Taken before an input is handled; cuts a large log back first.
+  static Mark Now() {
+    Mark m = Measure();
+    if (m.size > kCutAt) {
+      std::error_code ec;
+      std::filesystem::resize_file(m.path, 0, ec);
+      m.size = 0;
+    }
+    return m;
+  }
+  // True when a line was written since `before`; also true when the log
+  // moved to a new file meanwhile (an hour or day boundary), where the
+  // answer cannot be known.
+  static bool GrewSince(const Mark& before) {
+    const Mark after = Measure();
+    if (after.path != before.path) return true;
+    return after.size > before.size;
+  }
+
+ private:
+  static Mark Measure() {
+    Mark m;
+    char path[1024] = {};
+    if (!GetHostLogPath(HostLogFile::kMain, platform::GetLocalTime(), path, sizeof(path))) {
+      Fail("no host log path");
+    }
+    m.path = path;
+    std::error_code ec;
+    m.size = std::filesystem::file_size(m.path, ec);
+    if (ec) m.size = 0;
+    return m;
+  }
+
+  static constexpr uintmax_t kCutAt = 64u << 20;
+};
+
+// The process-wide fixture: built on the first input.
+struct Fixture {
+  std::filesystem::path root;
+  refmod::CLTCommon common;
+  RecordingModule module;
+  ManagerCounter counter;
+  std::unique_ptr<gsmsim::ManagerPeer> manager;
+  std::unique_ptr<CServerAppDlg> dlg;
+
+  // Puts the dialog back to its starting state between inputs, so that an
+  // input's outcome never depends on the inputs before it.
+  void Reset() {
+    module.Clear();
+    module.answer = 0;
+    module.users = 0;
+    counter.TakeSends();
+    ClearQueues();
+    dlg->m_Ucc.CloseRequest();
+    dlg->m_listConsole.clear();
+    dlg->m_lPendingNotice.store(0);
+    dlg->m_lIdleRequest.store(0);
+    dlg->m_bServerReady.store(0);
+    dlg->m_nHeartbeatMisses = 0;
+    dlg->m_dwHeartbeatValue.store(0);
+    dlg->m_pServer = &module;
+    dlg->m_ManagerLink.Attach(manager->handle(), 0, 3);
+    g_pLTCommon = &common;
+    g_dwFrameInterval.store(10000);
+  }
+};
+
+inline std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline Fixture& GetFixture() {
+  static Fixture* fixture = [] {
+    namespace fs = std::filesystem;
+    auto* f = new Fixture();
+    const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    f->root = base / ("serverapp-fuzz-" + std::to_string(platform::CurrentProcessId()));
+    fs::create_directories(f->root / "work/rez/NationMsz");
+    fs::create_directories(f->root / "work/ucc");
+    fs::create_directories(f->root / "log");
+    fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
+                  f->root / "work/rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
+                  fs::copy_options::overwrite_existing);
+    // Errors and fatal lines only: every refusal and failed delivery the
+    // targets look for is written at those levels, and the info lines
+    // would only slow the runs down.
+    std::ofstream(f->root / "work/Setting.ini") << "[LogInfo]\r\nLogLevel=2\r\n";
+    // Package downloads go to a port where nothing listens: refused at
+    // once, never a name lookup or a wait.
+    std::ofstream(f->root / "work/UCCSetting.ini")
+        << "[fileserverurl]\r\nServerURL=http://127.0.0.1:1/\r\n"
+        << "[rezrepositoryinfo]\r\nRezFilePath=" << (f->root / "work/ucc/").string() << "\r\n";
+    fs::current_path(f->root / "work");
+    ::setenv("SERVERAPP_LOG_BASE", (f->root / "log").c_str(), 1);
+    InitHostLogger("fuzzhost", "ServerApp", "9_3");
+    if (!InitLogMsgManager(EUSAGE_NOUSE)) Fail("message table not loaded");
+
+    gsmsim::ManagerPeer::Options options;
+    options.keep_records = false;
+    f->manager = gsmsim::ManagerPeer::Start(options);
+    if (!f->manager) Fail("no manager window");
+    f->manager->SetOnMessage([f](const gsmsim::ReceivedMessage& m) { f->counter.Add(m); });
+    f->dlg = std::make_unique<CServerAppDlg>(std::vector<std::string>{});
+    f->dlg->m_sServerIndex = 3;
+    f->Reset();
+    // The scratch folder goes with the process.
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(GetFixture().root, ec);
+    });
+    return f;
+  }();
+  return *fixture;
+}
+
+// libFuzzer reads corpus files and writes findings by the paths it was
+// given, after the fixture has moved into its scratch folder (the host
+// reads ".\\Setting.ini" and its other files from the current folder). So
+// every path argument is made absolute first, then the fixture is built.
+// The logger's echo of each line to the standard output is silenced:
+// libFuzzer reports on the standard error.
+inline void Initialize(int* argc, char*** argv) {
+  namespace fs = std::filesystem;
+  auto** out = new char*[static_cast<size_t>(*argc) + 1];
+  for (int i = 0; i < *argc; ++i) {
+    std::string arg = (*argv)[i];
+    if (i > 0 && !arg.empty() && arg[0] != '-') {
+      arg = fs::absolute(arg).string();
+    } else if (i > 0) {
+      for (const char* flag : {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
+                               "-features_dir=", "-merge_control_file="}) {
+        const std::string f = flag;
+        if (arg.rfind(f, 0) == 0 && arg.size() > f.size() && arg[f.size()] != '/') {
+          const std::string rest = arg.substr(f.size());
+          std::string absolute = fs::absolute(rest).string();
+          if (rest.back() == '/' && absolute.back() != '/') absolute += '/';
+          arg = f + absolute;
+        }
+      }
+    }
+    out[i] = new char[arg.size() + 1];
+    std::memcpy(out[i], arg.c_str(), arg.size() + 1);
+  }
+  out[*argc] = nullptr;
+  *argv = out;
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) Fail("cannot silence stdout");
+  GetFixture();
+}
+
+// Little-endian field of a record that starts with `defaults` and has the
+// first `size` payload bytes copied over it.
+inline uint64_t FieldOverDefaults(const void* defaults, const uint8_t* payload, size_t size,
+                                  size_t offset, size_t width) {
+  uint64_t value = 0;
+  const auto* d = static_cast<const uint8_t*>(defaults);
+  for (size_t i = 0; i < width; ++i) {
+    const size_t at = offset + i;
+    const uint8_t byte = at < size ? payload[at] : d[at];
+    value |= static_cast<uint64_t>(byte) << (8 * i);
+  }
+  return value;
+}
+
+// Reads `bits` from a delivered message, trapping when the message ends
+// before them.
+inline uint64_t Take(ILTMessage_Read& m, uint32_t bits) {
+  if (m.BitsLeft() < bits) Fail("delivered message shorter than its fields");
+  return bits > 32 ? m.ReadBits64(bits) : m.ReadBits(bits);
+}
+// The message must end exactly after the fields read from it.
+inline void RequireAtEnd(ILTMessage_Read& m) {
+  Require(!m.IsOverrun() && m.Tell() == m.Size(), "delivered message longer than its fields");
+}
+
+// The two AI gacha results as the module receives them: the fields in
+// their order, as many entries as the record keeps, nothing after them.
+// `p` is what was copied over the record's defaults.
+inline void CheckItemInsertResult(ILTMessage_Read& m, const std::vector<uint8_t>& p) {
+  using R = PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT;
+  static const R defaults{};
+  const uint64_t usn = FieldOverDefaults(&defaults, p.data(), p.size(), offsetof(R, USN), 8);
+  const auto count = static_cast<uint32_t>(
+      FieldOverDefaults(&defaults, p.data(), p.size(), offsetof(R, Count), 4));
+  Require(Take(m, 64) == usn, "item insert result: USN");
+  Require(Take(m, 16) == (count & 0xFFFF), "item insert result: declared count");
+  Take(m, 32);
+  const uint32_t kept = count < R::kCapacity ? count : R::kCapacity;
+  for (uint32_t i = 0; i < kept; ++i) {
+    Take(m, 32);
+    Take(m, 64);
+    Take(m, 16);
+  }
+  Require(Take(m, 8) == 0xFF, "item insert result: end mark");
+  RequireAtEnd(m);
+}
+
+inline void CheckGroupRateResult(ILTMessage_Read& m, const std::vector<uint8_t>& p) {
+  using R = PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT;
+  static const auto defaults = std::make_unique<R>();
+  const auto count = static_cast<uint32_t>(
+      FieldOverDefaults(defaults.get(), p.data(), p.size(), offsetof(R, Count), 4));
+  const uint32_t kept = count < R::kCapacity ? count : R::kCapacity;
+  Require(Take(m, 32) == kept, "group rate result: kept count");
+  for (uint32_t i = 0; i < kept; ++i) {
+    Take(m, 32);
+    Take(m, 32);
+    for (int k = 0; k < 4; ++k) Take(m, 64);
+  }
+  RequireAtEnd(m);
+}
+
+}  // namespace fuzzdlg

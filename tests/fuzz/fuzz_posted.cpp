@@ -1,0 +1,313 @@
+// The manager's posted messages (WM_USER+0x40, and WM_TIMER) with arbitrary
+// ids and lParams. The records the manager passes by address are read from
+// this process's own memory: the manager window lives here, so its process
+// is this one.
+//
+// Input: byte 0 picks the window message (below 0xF0: WM_USER+0x40; below
+// 0xF8: WM_TIMER; else any number from the next 4 bytes); then wParam (a
+// byte below 0xC0: that value mod 64, which covers every listed id; else
+// the next 8 bytes); then a mode byte:
+//   bits 0-1  lParam: 0 the next 8 bytes (a value, or an address that is
+//             most likely nowhere), 1 the address of a buffer holding the
+//             rest of the input, 2 the address of a record whose end runs
+//             into an unreadable page, 3 zero;
+//   bit 2     the module answers failure;
+//   bit 3     the module has reported ready;
+//   bit 4     the room has users;
+//   bit 5     an idle request is pending;
+//   bit 6     three heartbeats were already missed.
+//
+// Checks: the module gets a message only for the forwarding ids, with the
+// exact fields and length; a record read from a readable address is
+// queued or forwarded byte for byte, one that cannot be read is neither and
+// is logged; an unlisted id is logged and nothing else happens; terminate
+// and the fourth missed heartbeat ask for the quiet crash filter.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "fuzz_dialog_support.h"
+#include "protocol/gameprotocommon.h"
+#include "protocol/gameservermsg.h"
+#include "protocol/managerrecords.h"
+#include "protocol/relayrecords.h"
+#include "protocol/serverappmsg.h"
+
+using namespace fuzzdlg;
+
+namespace {
+
+// The size of the record a posted id passes by address; 0 for the others.
+size_t FetchedSize(uint64_t id) {
+  switch (id) {
+    case GAMESERVERMSG_START_HOST:
+      return sizeof(PROTO_START_HOST);
+    case GAMESERVERMSG_INSERTCHARACTER:
+      return sizeof(PROTO_GAME_USER_INFO);
+    case GAMESERVERMSG_USER_DISCONNECTED:
+      return sizeof(PROTO_USER_DISCONNECTED);
+    case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT:
+      return sizeof(PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT);
+    case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT:
+      return sizeof(PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT);
+    case GAMESERVERMSG_RWPM_ADDRESS_TABLE:
+      return sizeof(RWPM_ADDRESS_TABLE);
+    default:
+      return 0;
+  }
+}
+
+constexpr size_t kBufferSize = 256 * 1024;
+
+// A readable buffer followed by a page that cannot be read.
+struct Memory {
+  uint8_t* buffer = nullptr;     // kBufferSize readable bytes
+  uint8_t* guard_end = nullptr;  // first byte of the unreadable page
+};
+
+const Memory& GetMemory() {
+  static const Memory memory = [] {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t readable = (kBufferSize + page - 1) / page * page;
+    void* p =
+        mmap(nullptr, readable + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) Fail("mmap");
+    auto* base = static_cast<uint8_t*>(p);
+    if (mprotect(base + readable, page, PROT_NONE) != 0) Fail("mprotect");
+    Memory m;
+    m.buffer = base;
+    m.guard_end = base + readable;
+    return m;
+  }();
+  return memory;
+}
+
+uint64_t Le(const uint8_t* p, size_t n) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < n; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+
+template <typename Record>
+void RequireSameBytes(const Record& r, const uint8_t* expected) {
+  Require(std::memcmp(&r, expected, sizeof(Record)) == 0, "fetched record differs from memory");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  Initialize(argc, argv);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Fixture& f = GetFixture();
+  const Memory& memory = GetMemory();
+  f.Reset();
+
+  size_t at = 0;
+  auto take = [&](size_t n, uint64_t* out) {
+    if (size - at < n) return false;
+    *out = Le(data + at, n);
+    at += n;
+    return true;
+  };
+  uint64_t kind = 0;
+  if (!take(1, &kind)) return 0;
+  uint32_t msg = WM_GAMESERVER;
+  if (kind >= 0xF8) {
+    uint64_t any = 0;
+    if (!take(4, &any)) return 0;
+    msg = static_cast<uint32_t>(any);
+  } else if (kind >= 0xF0) {
+    msg = platform::kWmTimer;
+  }
+  uint64_t w = 0;
+  if (!take(1, &w)) return 0;
+  if (w < 0xC0) {
+    w %= 64;
+  } else if (!take(8, &w)) {
+    return 0;
+  }
+  uint64_t mode = 0;
+  if (!take(1, &mode)) return 0;
+
+  const size_t fetched = msg == WM_GAMESERVER ? FetchedSize(w) : 0;
+  int64_t l = 0;
+  const uint8_t* record_bytes = nullptr;  // where a readable record lies
+  bool readable = false;
+  switch (mode & 3) {
+    case 0: {
+      uint64_t raw = 0;
+      if (!take(8, &raw)) return 0;
+      l = static_cast<int64_t>(raw);
+      break;
+    }
+    case 1: {
+      const size_t n = size - at < kBufferSize ? size - at : kBufferSize;
+      if (n > 0) std::memcpy(memory.buffer, data + at, n);
+      if (fetched > n) std::memset(memory.buffer + n, 0, fetched - n);
+      l = static_cast<int64_t>(reinterpret_cast<uintptr_t>(memory.buffer));
+      record_bytes = memory.buffer;
+      readable = true;
+      break;
+    }
+    case 2: {
+      // The record's last 1 to 256 bytes lie in the unreadable page.
+      uint64_t cut = 0;
+      take(1, &cut);
+      const size_t into = static_cast<size_t>(cut) + 1;
+      const size_t length = fetched > 0 ? fetched : 8;
+      const size_t inside = length > into ? length - into : 0;
+      l = static_cast<int64_t>(reinterpret_cast<uintptr_t>(memory.guard_end - inside));
+      break;
+    }
+    default:
+      break;
+  }
+  f.module.answer = (mode & 4) != 0 ? 1 : 0;
+  f.dlg->m_bServerReady.store((mode & 8) != 0 ? 1 : 0);
+  f.module.users = (mode & 16) != 0 ? 2 : 0;
+  f.dlg->m_lIdleRequest.store((mode & 32) != 0 ? 1 : 0);
+  f.dlg->m_nHeartbeatMisses = (mode & 64) != 0 ? 3 : 0;
+
+  static const auto table_before = std::make_unique<RWPM_ADDRESS_TABLE>();
+  *table_before = f.dlg->m_ManagerLink.AddressTable();
+  const int quiet_before = g_fuzzQuietFilterRequests.load();
+  const LogWatch::Mark log_before = LogWatch::Now();
+
+  f.dlg->OnPost(msg, static_cast<platform::WParam>(w), static_cast<platform::LParam>(l));
+
+  std::vector<RecordingModule::Delivery>& got = f.module.deliveries;
+  // Large records: allocated once, not per input.
+  static const auto game_info = std::make_unique<PROTO_START_HOST>();
+  static const auto user_info = std::make_unique<PROTO_GAME_USER_INFO>();
+  const bool queued_game = PopGameInfo(*game_info);
+  const bool queued_user = PopUserInfo(*user_info);
+  Require(!PopGameInfo(*game_info) && !PopUserInfo(*user_info), "more than one record queued");
+  const bool logged = LogWatch::GrewSince(log_before);
+  const int quiet = g_fuzzQuietFilterRequests.load() - quiet_before;
+  const bool failing = f.module.answer != 0;
+
+  if (msg == platform::kWmTimer) {
+    Require(got.empty() && !queued_game && !queued_user, "a timer reached the module");
+    const auto sends = f.counter.TakeSends();
+    if (w == 0) {
+      Require(sends.size() == 1 && sends[0].dw_data == GAMESERVERMSG_GAMEEND &&
+                  sends[0].size == 2 + sizeof(GAMEPROTO_SS_GAMEEND),
+              "timer 0: one empty game end to the manager");
+      Require(logged, "timer 0 not logged");
+    } else {
+      Require(sends.empty(), "a timer other than 0 sent a record");
+    }
+    Require(quiet == ((w == 1 && (mode & 64) != 0) ? 1 : 0), "watchdog ending");
+    return 0;
+  }
+  if (msg != WM_GAMESERVER) {
+    Require(got.empty() && !queued_game && !queued_user && quiet == 0,
+            "a foreign window message was acted on");
+    return 0;
+  }
+
+  Require(!queued_game || w == GAMESERVERMSG_START_HOST, "game info queued for another id");
+  Require(!queued_user || w == GAMESERVERMSG_INSERTCHARACTER, "user info queued for another id");
+  Require(quiet == (w == GAMESERVERMSG_TERMINATE ? 1 : 0), "quiet filter for another id");
+
+  // A fetch of an unreadable record: nothing queued or forwarded, logged.
+  if (fetched > 0 && !readable) {
+    const bool acted = !got.empty() || queued_game || queued_user ||
+                       std::memcmp(&f.dlg->m_ManagerLink.AddressTable(), table_before.get(),
+                                   sizeof(RWPM_ADDRESS_TABLE)) != 0;
+    // A raw lParam may happen to point at readable memory (sanitizer shadow
+    // memory reads as zeros, for one), so only guard-page and null
+    // addresses are known to fail.
+    if ((mode & 3) != 0) {
+      Require(!acted, "a record that cannot be read was used");
+      Require(logged, "a failed record fetch was not logged");
+    }
+    return 0;
+  }
+
+  auto one = [&](uint32_t id) -> ILTMessage_Read& {
+    Require(got.size() == 1 && got[0].id == id, "expected exactly one delivery with its id");
+    return *got[0].message;
+  };
+  switch (w) {
+    case GAMESERVERMSG_HOST_HEARTBEAT:
+      Require(got.empty(), "heartbeat reached the module");
+      Require(f.dlg->m_nHeartbeatMisses == 0, "heartbeat left the miss counter");
+      Require(f.dlg->m_lIdleRequest.load() == ((mode & 32) != 0 && (mode & 16) != 0 ? 1 : 0),
+              "heartbeat idle transition");
+      break;
+    case GAMESERVERMSG_LOAD_MAP: {
+      ILTMessage_Read& m = one(SERVERAPPMSG_INIT);
+      PROTO_SERVERAPPMSG_INIT init;
+      init.Read(m);
+      RequireAtEnd(m);
+      Require(init.tMapIndex == static_cast<int16_t>(l & 0xFFFF) &&
+                  init.roundType == static_cast<uint8_t>((l >> 16) & 0xFF) &&
+                  init.MatchType == static_cast<uint8_t>((l >> 24) & 0xFF) && init.bLoad &&
+                  init.cFixed == -1 && !init.bSecondFlag,
+              "map load fields");
+      Require(f.dlg->m_lIdleRequest.load() == 0, "map load left the idle request");
+      break;
+    }
+    case GAMESERVERMSG_START_HOST:
+      Require(got.empty() && queued_game, "game info not queued");
+      RequireSameBytes(*game_info, record_bytes);
+      break;
+    case GAMESERVERMSG_INSERTCHARACTER:
+      Require(got.empty() && queued_user, "user info not queued");
+      RequireSameBytes(*user_info, record_bytes);
+      break;
+    case GAMESERVERMSG_RESET_ROOM:
+      Require(
+          got.empty() && f.dlg->m_lPendingNotice.load() == 1 && f.dlg->m_lIdleRequest.load() == 1,
+          "reset room");
+      break;
+    case GAMESERVERMSG_TERMINATE:
+      Require(got.empty(), "terminate");
+      break;
+    case GAMESERVERMSG_USER_DISCONNECTED: {
+      ILTMessage_Read& m = one(SERVERAPPMSG_USER_DISCONNECTED);
+      Require(Take(m, 64) == Le(record_bytes, 8), "user disconnected: USN");
+      RequireAtEnd(m);
+      break;
+    }
+    case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT:
+      CheckGroupRateResult(one(SERVERAPPMSG_AIGACHA_GROUP_RATE_RESULT),
+                           std::vector<uint8_t>(record_bytes, record_bytes + fetched));
+      break;
+    case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT:
+      CheckItemInsertResult(one(SERVERAPPMSG_AIGACHA_ITEM_INSERT_RESULT),
+                            std::vector<uint8_t>(record_bytes, record_bytes + fetched));
+      break;
+    case GAMESERVERMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY: {
+      ILTMessage_Read& m = one(SERVERAPPMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY);
+      Require(Take(m, 8) == static_cast<uint64_t>(l & 0xFF), "spectator room value");
+      RequireAtEnd(m);
+      break;
+    }
+    case GAMESERVERMSG_ADDITIONAL_ROOM_INFO: {
+      ILTMessage_Read& m = one(SERVERAPPMSG_ADDITIONAL_ROOM_INFO);
+      Require(Take(m, 1) == (l != 0 ? 1u : 0u), "additional room info flag");
+      RequireAtEnd(m);
+      break;
+    }
+    case GAMESERVERMSG_RWPM_ADDRESS_TABLE:
+      Require(got.empty(), "address table reached the module");
+      RequireSameBytes(f.dlg->m_ManagerLink.AddressTable(), record_bytes);
+      break;
+    default:
+      Require(got.empty() && logged, "an unlisted id was acted on or not logged");
+      return 0;
+  }
+  // Every forward that the module refused is logged.
+  if (failing && !got.empty()) Require(logged, "a failed delivery was not logged");
+  return 0;
+}

@@ -1,0 +1,99 @@
+// OnShellMessage with arbitrary module streams, read through the reference
+// module's bit-stream (refbitstream) as a loaded module's messages are,
+// relaying to a manager window on its own thread.
+//
+// Input: byte 0's low 3 bits are dropped from the end of the stream (so
+// that streams of any bit length occur); the rest is the stream, whose
+// first 8 bits are the module message id.
+//
+// Checks: no read leaves the message (the sanitizers, and the reader's own
+// position); at most one record reaches the manager per module message, and
+// every record the manager receives has the size of its message id's record
+// (tIndex and the record, or the forms of their own); a message that ended
+// before its fields and was still relayed is logged.
+#include <cstddef>
+#include <cstdint>
+#include <map>
+
+#include "fuzz_dialog_support.h"
+#include "ltmessage.h"
+#include "protocol/gameservermsg.h"
+#include "protocol/relayrecords.h"
+#include "protocol/rewardrecords.h"
+
+using namespace fuzzdlg;
+
+namespace {
+
+template <typename Record>
+void Add(std::map<uint64_t, size_t>& sizes) {
+  sizes[Record::kMsgId] = sizeof(int16_t) + sizeof(Record);
+}
+
+// What the manager may receive by copy data from this dispatch, by dwData.
+const std::map<uint64_t, size_t>& RecordSizes() {
+  static const std::map<uint64_t, size_t> sizes = [] {
+    std::map<uint64_t, size_t> s;
+    Add<GAMEPROTO_SC_REMOVECLIENT>(s);
+    Add<GAMEPROTO_SS_GAMEEND>(s);
+    Add<GAMEPROTO_SC_HOST_USER_STAT>(s);
+    Add<PROTO_BAN_USER>(s);
+    Add<GAMEPROTO_SC_HOST_STAT>(s);
+    Add<PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT>(s);
+    Add<PROTO_GAMEGT_MAPLOADING_COMPLETE_NTY>(s);
+    Add<GAMEPROTO_SC_SPY_CHANGE>(s);
+    Add<PROTO_GAMEGT_INGAME_FARMING_ITEM_REQ>(s);
+    Add<PROTO_AI2_BONUSROUND_REWARD_REQ>(s);
+    Add<PROTO_GAMEGT_INGAME_AI3_BONUS_REWARD_ITEM_REQ>(s);
+    Add<PROTO_FINISHED_GAME_PREV>(s);
+    Add<PROTO_SPEC_RECOMMENDROOM_INGAME_DATA>(s);
+    Add<PROTO_GAMEGT_AUTO_SIDE_CHANGE_TEAM_INFO_NTY>(s);
+    Add<PROTO_AI_EXTRA_REWARD_REQ>(s);
+    Add<PROTO_AI_BOSSTOWER_REWARD_REQ>(s);
+    Add<PROTO_AI_EXTRA_MIDDLE_REWARD_REQ>(s);
+    Add<PROTO_INGAME_RESULT_REQ>(s);
+    // The clan report carries its own tIndex; the ack is tIndex alone.
+    s[CLANSTATREPORTDATA::kMsgId] = sizeof(CLANSTATREPORTDATA);
+    s[GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO_ACK] = sizeof(int16_t);
+    return s;
+  }();
+  return sizes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  Initialize(argc, argv);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size - 1 > (1u << 20)) return 0;
+  Fixture& f = GetFixture();
+  f.Reset();
+
+  const uint32_t drop = data[0] & 7;
+  const auto bits = static_cast<uint32_t>((size - 1) * 8);
+  refmod::CLTMessageRead* msg =
+      refmod::CLTMessageRead::Create(data + 1, bits >= drop ? bits - drop : 0);
+  if (msg == nullptr) return 0;
+
+  const LogWatch::Mark before = LogWatch::Now();
+  f.dlg->OnShellMessage(msg);
+  const bool overrun = msg->IsOverrun();
+  Require(msg->Tell() <= msg->Size(), "read position past the message");
+  msg->Release();
+
+  const auto sends = f.counter.TakeSends();
+  Require(sends.size() <= 1, "one module message relayed more than once");
+  for (const ManagerCounter::Send& s : sends) {
+    const auto it = RecordSizes().find(s.dw_data);
+    Require(it != RecordSizes().end(), "a record under an id this dispatch never sends");
+    Require(s.size == it->second, "a record of the wrong size reached the manager");
+  }
+  if (overrun && !sends.empty()) {
+    Require(LogWatch::GrewSince(before), "a short module message relayed without a log line");
+  }
+  Require(f.module.deliveries.empty(), "a module message came back to the module");
+  return 0;
+}

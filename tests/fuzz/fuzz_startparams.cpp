@@ -1,0 +1,152 @@
+// The start parameters: the command-line reader, the parameter file
+// reader, and the texts made from them (window title, instance folder).
+//
+// Input: byte 0 even: the rest is the command line, arguments split at NUL
+// bytes (a real argument cannot hold one); odd: the rest is the contents
+// of the parameter file.
+//
+// Checks: a written decimal that fits its field is read exactly (the value
+// of an overflowing one is the C library's affair, never a crash); absent
+// arguments keep their initial values; the server index is the argument cut
+// to 16 bits; the title never passes its 1023 characters and is whole when
+// it fits; the instance folder name is exact.
+#include <unistd.h>
+
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "startparams.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char* why) {
+  std::fprintf(stderr, "invariant violated: %s\n", why);
+  __builtin_trap();
+}
+void Require(bool ok, const char* why) {
+  if (!ok) Fail(why);
+}
+
+// The decimal an atoi-style reader takes from `text` when it lies within
+// [lo, hi]; nothing when it does not or the text holds no number.
+std::optional<int64_t> Decimal(const std::string& text, int64_t lo, int64_t hi) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  size_t digits = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    if (++digits > 18) return std::nullopt;  // beyond every field; never overflows here
+    value = value * 10 + (text[i++] - '0');
+  }
+  if (digits == 0) return int64_t{0};
+  if (negative) value = -value;
+  if (value < lo || value > hi) return std::nullopt;
+  return value;
+}
+
+void CheckTexts(const std::vector<std::string>& args, const StartParams& p) {
+  const std::string caption = "ServerApp";
+  const std::string title = FormatTitle(caption, args, p);
+  Require(title.size() <= 1023, "title past its buffer");
+  Require(title.compare(0, caption.size(), caption) == 0, "title lost its caption");
+  if (!args.empty()) {
+    std::string line;
+    for (const std::string& a : args) {
+      if (!line.empty()) line += ' ';
+      line += a;
+    }
+    // An argument with a NUL ends the text there, as a C string does.
+    const std::string whole = caption + " (USN : " + line + ")";
+    if (whole.size() <= 1023 && whole.find('\0') == std::string::npos) {
+      Require(title == whole, "title differs from the command line");
+    }
+  }
+  const std::string folder = InstanceFolderName(p.nGroupNumber, p.sServerIndex);
+  Require(folder == std::to_string(p.nGroupNumber) + "_" + std::to_string(p.sServerIndex),
+          "instance folder name");
+}
+
+void CommandLine(const uint8_t* data, size_t size) {
+  std::vector<std::string> args;
+  std::string current;
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.push_back(current);
+      current.clear();
+    } else {
+      current += static_cast<char>(data[i]);
+    }
+  }
+  if (size > 0) args.push_back(current);
+
+  const StartParams p = ParseCommandLineParams(args);
+  const StartParams initial;
+  Require(p.sServerIndex == static_cast<int16_t>(p.nServerIndexArg), "server index cut");
+  if (args.size() < 1) Require(p.hManagerWnd == initial.hManagerWnd, "absent handle read");
+  if (args.size() < 2) Require(p.nPort == initial.nPort, "absent port read");
+  if (args.size() < 3) Require(p.nServerIndexArg == initial.nServerIndexArg, "absent index read");
+  if (args.size() < 4) Require(p.nReserved == initial.nReserved, "absent reserved read");
+  if (args.size() < 5) Require(p.nGroupNumber == initial.nGroupNumber, "absent group read");
+  if (args.size() >= 1) {
+    if (auto v = Decimal(args[0], INT64_MIN / 10, INT64_MAX / 10)) {
+      Require(p.hManagerWnd == static_cast<uint64_t>(*v), "handle value");
+    }
+  }
+  auto int_arg = [&](size_t i, int32_t got, const char* why) {
+    if (args.size() <= i) return;
+    if (auto v = Decimal(args[i], INT32_MIN, INT32_MAX)) Require(got == *v, why);
+  };
+  int_arg(1, p.nPort, "port value");
+  int_arg(2, p.nServerIndexArg, "server index value");
+  int_arg(3, p.nReserved, "reserved value");
+  int_arg(4, p.nGroupNumber, "group value");
+  CheckTexts(args, p);
+}
+
+void ParameterFile(const uint8_t* data, size_t size) {
+  // Never destroyed, so that the exit handler can still use it.
+  static const std::string* const path = [] {
+    const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    auto* p = new std::string(dir + "/serverapp-fuzz-params-" + std::to_string(getpid()) + ".txt");
+    std::atexit([] { std::remove(path->c_str()); });
+    return p;
+  }();
+  std::FILE* file = std::fopen(path->c_str(), "wb");
+  if (file == nullptr) Fail("cannot write the parameter file");
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) Fail("short write");
+  std::fclose(file);
+
+  StartParams p;
+  Require(ReadParameterFile(path->c_str(), &p), "parameter file not read");
+  Require(p.sServerIndex == static_cast<int16_t>(p.nServerIndexArg), "file server index");
+  // The first field is a decimal int: a small one is read exactly, as the
+  // low half of the handle.
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const size_t first = text.find_first_not_of(" \t\n\v\f\r");
+  if (first != std::string::npos && (std::isdigit(static_cast<unsigned char>(text[first])))) {
+    if (auto v = Decimal(text, 0, 0x7FFFFFFF)) {
+      Require(p.hManagerWnd == static_cast<uint64_t>(*v), "file handle value");
+    }
+  }
+  CheckTexts({}, p);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size > 4096) return 0;
+  if ((data[0] & 1) == 0) {
+    CommandLine(data + 1, size - 1);
+  } else {
+    ParameterFile(data + 1, size - 1);
+  }
+  return 0;
+}
