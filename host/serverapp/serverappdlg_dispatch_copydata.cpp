@@ -99,6 +99,10 @@ platform::LResult CServerAppDlg::OnCopyData(platform::WindowHandle,
       break;
     }
     default:
+      // Nothing takes it: a line keeps the message from vanishing unseen.
+      HostLog(HLOG_ERROR, "Not Supported CopyData!!!!! tIndex[%d], dwData[%llu], cbData[%zu]",
+              static_cast<int>(m_sServerIndex), static_cast<unsigned long long>(copy.dw_data),
+              size);
       break;
   }
   // The framework's default copy-data handling answers 0.

@@ -288,6 +288,9 @@ void ShellDispatch::Run() {
       HostLog(HLOG_INFO, "GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO_ACK");
       return SendPayload(proto::MakeAutoMatchStartingUserInfoAckPayload(dlg_.m_sServerIndex));
     default:  // ids without a row, and everything above 51
+      // Nothing takes it: a line keeps the message from vanishing unseen.
+      HostLog(HLOG_ERROR, "OnShellMessage: id %u has no row, message dropped",
+              static_cast<unsigned>(id_));
       return;
   }
 }

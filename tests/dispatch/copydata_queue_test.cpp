@@ -88,6 +88,11 @@ TEST_F(DispatchTest, UnknownCopyDataIsIgnoredAndUccLoadIsReportedFailed) {
   CopyData(999, &value, sizeof(value));
   EXPECT_TRUE(server_.ids.empty());
   EXPECT_EQ(g_iQueuedGameInfosNum, 0);
+  // Neither vanishes without a trace.
+  EXPECT_NE(Log().find("Not Supported CopyData!!!!! tIndex[3], dwData[7], cbData[4]"),
+            std::string::npos);
+  EXPECT_NE(Log().find("Not Supported CopyData!!!!! tIndex[3], dwData[999], cbData[4]"),
+            std::string::npos);
 
   stUCCGamePlay play;
   play.MapIndex = 77;

@@ -1,0 +1,197 @@
+// The soak's message account.
+#include "soak_ledger.h"
+
+#include <cstring>
+#include <sstream>
+
+#include "platform/window.h"
+#include "protocol/gameservermsg.h"
+
+namespace soak {
+
+const char* KindName(Kind kind) {
+  switch (kind) {
+    case Kind::kHeartbeat:
+      return "heartbeat";
+    case Kind::kLoadMap:
+      return "map load";
+    case Kind::kGameInfo:
+      return "game info (START_HOST)";
+    case Kind::kUserJoin:
+      return "user joins (host's INSERTCHARACTER_ACK)";
+    case Kind::kUserJoinRoom:
+      return "user joins (module's ADDCLIENT)";
+    case Kind::kUserLeave:
+      return "user leaves (module's REMOVECLIENT)";
+    case Kind::kReset:
+      return "reset (module's delivery trace)";
+    case Kind::kUnsupported:
+      return "unsupported id (log line)";
+    case Kind::kUccLoad:
+      return "content map load (stalled server): download failed";
+    case Kind::kUccWait:
+      return "content map load (stalled server): wait timed out";
+    case Kind::kCount:
+      break;
+  }
+  return "?";
+}
+
+std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_map_base) {
+  Answer answer;
+  if (message.kind == gsmsim::ReceivedMessage::Kind::kPost) {
+    if (message.msg != WM_GAMESERVERMSG) return std::nullopt;
+    const auto w = static_cast<uint64_t>(message.w_param);
+    answer.msg_id = static_cast<uint16_t>(w & 0xFFFF);
+    answer.tindex = static_cast<int16_t>((w >> 16) & 0xFFFF);
+    switch (answer.msg_id) {
+      case GAMESERVERMSG_HOST_HEARTBEAT_ACK:
+        answer.kind = Kind::kHeartbeat;
+        break;
+      case GAMESERVERMSG_START_HOST_ACK:
+        answer.kind = Kind::kGameInfo;
+        break;
+      case GAMESERVERMSG_ADDCLIENT:
+        answer.kind = Kind::kUserJoinRoom;
+        break;
+      case GAMESERVERMSG_LOADING_COMPLETE: {
+        const auto value = static_cast<uint64_t>(message.l_param);
+        const auto map = static_cast<int16_t>((value >> 16) & 0xFFFF);
+        // The low word is -1 - reason; reason 6 is the package wait's end.
+        const bool wait_over = (value & 0xFFFF) == 0xFFF9;
+        answer.kind = map < ucc_map_base ? Kind::kLoadMap
+                      : wait_over        ? Kind::kUccWait
+                                         : Kind::kUccLoad;
+        break;
+      }
+      default:
+        break;
+    }
+    return answer;
+  }
+  if (message.msg != platform::kWmCopyData || message.data.size() < 2) return std::nullopt;
+  int16_t tindex = 0;
+  std::memcpy(&tindex, message.data.data(), sizeof tindex);
+  answer.tindex = tindex;
+  answer.msg_id = static_cast<uint16_t>(message.dw_data);
+  if (message.dw_data == GAMESERVERMSG_INSERTCHARACTER_ACK) answer.kind = Kind::kUserJoin;
+  if (message.dw_data == GAMESERVERMSG_REMOVECLIENT) answer.kind = Kind::kUserLeave;
+  return answer;
+}
+
+Ledger::Ledger(int hosts) {
+  for (int i = 0; i < hosts; ++i) rooms_.push_back(std::make_unique<Room>());
+}
+
+Ledger::Room& Ledger::At(int host) const {
+  return *rooms_.at(static_cast<size_t>(host));
+}
+
+void Ledger::Sent(int host, Kind kind) {
+  Room& room = At(host);
+  std::lock_guard lock(room.mutex);
+  ++room.tallies[static_cast<size_t>(kind)].sent;
+}
+
+void Ledger::NotPosted(int host, Kind kind) {
+  Room& room = At(host);
+  std::lock_guard lock(room.mutex);
+  ++room.tallies[static_cast<size_t>(kind)].not_posted;
+}
+
+bool Ledger::Record(const Answer& answer) {
+  if (!answer.kind || answer.tindex < 0 || answer.tindex >= hosts()) {
+    std::lock_guard lock(stray_mutex_);
+    ++strays_[{answer.tindex, answer.msg_id}];
+    return false;
+  }
+  Room& room = At(answer.tindex);
+  {
+    std::lock_guard lock(room.mutex);
+    ++room.tallies[static_cast<size_t>(*answer.kind)].acknowledged;
+  }
+  room.changed.notify_all();
+  return true;
+}
+
+void Ledger::SetAcknowledged(int host, Kind kind, uint64_t count) {
+  Room& room = At(host);
+  std::lock_guard lock(room.mutex);
+  room.tallies[static_cast<size_t>(kind)].acknowledged = count;
+}
+
+void Ledger::SetRefusedLogged(int host, Kind kind, uint64_t count) {
+  Room& room = At(host);
+  std::lock_guard lock(room.mutex);
+  room.tallies[static_cast<size_t>(kind)].refused_logged = count;
+}
+
+Tally Ledger::Get(int host, Kind kind) const {
+  Room& room = At(host);
+  std::lock_guard lock(room.mutex);
+  return room.tallies[static_cast<size_t>(kind)];
+}
+
+Tally Ledger::Total(Kind kind) const {
+  Tally total;
+  for (int h = 0; h < hosts(); ++h) {
+    const Tally t = Get(h, kind);
+    total.sent += t.sent;
+    total.not_posted += t.not_posted;
+    total.acknowledged += t.acknowledged;
+    total.refused_logged += t.refused_logged;
+  }
+  return total;
+}
+
+bool Ledger::WaitSettled(int host, std::span<const Kind> kinds,
+                         std::chrono::milliseconds timeout) const {
+  Room& room = At(host);
+  std::unique_lock lock(room.mutex);
+  return room.changed.wait_for(lock, timeout, [&] {
+    for (Kind kind : kinds) {
+      const Tally& t = room.tallies[static_cast<size_t>(kind)];
+      if (t.acknowledged < t.sent) return false;
+    }
+    return true;
+  });
+}
+
+std::map<std::pair<int, int>, uint64_t> Ledger::Strays() const {
+  std::lock_guard lock(stray_mutex_);
+  return strays_;
+}
+
+std::vector<std::string> Ledger::Problems() const {
+  std::vector<std::string> problems;
+  for (int h = 0; h < hosts(); ++h) {
+    for (size_t k = 0; k < kKinds; ++k) {
+      const Tally t = Get(h, static_cast<Kind>(k));
+      if (t.Unaccounted() == 0) continue;
+      std::ostringstream line;
+      line << "host " << h << ", " << KindName(static_cast<Kind>(k)) << ": sent " << t.sent
+           << ", acknowledged " << t.acknowledged << ", refused with a log line "
+           << t.refused_logged << " ("
+           << (t.Unaccounted() > 0 ? std::to_string(t.Unaccounted()) + " unaccounted"
+                                   : std::to_string(-t.Unaccounted()) + " answers too many")
+           << ")";
+      problems.push_back(line.str());
+    }
+  }
+  return problems;
+}
+
+std::string Ledger::TotalsTable() const {
+  std::ostringstream out;
+  out << "| message | sent | not posted (queue full) | acknowledged | refused with a log line "
+         "| unaccounted |\n|---|---:|---:|---:|---:|---:|\n";
+  for (size_t k = 0; k < kKinds; ++k) {
+    const Tally t = Total(static_cast<Kind>(k));
+    out << "| " << KindName(static_cast<Kind>(k)) << " | " << t.sent << " | " << t.not_posted
+        << " | " << t.acknowledged << " | " << t.refused_logged << " | " << t.Unaccounted()
+        << " |\n";
+  }
+  return out.str();
+}
+
+}  // namespace soak

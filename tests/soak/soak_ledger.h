@@ -1,0 +1,107 @@
+// The soak's account of every message the manager sent: how many went out,
+// how many the host (or its module) answered, how many it refused with a
+// log line. A message that is in none of these is unaccounted for, and an
+// answer that matches no message sent is an extra: both fail the soak.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "gsmsim/peer/manager_peer.h"
+
+namespace soak {
+
+enum class Kind {
+  kHeartbeat,     // answered by HOST_HEARTBEAT_ACK (the room stays preparing)
+  kLoadMap,       // answered by LOADING_COMPLETE for the map
+  kGameInfo,      // START_HOST by copy data, answered by START_HOST_ACK
+  kUserJoin,      // INSERTCHARACTER, answered by INSERTCHARACTER_ACK (the host)
+  kUserJoinRoom,  // the same joins, answered by ADDCLIENT (the module)
+  kUserLeave,     // USER_DISCONNECTED, answered by REMOVECLIENT (the module)
+  kReset,         // RESET_ROOM, answered by the module's trace of the delivery
+  kUnsupported,   // a posted id the host does not take, refused with a log line
+  kUccLoad,       // UCC_MAP_LOAD from a stalled content server: the failed
+                  // download's LOADING_COMPLETE (reason 5)
+  kUccWait,       // the same loads: the package wait's time-out report (reason 6)
+  kCount
+};
+inline constexpr size_t kKinds = static_cast<size_t>(Kind::kCount);
+const char* KindName(Kind kind);
+
+struct Tally {
+  uint64_t sent = 0;            // handed to the transport
+  uint64_t not_posted = 0;      // the transport refused the post (not counted as sent)
+  uint64_t acknowledged = 0;    // answered
+  uint64_t refused_logged = 0;  // refused by the host with a log line
+  // Sent but neither answered nor refused; negative when more answers came
+  // than messages were sent.
+  int64_t Unaccounted() const {
+    return static_cast<int64_t>(sent) - static_cast<int64_t>(acknowledged) -
+           static_cast<int64_t>(refused_logged);
+  }
+};
+
+// What an incoming message answers: the host's server index and the kind,
+// or the message id when it answers nothing the soak sends.
+struct Answer {
+  int16_t tindex = -1;
+  std::optional<Kind> kind;
+  uint16_t msg_id = 0;
+};
+
+// Reads a message the manager received. Maps at or above ucc_map_base are
+// the content loads': a failed download (reason 5) and the package wait's
+// time-out (reason 6) are told apart by the low word. Nothing for a message that is not a manager
+// message or a copy-data payload too short for its server index.
+std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_map_base);
+
+class Ledger {
+ public:
+  explicit Ledger(int hosts);
+
+  int hosts() const { return static_cast<int>(rooms_.size()); }
+
+  void Sent(int host, Kind kind);
+  void NotPosted(int host, Kind kind);
+  // Counts an answer; false (and counted as stray) for an index that is no
+  // host's or a message that answers nothing.
+  bool Record(const Answer& answer);
+  // Answers established after the run from files (module trace, host log).
+  void SetAcknowledged(int host, Kind kind, uint64_t count);
+  void SetRefusedLogged(int host, Kind kind, uint64_t count);
+
+  Tally Get(int host, Kind kind) const;
+  Tally Total(Kind kind) const;
+  // Waits until each kind has as many answers as sends for this host.
+  bool WaitSettled(int host, std::span<const Kind> kinds, std::chrono::milliseconds timeout) const;
+  // Messages that answered nothing: (server index, id) -> count.
+  std::map<std::pair<int, int>, uint64_t> Strays() const;
+
+  // One line per host and kind whose account does not balance.
+  std::vector<std::string> Problems() const;
+  // Totals per kind, as a Markdown table.
+  std::string TotalsTable() const;
+
+ private:
+  struct Room {
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::array<Tally, kKinds> tallies;
+  };
+  Room& At(int host) const;
+
+  std::vector<std::unique_ptr<Room>> rooms_;
+  mutable std::mutex stray_mutex_;
+  std::map<std::pair<int, int>, uint64_t> strays_;
+};
+
+}  // namespace soak
