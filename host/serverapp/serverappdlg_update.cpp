@@ -32,7 +32,18 @@ void CServerAppDlg::ThreadUpdate(void* pDialog) {
     bool work = false;
     while (PopGameInfo(*game_info, [dlg](const PROTO_START_HOST& record) {
       // The snapshot is written under the store lock, before the delivery.
-      SaveGameInfoSnapshot(dlg->m_strCommandLine, record);
+      // A failed one is logged and the delivery goes on.
+      switch (SaveGameInfoSnapshot(dlg->m_strCommandLine, record)) {
+        case SnapshotResult::kOpenFailed:
+          HostLog(HLOG_ERROR, "SaveGameInfo Failed : the file cannot be created");
+          break;
+        case SnapshotResult::kShortWrite:
+          HostLog(HLOG_ERROR, "SaveGameInfo Failed : the record was not written whole");
+          break;
+        case SnapshotResult::kWritten:
+        case SnapshotResult::kNoOption:
+          break;
+      }
     })) {
       work = true;
       platform::LockGuard lock(*g_csServer);

@@ -156,6 +156,29 @@ TEST(DispatchHost, ManagerGoneDeliveryHappensWithoutAcknowledgement) {
   EXPECT_NE(folder.HostLog().find(hosttest::TableText(43)), std::string::npos);
 }
 
+// A snapshot that cannot be written is logged; the record still reaches the
+// module and the manager still gets its acknowledgement.
+TEST(DispatchHost, UnwritableSnapshotIsLoggedAndTheRecordStillDelivered) {
+  auto manager = gsmsim::ManagerPeer::Start();
+  ASSERT_NE(manager, nullptr);
+  HostFolder folder;
+  auto args = Args(manager->handle());
+  args.push_back("-SaveGameInfo=" + (folder.root() / "no-such-folder" / "last.bin").string());
+  auto host = folder.Start(args);
+  ASSERT_NE(host, nullptr);
+  const platform::WindowHandle target = ReportedWindow(*manager);
+  ASSERT_NE(target, 0);
+
+  auto info = GameInfo("UNSAVED");
+  manager->SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
+  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=7", 15s));
+  ASSERT_TRUE(folder.WaitForHostLog("SaveGameInfo Failed : the file cannot be created", 5s));
+  EXPECT_FALSE(std::filesystem::exists(folder.root() / "no-such-folder"));
+
+  manager->Post(target, kWmGameServer, GAMESERVERMSG_TERMINATE, 0);
+  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+}
+
 // Timer-1 ticks from any source: three silent ticks are survived, a
 // heartbeat starts the count again, the fourth silent tick ends the host.
 TEST(DispatchHost, FourthSilentTimerTickEndsTheHost) {

@@ -1,8 +1,8 @@
 // The option reader and the game-info snapshot file.
 #include "snapshot/gameinfosnapshot.h"
+#include "platform/identity.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -34,7 +34,7 @@ class Snapshot : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("snapshot-" + std::to_string(getpid()) + "-" +
+           ("snapshot-" + std::to_string(platform::CurrentProcessId()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -107,7 +107,7 @@ TEST_F(Snapshot, TwoDeliveriesInOneFrameLeaveTheLastOne) {
   EXPECT_EQ(ReadWhole(path), Bytes(*older));
 }
 
-TEST_F(Snapshot, UnwritablePathIsSkippedQuietly) {
+TEST_F(Snapshot, UnwritablePathIsAnsweredOpenFailed) {
   auto record = Record(3, 'x');
   const fs::path missing = dir_ / "no" / "such" / "folder" / "s.bin";
   EXPECT_EQ(SaveGameInfoSnapshot("-SaveGameInfo=" + missing.string(), *record),

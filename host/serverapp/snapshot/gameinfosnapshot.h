@@ -33,6 +33,6 @@ enum class SnapshotResult {
 // `commandLine` (the program's arguments without the program name),
 // creating or truncating it, in one write. The update thread calls it with
 // the record it has just taken out of the game-info store, while still
-// holding the store's lock, before it delivers the record. Failures are
-// silent for the host (the delivery goes on); the result says what happened.
+// holding the store's lock, before it delivers the record, and logs a
+// failure (the delivery goes on); the result says what happened.
 SnapshotResult SaveGameInfoSnapshot(std::string_view commandLine, const PROTO_START_HOST& record);
