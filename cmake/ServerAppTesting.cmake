@@ -15,13 +15,26 @@ function(serverapp_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   serverapp_defaults(${T_NAME})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  # Sanitizer builds: a sanitizer report of a child process fails the test
+  # (tests/sanitizers/child_reports.cpp).
+  if(SERVERAPP_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
+    target_link_libraries(${T_NAME} PRIVATE sanitizer_child_reports)
+  endif()
   # Shared test helpers: #include "support/...".
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_compile_definitions(${T_NAME} PRIVATE
     SERVERAPP_DIST_DIR="${SERVERAPP_DIST_DIR}"
     SERVERAPP_BINARY_DIR="${CMAKE_BINARY_DIR}"
     SERVERAPP_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  # Cross builds list a program's tests when ctest runs (under Wine), not
+  # after each link: starting Wine for every test program slows the build.
+  if(CMAKE_CROSSCOMPILING)
+    set(_discovery PRE_TEST)
+  else()
+    set(_discovery POST_BUILD)
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
+    DISCOVERY_MODE ${_discovery}
     PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
 endfunction()

@@ -60,8 +60,10 @@ class ClientTest : public ::testing::Test {
   }
 
   TempFolder tmp_;
-  devhttp::DevServer server_;
   std::unique_ptr<devhttp::CrashService> service_;
+  // Declared after the service so that it is destroyed first: its thread
+  // may still be handling an upload, which must not reach a freed service.
+  devhttp::DevServer server_;
   int port_ = 0;
   crs::ClientEnvironment environment_;
 };
