@@ -10,6 +10,7 @@
 #include "hostlogger.h"
 #include "platform/crash_io.h"
 #include "platform/files.h"
+#include "platform/printf_format.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ void BuildLogPathPattern() {
 // tag, the text, " \r\n" with LF written as CR LF as the host logger's files
 // have it; the same line (without that translation) goes to stdout.
 void CrashHostLog(uint32_t level, const platform::CrashTime& t, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    SERVERAPP_PRINTF(3, 4);
 void CrashHostLog(uint32_t level, const platform::CrashTime& t, const char* format, ...) {
   if (!IsLogLevelOn(level)) return;
   char text[600];

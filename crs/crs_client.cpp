@@ -38,7 +38,7 @@ ClientEnvironment ClientEnvironment::FromSystem() {
   ClientEnvironment e;
   e.executable_path = platform::ExecutablePath();
   e.computer_name = platform::ComputerName();
-  e.system_config_folder = "/etc";
+  e.system_config_folder = platform::SystemSettingsFolder();
   e.process_id = platform::CurrentProcessId();
   return e;
 }
@@ -63,8 +63,9 @@ bool Client::Init(const char* output_folder, const char* instance_folder) {
 
   // The executable's own CRS.ini wins when it names a URL.
   std::string exe = environment_.executable_path;
-  std::string folder =
-      exe.substr(0, exe.find_last_of('/') == std::string::npos ? 0 : exe.find_last_of('/'));
+  // Windows paths separate folders with '\\', POSIX ones with '/'.
+  const size_t slash = exe.find_last_of("/\\");
+  std::string folder = exe.substr(0, slash == std::string::npos ? 0 : slash);
   std::string url = ReadUrl(folder + "/CRS.ini");
   if (url.empty()) url = ReadUrl(environment_.system_config_folder + "/CRS.ini");
   if (url.empty()) {
@@ -98,8 +99,7 @@ bool Client::Init(const char* output_folder, const char* instance_folder) {
   // buffer of the system call cannot hold counts as unreadable.
   const std::string& computer = environment_.computer_name;
   const char* machine = computer.empty() || computer.size() > 15 ? "unknwon" : computer.c_str();
-  std::string base =
-      exe.substr(exe.find_last_of('/') == std::string::npos ? 0 : exe.find_last_of('/') + 1);
+  std::string base = exe.substr(slash == std::string::npos ? 0 : slash + 1);
   size_t dot = base.find_last_of('.');
   if (dot != std::string::npos) base.resize(dot);
   FormatTo(name_prefix_, sizeof(name_prefix_), "%s_%s", base.c_str(), machine);

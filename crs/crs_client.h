@@ -20,6 +20,7 @@
 #include "crs/crs_url.h"
 #include "platform/crash.h"
 #include "platform/crash_upload.h"
+#include "platform/printf_format.h"
 
 namespace crs {
 
@@ -37,7 +38,8 @@ struct ClientEnvironment {
   uint32_t process_id = 0;
   int build_number = kHostBuildNumber;
 
-  // The running process's values ("/etc" as the system folder on POSIX).
+  // The running process's values (the system folder: /etc on POSIX, the
+  // Windows folder on Windows).
   static ClientEnvironment FromSystem();
 };
 
@@ -77,8 +79,8 @@ class Client {
   const char* version_header() const { return version_header_; }
 
  private:
-  void SetError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void AppendLine(char* text, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+  void SetError(const char* format, ...) SERVERAPP_PRINTF(2, 3);
+  void AppendLine(char* text, const char* format, ...) const SERVERAPP_PRINTF(3, 4);
   bool PutText(const char* text, const char* remote_name);
   bool PutFile(const char* path, const char* remote_name);
   bool CheckResponse(platform::HttpPut& request, const char* label);

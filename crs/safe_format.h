@@ -15,17 +15,17 @@
 #include <cstdarg>
 #include <cstddef>
 
+#include "platform/printf_format.h"
+
 namespace crs {
 
 // Formats into buffer (capacity bytes, terminator included); answers the
 // number of characters stored, without the terminator.
-size_t FormatTo(char* buffer, size_t capacity, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+size_t FormatTo(char* buffer, size_t capacity, const char* format, ...) SERVERAPP_PRINTF(3, 4);
 size_t VFormatTo(char* buffer, size_t capacity, const char* format, va_list args);
 
 // Appends to the NUL-terminated text already in buffer; the same rules.
-size_t AppendTo(char* buffer, size_t capacity, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+size_t AppendTo(char* buffer, size_t capacity, const char* format, ...) SERVERAPP_PRINTF(3, 4);
 
 // Copies text cut to capacity - 1 characters; answers the length stored.
 size_t CopyTo(char* buffer, size_t capacity, const char* text);

@@ -15,13 +15,22 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# The C99 printf family of the mingw runtime rather than msvcrt's: "%zu",
+# "%lld" and "%hhu" then mean what they mean on POSIX, so log lines are the
+# same on both systems.
+set(CMAKE_C_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run under Wine on the build machine (ctest, and GoogleTest's
-# discovery of the test names).
-find_program(SERVERAPP_WINE NAMES wine wine64)
+# Programs of the build (the msz tool during the build, the tests under
+# ctest, GoogleTest's listing of test names) run under Wine, in a private
+# prefix of the build folder that wine-run.sh creates with the null display
+# driver on first use. WINEPREFIX set in the environment wins.
+find_program(SERVERAPP_WINE NAMES wine64 wine)
 if(SERVERAPP_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${SERVERAPP_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh
+      ${CMAKE_BINARY_DIR}/wineprefix)
 endif()

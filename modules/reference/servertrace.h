@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/printf_format.h"
+
 namespace refmod {
 
 class ServerTrace {
@@ -12,7 +14,7 @@ class ServerTrace {
   explicit ServerTrace(std::string file) : file_(std::move(file)) {}
   // Appends "<ms> <text>\n" (ms: the 32-bit clock); nothing when no file is
   // set. Thread-safe: each line is one append.
-  void Line(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+  void Line(const char* format, ...) const SERVERAPP_PRINTF(2, 3);
 
  private:
   std::string file_;

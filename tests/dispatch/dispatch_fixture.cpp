@@ -9,6 +9,7 @@
 #include "logmsgmanager.h"
 #include "platform/identity.h"
 #include "queues.h"
+#include "support/scratch.h"
 
 namespace dispatchtest {
 
@@ -52,7 +53,7 @@ void DispatchTest::SetUpTestSuite() {
                 fs::copy_options::overwrite_existing);
   std::ofstream(root_ / "work/Setting.ini") << "[LogInfo]\r\nLogLevel=5\r\n";
   fs::current_path(root_ / "work");
-  ::setenv("SERVERAPP_LOG_BASE", (root_ / "log").c_str(), 1);
+  testsupport::SetEnv("SERVERAPP_LOG_BASE", (root_ / "log").string().c_str());
   InitHostLogger("dispatchhost", "ServerApp", "9_3");
 }
 

@@ -2,13 +2,13 @@
 // scenario end to end (the hosts' answers arrive, decoded), and a scenario
 // whose expectation cannot be met failing the run.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "platform/process.h"
+#include "support/scratch.h"
 
 namespace gsmsim {
 namespace {
@@ -30,11 +30,7 @@ struct RunResult {
 
 class GsmsimRun : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "gsmsimrun-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
+  void SetUp() override { root_ = testsupport::MakeScratchFolder("gsmsimrun-"); }
   void TearDown() override {
     std::error_code ignored;
     fs::remove_all(root_, ignored);

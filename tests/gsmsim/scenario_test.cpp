@@ -10,6 +10,7 @@
 #include "protocol/gameinfo.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
+#include "support/scratch.h"
 
 namespace gsmsim {
 namespace {
@@ -175,8 +176,8 @@ TEST(Scenario, BadLinesNameTheirLineAndReason) {
 }
 
 TEST(Scenario, VariablesComeFromTheEnvironment) {
-  setenv("GSMSIM_TEST_URL", "http://127.0.0.1:9/", 1);
-  unsetenv("GSMSIM_TEST_UNSET");
+  testsupport::SetEnv("GSMSIM_TEST_URL", "http://127.0.0.1:9/");
+  testsupport::SetEnv("GSMSIM_TEST_UNSET", nullptr);
   const Scenario s = MustParse("ini UCCSetting.ini fileserverurl ServerURL ${GSMSIM_TEST_URL}\n");
   ASSERT_EQ(s.ini.size(), 1u);
   EXPECT_EQ(s.ini[0].value, "http://127.0.0.1:9/");

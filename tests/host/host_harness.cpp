@@ -1,11 +1,11 @@
 // The working-folder harness of the host integration tests.
 #include "host_harness.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "support/scratch.h"
 
 namespace hosttest {
 
@@ -23,12 +23,11 @@ std::string ReadFile(const fs::path& path) {
 }  // namespace
 
 std::string ServerAppPath() {
-  return std::string(SERVERAPP_DIST_DIR) + "/ServerApp";
+  return std::string(SERVERAPP_DIST_DIR) + "/" + testsupport::ProgramFileName("ServerApp");
 }
 
 HostFolder::HostFolder(const Switches& switches) {
-  std::string pattern = (fs::temp_directory_path() / "hosttest-XXXXXX").string();
-  root_ = mkdtemp(pattern.data());
+  root_ = testsupport::MakeScratchFolder("hosttest-");
   work_ = root_ / "work";
   trace_ = root_ / "trace.txt";
   fs::create_directories(work_ / "rez" / "NationMsz");
@@ -59,7 +58,10 @@ std::unique_ptr<platform::Process> HostFolder::Start(const std::vector<std::stri
   options.program = program.empty() ? ServerAppPath() : program;
   options.args = args;
   options.working_directory = work_.string();
-  options.environment = {{"SERVERAPP_LOG_BASE", (root_ / "log").string()}};
+  // Message boxes as stderr lines: on Windows a real box would wait for a
+  // click nobody gives (POSIX writes them to stderr anyway).
+  options.environment = {{"SERVERAPP_LOG_BASE", (root_ / "log").string()},
+                         {"SERVERAPP_MESSAGEBOX", "stderr"}};
   if (console) options.environment.emplace_back("SERVERAPP_CONSOLE", "1");
   options.std_in = console ? platform::StdStream::kPipe : platform::StdStream::kNull;
   options.std_out = platform::StdStream::kPipe;

@@ -3,7 +3,6 @@
 #include "platform/library.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,13 +10,19 @@
 #include <string>
 
 #include "platform/identity.h"
+#include "support/scratch.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // Built beside this test's executable by tests/host/CMakeLists.txt.
-const char kSample[] = "libhostsample.so";
+const std::string kSample = platform::LibraryFileName("libhostsample");
+
+// A library file name of this platform that no folder holds.
+std::string Missing(const char* stem) {
+  return platform::LibraryFileName(stem);
+}
 
 class ScopedCwd {
  public:
@@ -29,15 +34,14 @@ class ScopedCwd {
 };
 
 fs::path MakeTempDir() {
-  std::string pattern = (fs::temp_directory_path() / "libtest-XXXXXX").string();
-  const char* made = mkdtemp(pattern.data());
-  return made != nullptr ? fs::path(made) : fs::path();
+  return testsupport::MakeScratchFolder("libtest-");
 }
 
 using AnswerFn = int (*)();
 
 TEST(Library, FileNameOfThePlatform) {
-  EXPECT_EQ(platform::LibraryFileName("server_d_x64"), "server_d_x64.so");
+  EXPECT_EQ(platform::LibraryFileName("server_d_x64"),
+            testsupport::OnWindows() ? "server_d_x64.dll" : "server_d_x64.so");
 }
 
 TEST(Library, BareNameIsFoundBesideTheExecutable) {
@@ -63,21 +67,24 @@ TEST(Library, BareNameIsFoundBesideTheExecutable) {
 TEST(Library, MissingAndUnloadableFilesHaveTheirOwnErrors) {
   fs::path dir = MakeTempDir();
   ASSERT_FALSE(dir.empty());
-  ScopedCwd cwd(dir);
+  {
+    // Left before the folder is removed: Windows cannot remove the current
+    // directory.
+    ScopedCwd cwd(dir);
 
-  EXPECT_EQ(platform::LoadLibrary("libnothing_here.so"), nullptr);
-  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
-  EXPECT_EQ(platform::LoadLibrary((dir / "libnothing_here.so").string()), nullptr);
-  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
-  EXPECT_EQ(platform::LoadLibrary(""), nullptr);
+    EXPECT_EQ(platform::LoadLibrary(Missing("libnothing_here")), nullptr);
+    EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
+    EXPECT_EQ(platform::LoadLibrary((dir / Missing("libnothing_here")).string()), nullptr);
+    EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
+    EXPECT_EQ(platform::LoadLibrary(""), nullptr);
 
-  // A file that is there but is no library: found in the current folder,
-  // refused by the loader.
-  std::ofstream(dir / "libnot_elf.so") << "not a shared object\n";
-  EXPECT_EQ(platform::LoadLibrary("libnot_elf.so"), nullptr);
-  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorBadFormat);
-  EXPECT_FALSE(platform::LastLibraryErrorText().empty());
-
+    // A file that is there but is no library: found in the current folder,
+    // refused by the loader.
+    std::ofstream(dir / Missing("libnot_elf")) << "not a shared object\n";
+    EXPECT_EQ(platform::LoadLibrary(Missing("libnot_elf")), nullptr);
+    EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorBadFormat);
+    EXPECT_FALSE(platform::LastLibraryErrorText().empty());
+  }
   fs::remove_all(dir);
 }
 
@@ -86,10 +93,10 @@ TEST(Library, CurrentDirectoryIsSearchedLast) {
   ASSERT_FALSE(dir.empty());
   // A copy under a name that exists only in the current directory.
   fs::path exe_dir = platform::ExecutableDir();
-  fs::copy_file(exe_dir / kSample, dir / "libhostsample_copy.so");
+  fs::copy_file(exe_dir / kSample, dir / Missing("libhostsample_copy"));
   {
     ScopedCwd cwd(dir);
-    platform::LibraryHandle lib = platform::LoadLibrary("libhostsample_copy.so");
+    platform::LibraryHandle lib = platform::LoadLibrary(Missing("libhostsample_copy"));
     ASSERT_NE(lib, nullptr) << platform::LastLibraryErrorText();
     EXPECT_NE(platform::GetLibrarySymbol(lib, "SampleAnswer"), nullptr);
     platform::FreeLibrary(lib);

@@ -1,12 +1,13 @@
 // Module loading and starting through a real ServerApp: each failure with
 // its log line, the service list, the probe.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
 #include "platform/dialog.h"
+#include "platform/library.h"
 #include "protocol/gameservermsg.h"
+#include "support/scratch.h"
 #include "table_text.h"
 
 namespace {
@@ -25,17 +26,20 @@ struct FailureCase {
   bool object_created;   // the module must be deleted at the end
 };
 
+// The host's line for a failed LoadServer, the module's file name of this
+// platform first.
+std::string LoadFailure(const std::string& rest) {
+  return "LoadServer(), Fail!!!, LoadFIle=" + platform::LibraryFileName("server_d_x64") + ", " +
+         rest;
+}
+
 // A failed step leaves the host open and idle: no report to the manager;
 // on the supervisor's stop the module (if created) is deleted and the
 // manager told with message 20.
 TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
   const std::vector<FailureCase> cases = {
-      {{{"CreateStatus", "5"}},
-       "LoadServer(), Fail!!!, LoadFIle=server_d_x64.so, GetLastError=0, status=5, g_hServerDll=",
-       false},
-      {{{"CreateNull", "1"}},
-       "LoadServer(), Fail!!!, LoadFIle=server_d_x64.so, GetLastError=0, status=0, g_hServerDll=",
-       false},
+      {{{"CreateStatus", "5"}}, LoadFailure("GetLastError=0, status=5, g_hServerDll="), false},
+      {{{"CreateNull", "1"}}, LoadFailure("GetLastError=0, status=0, g_hServerDll="), false},
       {{{"SetAppHandlerResult", "9"}}, TableText(13), true},
       {{{"SetRezFileListResult", "0"}}, TableText(14), true},
       {{{"OpenNetworkResult", "0"}}, TableText(15), true},
@@ -82,15 +86,14 @@ TEST(HostModule, MissingModuleShowsNotFoundAndNullHandle) {
   // the library path, nor in the current folder.
   hosttest::fs::path lone = folder.root() / "bin";
   hosttest::fs::create_directories(lone);
-  hosttest::fs::copy_file(hosttest::ServerAppPath(), lone / "ServerApp");
+  hosttest::fs::copy_file(hosttest::ServerAppPath(),
+                          lone / testsupport::ProgramFileName("ServerApp"));
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
-  auto host = folder.Start(Args(manager->handle()), false, (lone / "ServerApp").string());
+  auto host = folder.Start(Args(manager->handle()), false,
+                           (lone / testsupport::ProgramFileName("ServerApp")).string());
   ASSERT_NE(host, nullptr);
-  EXPECT_TRUE(folder.WaitForHostLog(
-      "LoadServer(), Fail!!!, LoadFIle=server_d_x64.so, GetLastError=126, status=0, "
-      "g_hServerDll=0",
-      15s))
+  EXPECT_TRUE(folder.WaitForHostLog(LoadFailure("GetLastError=126, status=0, g_hServerDll=0"), 15s))
       << folder.HostLog();
   EXPECT_TRUE(folder.WaitForHostLog(TableText(5), 5s));
   ASSERT_TRUE(host->Terminate());

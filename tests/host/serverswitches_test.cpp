@@ -1,8 +1,8 @@
 // The reference module's switch file: defaults, overrides, probe sequences.
 #include "serverswitches.h"
+#include "platform/identity.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,8 +19,9 @@ TEST(ReferenceSwitches, ProbeSequenceParsing) {
 }
 
 TEST(ReferenceSwitches, MissingFileGivesAHealthyModuleAndKeysOverride) {
-  fs::path file = fs::temp_directory_path() / ("refmod-" + std::to_string(getpid()) + ".ini");
-  refmod::ServerSwitches healthy = refmod::ReadServerSwitches(file.c_str());
+  fs::path file = fs::temp_directory_path() /
+                  ("refmod-" + std::to_string(platform::CurrentProcessId()) + ".ini");
+  refmod::ServerSwitches healthy = refmod::ReadServerSwitches(file.string().c_str());
   EXPECT_EQ(healthy.create_status, 0);
   EXPECT_FALSE(healthy.create_null);
   EXPECT_TRUE(healthy.initialize_result);
@@ -33,7 +34,7 @@ TEST(ReferenceSwitches, MissingFileGivesAHealthyModuleAndKeysOverride) {
 
   std::ofstream(file) << "[Module]\nCreateStatus=5\nInitializeResult=0\nServiceCount=100000\n"
                          "ProbeResults=7,80\nHangInIsPreparing=2\nTraceFile=/tmp/t.txt\n";
-  refmod::ServerSwitches s = refmod::ReadServerSwitches(file.c_str());
+  refmod::ServerSwitches s = refmod::ReadServerSwitches(file.string().c_str());
   EXPECT_EQ(s.create_status, 5);
   EXPECT_FALSE(s.initialize_result);
   EXPECT_EQ(s.service_count, 64);  // bounded: a list, not a memory test

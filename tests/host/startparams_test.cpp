@@ -1,14 +1,13 @@
 // Start parameters: the command line, the parameter file, the title and the
 // instance folder.
 #include "startparams.h"
+#include "platform/identity.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-
-#include <unistd.h>
 
 namespace {
 
@@ -47,10 +46,11 @@ TEST(StartParams, MissingArgumentsAreNeverRead) {
 }
 
 TEST(StartParams, ParameterFileGivesTitleAndInstanceFolder) {
-  fs::path file = fs::temp_directory_path() / ("params-" + std::to_string(::getpid()) + ".txt");
+  fs::path file = fs::temp_directory_path() /
+                  ("params-" + std::to_string(platform::CurrentProcessId()) + ".txt");
   std::ofstream(file) << "1234 5000 3 7 9\n";
   StartParams p;
-  ASSERT_TRUE(ReadParameterFile(file.c_str(), &p));
+  ASSERT_TRUE(ReadParameterFile(file.string().c_str(), &p));
   EXPECT_EQ(p.hManagerWnd, 1234u);
   EXPECT_EQ(p.nPort, 5000);
   EXPECT_EQ(p.sServerIndex, 3);
@@ -62,13 +62,13 @@ TEST(StartParams, ParameterFileGivesTitleAndInstanceFolder) {
   // A short line fills what it has; the rest keeps its initial value.
   std::ofstream(file) << "77 8000\n";
   StartParams q;
-  ASSERT_TRUE(ReadParameterFile(file.c_str(), &q));
+  ASSERT_TRUE(ReadParameterFile(file.string().c_str(), &q));
   EXPECT_EQ(q.hManagerWnd, 77u);
   EXPECT_EQ(q.nPort, 8000);
   EXPECT_EQ(q.sServerIndex, -1);
 
   fs::remove(file);
-  EXPECT_FALSE(ReadParameterFile(file.c_str(), &q));
+  EXPECT_FALSE(ReadParameterFile(file.string().c_str(), &q));
 }
 
 TEST(StartParams, TitleWithACommandLineShowsItWhole) {

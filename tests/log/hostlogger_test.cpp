@@ -1,8 +1,6 @@
 #include "hostlogger.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -10,67 +8,17 @@
 #include <thread>
 #include <vector>
 
+#include "hostlogger_fixture.h"
 #include "hostlogger_testing.h"
 #include "logtestutil.h"
 #include "platform/identity.h"
 
 namespace fs = std::filesystem;
+using logtest::Entries;
+using logtest::HostLoggerTest;
 using logtest::MakeTime;
 using logtest::ReadFile;
 using logtest::SetFixedTime;
-
-namespace {
-
-class HostLoggerTest : public ::testing::Test {
- protected:
-  HostLoggerTest()
-      : base_env_("SERVERAPP_LOG_BASE", (dir_.path() / "logs").c_str()), cwd_(dir_.path()) {}
-
-  void SetUp() override {
-    ResetHostLoggerForTesting();
-    SetFixedTime(MakeTime(2026, 12, 5, 14, 3, 7, 15));
-  }
-  void TearDown() override {
-    platform::SetLocalTimeSource(nullptr);
-    platform::SetAssertionSink({});
-    ResetHostLoggerForTesting();
-  }
-
-  // Writes Setting.ini (section LogInfo) and initialises as start-up does.
-  void Init(const std::string& log_info, const char* instance = "7_3") {
-    logtest::WriteFile(dir_.path() / "Setting.ini",
-                       "[GameMgmt]\nFullDump=0\n[LogInfo]\n" + log_info);
-    InitHostLogger("ROOMPC01", "ServerApp", instance, nullptr);
-  }
-
-  fs::path Root() const { return dir_.path() / "logs" / "quellmark" / "ServerApp"; }
-  fs::path Folder(const std::string& date) const { return Root() / date / "7_3"; }
-  fs::path File(const std::string& head, const std::string& date, const std::string& slot) const {
-    return Folder(date) / (head + "_ServerApp_ROOMPC01_" + date + slot + ".log");
-  }
-  std::set<std::string> FilesIn(const fs::path& folder) const {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
-    return names;
-  }
-
-  logtest::TempDir dir_;
-  logtest::ScopedEnv base_env_;
-  logtest::ScopedCwd cwd_;
-};
-
-// Splits a file's bytes into entries ended by the level / info line end.
-std::vector<std::string> Entries(const std::string& bytes, const std::string& end = " \r\r\n") {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t pos; (pos = bytes.find(end, start)) != std::string::npos; start = pos + end.size()) {
-    out.push_back(bytes.substr(start, pos - start));
-  }
-  EXPECT_EQ(start, bytes.size()) << "bytes after the last line end";
-  return out;
-}
-
-}  // namespace
 
 TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlots) {
   Init("");
@@ -309,45 +257,6 @@ TEST_F(HostLoggerTest, ConcurrentThreadsKeepEveryLineWhole) {
       ASSERT_TRUE(who == 'A' || who == 'B') << line;
       EXPECT_EQ(line.substr(at + 2),
                 (std::to_string(100000 + next[who - 'A']++)).substr(1) + " " + pad);
-    }
-  }
-}
-
-TEST_F(HostLoggerTest, ConcurrentProcessesKeepEveryLineWhole) {
-  Init("");
-  constexpr int kLines = 1000;
-  const std::string pad(180, '#');
-  std::vector<pid_t> children;
-  std::fflush(stdout);  // or the children would write our buffered echo again
-  for (char who : {'P', 'Q'}) {
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int i = 0; i < kLines; ++i) {
-        HostLog(HLOG_INFO, "%c %05d %s", who, i, pad.c_str());
-        EtcInfoLog("%c %05d %s", who, i, pad.c_str());
-      }
-      std::fflush(stdout);
-      ::_exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  for (const char* head : {"error", "etcinfo"}) {
-    const std::vector<std::string> lines = Entries(ReadFile(File(head, "20261205", "_04")));
-    ASSERT_EQ(lines.size(), 2u * kLines) << head;
-    int next[2] = {0, 0};
-    for (const std::string& line : lines) {
-      ASSERT_GT(line.size(), pad.size() + 8) << line;
-      const size_t at = line.size() - pad.size() - 8;
-      const char who = line[at];
-      ASSERT_TRUE(who == 'P' || who == 'Q') << line;
-      EXPECT_EQ(line.substr(at + 2),
-                (std::to_string(100000 + next[who - 'P']++)).substr(1) + " " + pad);
     }
   }
 }

@@ -199,7 +199,7 @@ TEST_F(LogMsgManagerTest, FileOpenedWithoutSharingShutsOutThePublisher) {
 }
 
 TEST_F(LogMsgManagerTest, BadFormatTextFromTheTableIsCaught) {
-  logtest::ScopedEnv base("SERVERAPP_LOG_BASE", (dir_.path() / "logs").c_str());
+  logtest::ScopedEnv base("SERVERAPP_LOG_BASE", (dir_.path() / "logs").string().c_str());
   logtest::SetFixedTime(logtest::MakeTime(2026, 12, 5, 14, 3, 7, 15));
   InitHostLogger("ROOMPC01", "ServerApp", "7_3", nullptr);
   // Entry 34 is meant for one int; this data file has a string there.

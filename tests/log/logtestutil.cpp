@@ -1,25 +1,17 @@
 #include "logtestutil.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/identity.h"
+#include "support/scratch.h"
+
 namespace logtest {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "logtest-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
+TempDir::TempDir() : path_(testsupport::MakeScratchFolder("logtest-")) {}
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -36,23 +28,15 @@ ScopedCwd::~ScopedCwd() {
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-  if (const char* old = ::getenv(name)) {
+  if (const char* old = std::getenv(name)) {
     had_ = true;
     old_ = old;
   }
-  if (value) {
-    ::setenv(name, value, 1);
-  } else {
-    ::unsetenv(name);
-  }
+  testsupport::SetEnv(name, value);
 }
 
 ScopedEnv::~ScopedEnv() {
-  if (had_) {
-    ::setenv(name_.c_str(), old_.c_str(), 1);
-  } else {
-    ::unsetenv(name_.c_str());
-  }
+  testsupport::SetEnv(name_.c_str(), had_ ? old_.c_str() : nullptr);
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -116,98 +100,54 @@ std::vector<std::uint8_t> MszOf(const std::vector<std::pair<std::int64_t, std::s
 }
 
 ShmSession::ShmSession() {
-  name_ = "logtest" + std::to_string(::getpid());
-  ::setenv("SERVERAPP_SHM_SESSION", name_.c_str(), 1);
+  name_ = "logtest" + std::to_string(platform::CurrentProcessId());
+  testsupport::SetEnv("SERVERAPP_SHM_SESSION", name_.c_str());
 }
 
 ShmSession::~ShmSession() {
   // Whatever this session left (the guard, objects of killed peers).
-  const std::string prefix = "u" + std::to_string(::getuid()) + "." + name_ + ".";
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.compare(0, prefix.size(), prefix) == 0) ::shm_unlink(("/" + name).c_str());
-  }
-  ::unsetenv("SERVERAPP_SHM_SESSION");
+  testsupport::RemoveSharedMemoryLeftovers(name_);
+  testsupport::SetEnv("SERVERAPP_SHM_SESSION", nullptr);
 }
 
 Peer::Peer(const std::vector<std::string>& argv, const std::filesystem::path& cwd) {
-  int to_child[2];
-  int from_child[2];
-  if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const std::string dir = cwd.string();
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(to_child[0], 0);
-    ::dup2(from_child[1], 1);
-    if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  ::close(to_child[0]);
-  ::close(from_child[1]);
-  in_ = to_child[1];
-  out_ = from_child[0];
+  platform::ProcessOptions options;
+  options.program = argv.at(0);
+  options.args.assign(argv.begin() + 1, argv.end());
+  options.working_directory = cwd.string();
+  options.std_in = platform::StdStream::kPipe;
+  options.std_out = platform::StdStream::kPipe;
+  std::string why;
+  process_ = platform::Process::Start(options, &why);
+  if (!process_) throw std::runtime_error("cannot start the peer: " + why);
 }
 
 Peer::~Peer() {
   // A peer still running is asked to release and end; one that does not is
-  // killed.
-  if (pid_ > 0) {
-    if (in_ >= 0) {
-      ::close(in_);
-      in_ = -1;
-    }
-    bool reaped = false;
-    for (int i = 0; i < 500 && !reaped; ++i) {
-      const pid_t r = ::waitpid(pid_, nullptr, WNOHANG);
-      reaped = r == pid_ || r < 0;
-      if (!reaped) ::usleep(10000);
-    }
-    if (!reaped) Kill();
-    pid_ = -1;
+  // killed (by the Process object).
+  if (process_) {
+    process_->CloseStdin();
+    process_->Wait(5000);
   }
-  if (in_ >= 0) ::close(in_);
-  if (out_ >= 0) ::close(out_);
 }
 
 std::string Peer::ReadLine(int timeout_ms) {
-  for (;;) {
-    const size_t eol = buffer_.find('\n');
-    if (eol != std::string::npos) {
-      std::string line = buffer_.substr(0, eol);
-      buffer_.erase(0, eol + 1);
-      return line;
-    }
-    pollfd p{out_, POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) <= 0) return {};
-    char buf[512];
-    const ssize_t n = ::read(out_, buf, sizeof buf);
-    if (n <= 0) return {};
-    buffer_.append(buf, static_cast<size_t>(n));
-  }
+  std::string line;
+  if (!process_ || !process_->ReadStdoutLine(&line, timeout_ms)) return {};
+  return line;
 }
 
 int Peer::CloseAndWait() {
-  if (in_ >= 0) {
-    ::close(in_);
-    in_ = -1;
-  }
-  int status = 0;
-  if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (!process_) return -1;
+  process_->CloseStdin();
+  const auto status = process_->Wait(-1);
+  return status && status->exited ? status->exit_code : -1;
 }
 
 void Peer::Kill() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
-  pid_ = -1;
+  if (!process_) return;
+  process_->Kill();
+  process_->Wait(-1);
 }
 
 }  // namespace logtest

@@ -3,15 +3,15 @@
 // process with pipes.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "mszformat.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 
 namespace logtest {
 
@@ -92,13 +92,10 @@ class Peer {
   std::string ReadLine(int timeout_ms = 20000);
   // Closes its stdin (a holding peer then releases and exits) and waits.
   int CloseAndWait();
-  void Kill();  // SIGKILL and reap: no clean-up runs in the peer
+  void Kill();  // ends it at once and reaps it: no clean-up runs in the peer
 
  private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
-  std::string buffer_;
+  std::unique_ptr<platform::Process> process_;
 };
 
 }  // namespace logtest

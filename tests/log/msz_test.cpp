@@ -108,7 +108,7 @@ TEST(MszFormat, Utf16ToAnsiIsUtf8WithWholeCharacters) {
 
 class FindXlsMsgTest : public ::testing::Test {
  protected:
-  fs::path File() const { return dir_.path() / "table.msz"; }
+  std::string File() const { return (dir_.path() / "table.msz").string(); }
   logtest::TempDir dir_;
 };
 

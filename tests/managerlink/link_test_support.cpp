@@ -1,7 +1,6 @@
 #include "link_test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "hostlogger.h"
 #include "hostlogger_testing.h"
 #include "platform/identity.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -44,13 +44,14 @@ int g_sandbox_serial = 0;
 }  // namespace
 
 LogSandbox::LogSandbox(int ipc_memory, int ipc_msg) {
-  dir_ = fs::temp_directory_path() /
-         ("managerlink-" + std::to_string(getpid()) + "-" + std::to_string(++g_sandbox_serial));
+  dir_ =
+      fs::temp_directory_path() / ("managerlink-" + std::to_string(platform::CurrentProcessId()) +
+                                   "-" + std::to_string(++g_sandbox_serial));
   fs::remove_all(dir_);
   fs::create_directories(dir_);
   old_cwd_ = fs::current_path();
   fs::current_path(dir_);
-  setenv("SERVERAPP_LOG_BASE", (dir_ / "logs").c_str(), 1);
+  testsupport::SetEnv("SERVERAPP_LOG_BASE", (dir_ / "logs").string().c_str());
   std::ofstream("Setting.ini") << "[LogInfo]\nLogLevel=4\nIPCMemory=" << ipc_memory
                                << "\nIPCMsg=" << ipc_msg << "\n";
   ResetHostLoggerForTesting();
@@ -59,7 +60,7 @@ LogSandbox::LogSandbox(int ipc_memory, int ipc_msg) {
 
 LogSandbox::~LogSandbox() {
   ResetHostLoggerForTesting();
-  unsetenv("SERVERAPP_LOG_BASE");
+  testsupport::SetEnv("SERVERAPP_LOG_BASE", nullptr);
   fs::current_path(old_cwd_);
   std::error_code ignored;
   fs::remove_all(dir_, ignored);

@@ -1,6 +1,5 @@
 // The dumps as they reach the RWPM log file, and the IPCMemory switch.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +11,9 @@
 
 #include "hostlogger.h"
 #include "hostlogger_testing.h"
+#include "platform/identity.h"
 #include "protocol/dumplog.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -23,17 +24,18 @@ using namespace proto;
 class DumpLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("protocol-dumplog-" + std::to_string(getpid()));
+    dir_ = fs::temp_directory_path() /
+           ("protocol-dumplog-" + std::to_string(platform::CurrentProcessId()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     old_cwd_ = fs::current_path();
     fs::current_path(dir_);
-    setenv("SERVERAPP_LOG_BASE", (dir_ / "logs").c_str(), 1);
+    testsupport::SetEnv("SERVERAPP_LOG_BASE", (dir_ / "logs").string().c_str());
     ResetHostLoggerForTesting();
   }
   void TearDown() override {
     ResetHostLoggerForTesting();
-    unsetenv("SERVERAPP_LOG_BASE");
+    testsupport::SetEnv("SERVERAPP_LOG_BASE", nullptr);
     fs::current_path(old_cwd_);
     fs::remove_all(dir_);
   }

@@ -11,6 +11,7 @@
 #include "hostlogger.h"
 #include "serverappdlg.h"
 #include "serverglobals.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -34,9 +35,8 @@ std::string ReadLogs(const fs::path& base, const std::string& prefix) {
 class HandlerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string pattern = (fs::temp_directory_path() / "handlertest-XXXXXX").string();
-    base_ = new fs::path(mkdtemp(pattern.data()));
-    setenv("SERVERAPP_LOG_BASE", base_->c_str(), 1);
+    base_ = new fs::path(testsupport::MakeScratchFolder("handlertest-"));
+    testsupport::SetEnv("SERVERAPP_LOG_BASE", base_->string().c_str());
     // No Setting.ini in the test's folder: threshold 4.
     InitHostLogger("TESTPC", "ServerApp", "9_2");
   }

@@ -3,7 +3,6 @@
 // readers. The module's messages come to a recording handler.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -19,6 +18,7 @@
 #include "protocol/frommodule.h"
 #include "protocol/serverappmsg.h"
 #include "protocol/tomodule.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -70,11 +70,11 @@ struct Reader {
 class RoomTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "refroom-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
+    dir_ = testsupport::MakeScratchFolder("refroom-");
     old_dir_ = fs::current_path();
     fs::current_path(dir_);
-    library_ = platform::LoadLibrary(std::string(SERVERAPP_DIST_DIR) + "/server_d_x64.so");
+    library_ = platform::LoadLibrary(std::string(SERVERAPP_DIST_DIR) + "/" +
+                                     platform::LibraryFileName("server_d_x64"));
     ASSERT_NE(library_, nullptr);
     create_ =
         reinterpret_cast<CreateServerFn>(platform::GetLibrarySymbol(library_, "CreateServer"));

@@ -1,15 +1,13 @@
 // gsmsim listen [--seconds N]: a window that prints its handle, then one
 // JSON line per message it receives; sends are answered with 1. Ends on
-// SIGTERM or SIGINT, or after N seconds.
-#include <signal.h>
-#include <time.h>
-
+// a stop request (SIGTERM, SIGINT, Ctrl-C), or after N seconds.
 #include <chrono>
 #include <mutex>
 #include <ostream>
 
 #include "cli_args.h"
 #include "commands.h"
+#include "stop_requests.h"
 
 namespace gsmsim {
 
@@ -26,18 +24,12 @@ int RunListen(std::span<const std::string> args, CommandIo& io) {
     return kExitUsage;
   }
 
-  // Block the stop signals before the window thread starts, so that it
-  // inherits the mask and only this thread takes them, with sigtimedwait.
-  sigset_t stop, previous;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stop, &previous);
+  // Before the window thread starts: only this thread takes the stops.
+  StopRequests stop;
 
   std::string error;
   auto peer = ManagerPeer::Start({.keep_records = false}, &error);
   if (!peer) {
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     io.err << "gsmsim listen: " << error << '\n';
     return kExitFailed;
   }
@@ -56,12 +48,10 @@ int RunListen(std::span<const std::string> args, CommandIo& io) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
   for (;;) {
-    timespec slice{0, 100 * 1000 * 1000};
-    if (sigtimedwait(&stop, nullptr, &slice) > 0) break;
+    if (stop.Sleep(100)) break;
     if (seconds && std::chrono::steady_clock::now() >= deadline) break;
   }
   peer.reset();
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return kExitOk;
 }
 

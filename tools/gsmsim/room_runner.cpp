@@ -1,16 +1,15 @@
 #include "room_runner.h"
 
-#include <signal.h>
-#include <stdlib.h>
-#include <time.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <ostream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -19,7 +18,9 @@
 #include "decode.h"
 #include "json_text.h"
 #include "peer/manager_peer.h"
+#include "platform/identity.h"
 #include "protocol/gameservermsg.h"
+#include "stop_requests.h"
 
 namespace gsmsim {
 namespace fs = std::filesystem;
@@ -98,38 +99,37 @@ class Printer {
   const Clock::time_point start_;
 };
 
-// SIGINT and SIGTERM are blocked in every thread of the run and taken here,
-// so that a stop request still ends the hosts cleanly.
-class StopSignals {
- public:
-  StopSignals() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-  }
-  ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-
-  // Sleeps up to `ms` (at most 100 ms at a time); true once a stop came.
-  bool Sleep(long ms) {
-    if (stopped_) return true;
-    timespec slice{ms / 1000, (ms % 1000) * 1000000};
-    if (sigtimedwait(&set_, nullptr, &slice) > 0) stopped_ = true;
-    return stopped_;
-  }
-  bool Stopped() { return Sleep(0); }
-
- private:
-  sigset_t set_;
-  sigset_t previous_;
-  bool stopped_ = false;
-};
-
 std::optional<fs::path> DefaultDist() {
+  const std::string exe = platform::ExecutablePath();
+  if (exe.empty()) return std::nullopt;
+  // <build>/tools/gsmsim/gsmsim -> <build>/dist
+  return fs::path(exe).parent_path().parent_path().parent_path() / "dist";
+}
+
+// The host program of a deployment folder: ServerApp.exe in a Windows
+// one, ServerApp in a POSIX one; empty when there is neither.
+fs::path HostProgram(const fs::path& dist) {
+  for (const char* name : {"ServerApp.exe", "ServerApp"}) {
+    std::error_code ec;
+    if (fs::is_regular_file(dist / name, ec)) return dist / name;
+  }
+  return {};
+}
+
+// A new folder gsmsim-<random> under the system's temporary folder.
+std::optional<fs::path> MakeTemporaryFolder() {
   std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  const fs::path base = fs::temp_directory_path(ec);
   if (ec) return std::nullopt;
-  return exe.parent_path().parent_path().parent_path() / "dist";  // <build>/tools/gsmsim/gsmsim
+  std::mt19937_64 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "gsmsim-%08llx",
+                  static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
+    if (fs::create_directory(base / name, ec)) return base / name;
+    if (ec) return std::nullopt;  // not merely taken
+  }
+  return std::nullopt;
 }
 
 bool PrepareRoom(const fs::path& dist, const fs::path& folder, const Scenario& scenario,
@@ -184,7 +184,8 @@ class Run {
   std::ostream& out_;
   std::ostream& err_;
   Printer printer_;
-  StopSignals signals_;
+  StopRequests signals_;
+  fs::path program_;
   Scenario scenario_;
   fs::path dist_;
   fs::path work_;
@@ -215,18 +216,19 @@ int Run::Go() {
   } else if (auto dist = DefaultDist()) {
     dist_ = *dist;
   }
-  if (!fs::exists(dist_ / "ServerApp")) {
+  program_ = HostProgram(dist_);
+  if (program_.empty()) {
     err_ << "gsmsim run: no ServerApp in the deployment folder \"" << dist_.string()
          << "\" (give --dist DIR)\n";
     return 2;
   }
   if (options_.work.empty()) {
-    std::string pattern = (fs::temp_directory_path() / "gsmsim-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    auto folder = MakeTemporaryFolder();
+    if (!folder) {
       err_ << "gsmsim run: cannot create a temporary folder\n";
       return 1;
     }
-    work_ = pattern;
+    work_ = *folder;
     own_work_ = true;
   } else {
     work_ = options_.work;
@@ -283,13 +285,17 @@ bool Run::StartRooms() {
       return false;
     }
     platform::ProcessOptions host;
-    host.program = (dist_ / "ServerApp").string();
+    host.program = program_.string();
     host.args = {std::to_string(peer_->handle()), std::to_string(options_.port_base + i),
                  std::to_string(i), std::to_string(options_.reserved),
                  std::to_string(options_.group)};
     host.working_directory = room->folder.string();
     if (log_base == nullptr)
       host.environment.emplace_back("SERVERAPP_LOG_BASE", (work_ / "log").string());
+    // A Windows host's message box would wait for a button nobody presses;
+    // as on POSIX, it becomes a line on stderr.
+    if (std::getenv("SERVERAPP_MESSAGEBOX") == nullptr)
+      host.environment.emplace_back("SERVERAPP_MESSAGEBOX", "stderr");
     // No console unless the scenario types into it: with stdin on the null
     // device the host never reads it.
     if (scenario_.uses_console) {

@@ -36,7 +36,8 @@ SharedMemory* OpenSharedMemory(const char* name, bool writable);
 
 // Maps the first `size` bytes of the object (0: all of it). Read-only unless
 // `writable`, which needs a writable handle. nullptr when the object is
-// smaller than `size` or the system refuses.
+// smaller than `size` or the system refuses. (On Windows a handle from
+// OpenSharedMemory knows the size only rounded up to whole pages.)
 void* MapSharedMemory(SharedMemory* memory, std::size_t size, bool writable);
 
 // Unmaps a view returned by MapSharedMemory with the same size (0: all).

@@ -65,7 +65,9 @@ class Window {
   // handle is taken), or with `wanted` when it is not 0. handler must outlive
   // the window. Answers null, and a reason in *error when error is not null,
   // when no window could be created (wanted handle taken or invalid, no
-  // sockets left).
+  // sockets left). On Windows the system picks every handle, so a `wanted`
+  // handle always answers null; and the first window of an executable that
+  // carries dialog template 102 is that dialog (docs/window-messages.md).
   static std::unique_ptr<Window> Create(WindowHandler& handler, WindowHandle wanted = 0,
                                         std::string* error = nullptr);
 

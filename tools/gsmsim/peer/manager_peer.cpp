@@ -1,8 +1,8 @@
 #include "manager_peer.h"
 
-#include <sys/prctl.h>
-
 #include <cstring>
+
+#include "memory_access.h"
 
 namespace gsmsim {
 
@@ -29,11 +29,7 @@ MessagePredicate IsCopyData(uint64_t dw_data) {
 ManagerPeer::ManagerPeer(const Options& options) : options_(options) {}
 
 std::unique_ptr<ManagerPeer> ManagerPeer::Start(const Options& options, std::string* error) {
-  if (options.allow_memory_access) {
-    // Without this, Yama (ptrace_scope 1) refuses process_vm_readv from the
-    // hosts, which are our children, not our ancestors.
-    prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
-  }
+  if (options.allow_memory_access) AllowHostsToAccessMemory();
   std::unique_ptr<ManagerPeer> peer(new ManagerPeer(options));
   std::mutex ready_mutex;
   std::condition_variable ready_cv;

@@ -27,10 +27,11 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/printf_format.h"
 #include "safeformat.h"
 
 #if defined(__GNUC__) || defined(__clang__)
-#define HOSTLOG_PRINTF(fmt, first) __attribute__((format(printf, fmt, first)))
+#define HOSTLOG_PRINTF(fmt, first) SERVERAPP_PRINTF(fmt, first)
 #else
 #define HOSTLOG_PRINTF(fmt, first)
 #endif
