@@ -12,7 +12,7 @@
 # tests than there are cores: most of them wait on real idle frames);
 # SANITIZE_CTEST_ARGS adds ctest arguments (e.g. "-R ShellRows").
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 2
 
 which="${1:-both}"
 case "$which" in
