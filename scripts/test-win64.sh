@@ -12,6 +12,12 @@ export WINEPREFIX="$root/$build/wineprefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export SERVERAPP_WERROR="${SERVERAPP_WERROR:-ON}"
+# A compiler cache, when the machine has one, makes a rebuild a matter of
+# linking (CI keeps ~/.cache/ccache between runs).
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER="${CMAKE_C_COMPILER_LAUNCHER:-ccache}"
+  export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
+fi
 
 step_start=0
 step() {
@@ -29,22 +35,16 @@ scripts/deps.sh g++-mingw-w64-x86-64-posix wine64 wine googletest
 done_step "packages"
 
 step "Wine prefix"
-if [ ! -f "$WINEPREFIX/.serverapp-ready" ]; then
-  # The same set-up as cmake/toolchains/wine-run.sh does on first use: a
-  # private prefix, the null display driver (windows and dialogs without a
-  # display), no crash dialog.
-  mkdir -p "$WINEPREFIX"
-  wine wineboot --init >/dev/null 2>&1 || true
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  wine reg add 'HKCU\Environment' /v TEMP /d 'Z:\tmp' /f >/dev/null 2>&1
-  wine reg add 'HKCU\Environment' /v TMP /d 'Z:\tmp' /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  wineserver -w || true
-  touch "$WINEPREFIX/.serverapp-ready"
-fi
-# One wine server for the whole run: starting it once saves a second or so
-# per test program.
-wineserver -p 60 || true
+# Made once by the script the build and ctest run programs through. Then one
+# wine server and its services for the whole run, kept until the end, with
+# no output of ours held open: a server that stops between the build and the
+# tests and is started again by two test programs at once can leave one of
+# them hanging in Wine's start-up.
+cmake/toolchains/wine-run.sh "$WINEPREFIX"
+wineserver -k 2>/dev/null || true
+wineserver -p </dev/null >/dev/null 2>&1
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wine wineboot </dev/null >/dev/null 2>&1 || true
 done_step "Wine prefix"
 
 step "native devhttp"
@@ -66,7 +66,9 @@ done_step "build"
 
 step "test"
 status=0
-ctest --preset win64 "$@" || status=$?
+# A test program that passed and then hangs in Wine's own exit (sitting
+# until its time-out; docs/windows.md) gets one more run. A test that fails
+# twice fails the stage.
+ctest --preset win64 --repeat until-pass:2 "$@" || status=$?
 done_step "test"
-wineserver -k 2>/dev/null || true
 exit $status

@@ -1,11 +1,12 @@
 #!/bin/sh
 # Runs a Windows program of the cross build under Wine, in the build's own
-# Wine prefix: `wine-run.sh <default prefix> <program> [args...]`.
+# Wine prefix: `wine-run.sh <default prefix> <program> [args...]`. Without a
+# program it only makes sure the prefix is ready (scripts/test-win64.sh).
 #
 # WINEPREFIX, when set, wins over the default. A missing prefix is created
 # once (under a lock, as the build and ctest run programs in parallel) with
 # the null display driver, so that windows and dialogs work without a
-# display.
+# display. This is the one place the prefix is set up.
 set -e
 default_prefix=$1
 shift
@@ -35,4 +36,15 @@ if [ ! -f "$WINEPREFIX/.serverapp-ready" ]; then
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
+# The wine server and the session's services (services.exe, rpcss,
+# winedevice...) first, on their own and away from our output: started by
+# the program, they would inherit its output pipe and keep it open after it
+# ends, so that whoever reads it to its end (the test listing at ctest
+# start) waits until its time-out. The server stays 60 s after its last
+# program, so a build or a test run starts it once; `wineserver -p` fails
+# (and nothing more happens) when it already runs.
+if "$(dirname "$wine")/wineserver" -p60 </dev/null >/dev/null 2>&1; then
+  "$wine" wineboot </dev/null >/dev/null 2>&1 || true
+fi
+[ $# -eq 0 ] && exit 0
 exec "$wine" "$@"

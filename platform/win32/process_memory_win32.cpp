@@ -73,7 +73,9 @@ uint64_t CurrentProcessPrivateBytes() {
                             sizeof(counters))) {
     return 0;
   }
-  return counters.PrivateUsage;
+  // The commit charge: PrivateUsage, or PagefileUsage (the same value on
+  // Windows) where the system leaves PrivateUsage 0, as Wine does.
+  return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 }  // namespace platform

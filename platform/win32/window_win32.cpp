@@ -33,6 +33,13 @@ LRESULT CALLBACK PlainWindowProc(HWND hwnd, UINT msg, WPARAM w_param, LPARAM l_p
   return DefWindowProcW(hwnd, msg, w_param, l_param);
 }
 
+// Our own timers' ticks come here: DispatchMessage calls the timer
+// procedure named in the system's WM_TIMER (its lParam), so a WM_TIMER that
+// reaches a window procedure was posted by a program.
+VOID CALLBACK OwnTimerProc(HWND hwnd, UINT, UINT_PTR timer_id, DWORD) {
+  if (WindowImpl* window = WindowImpl::FromWindow(hwnd)) window->OnOwnTimer(timer_id);
+}
+
 bool RegisterPlainClass(std::string* error) {
   static std::once_flag once;
   static DWORD failure = 0;
@@ -108,7 +115,7 @@ void WindowImpl::End(LResult result) {
 
 bool WindowImpl::SetTimer(uint64_t timer_id, uint32_t period_ms) {
   if (period_ms == 0) return false;
-  if (::SetTimer(hwnd_, static_cast<UINT_PTR>(timer_id), period_ms, nullptr) == 0) {
+  if (::SetTimer(hwnd_, static_cast<UINT_PTR>(timer_id), period_ms, OwnTimerProc) == 0) {
     std::fprintf(stderr, "window %llu: SetTimer failed: %s\n",
                  static_cast<unsigned long long>(handle()), ErrorText(GetLastError()).c_str());
     return false;
@@ -118,11 +125,15 @@ bool WindowImpl::SetTimer(uint64_t timer_id, uint32_t period_ms) {
 }
 
 bool WindowImpl::KillTimer(uint64_t timer_id) {
-  // WM_TIMER messages already queued stay in the queue; HandleMessage drops
+  // WM_TIMER messages already queued stay in the queue; OnOwnTimer drops
   // those of timers no longer in the set.
   if (timers_.erase(timer_id) == 0) return false;
   ::KillTimer(hwnd_, static_cast<UINT_PTR>(timer_id));
   return true;
+}
+
+void WindowImpl::OnOwnTimer(uint64_t timer_id) {
+  if (timers_.count(timer_id) != 0 && !EndRequested()) handler_.OnTimer(timer_id);
 }
 
 void WindowImpl::Invoke(std::function<void()> fn) {
@@ -172,9 +183,9 @@ bool WindowImpl::HandleMessage(UINT msg, WPARAM w_param, LPARAM l_param, LRESULT
       return true;
     }
     case WM_TIMER:
-      // A timer killed meanwhile, or a WM_TIMER posted by someone else for
-      // an id we never set, does not reach the handler.
-      if (timers_.count(w_param) != 0 && !EndRequested()) handler_.OnTimer(w_param);
+      // Posted by a program (our own timers tick through OwnTimerProc): a
+      // posted message like any other, as the POSIX window delivers it.
+      if (!EndRequested()) handler_.OnPost(WM_TIMER, w_param, static_cast<LParam>(l_param));
       return true;
     case kWmInvoke: {
       {

@@ -76,6 +76,11 @@ class WindowImpl final : public Window {
   // The object behind one of our HWNDs, or null.
   static WindowImpl* FromWindow(HWND hwnd);
 
+  // A tick of a timer set with SetTimer (the system calls the timer
+  // procedure for those); WM_TIMER reaching the window procedure was posted
+  // by someone and goes to OnPost, as on POSIX.
+  void OnOwnTimer(uint64_t timer_id);
+
  private:
   bool EndRequested() const { return end_requested_.load(std::memory_order_acquire); }
   bool RunOneInvoked();

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "content_server.h"
 #include "platform/process.h"
 #include "support/scratch.h"
 
@@ -120,29 +121,16 @@ TEST_F(GsmsimRun, BadScenarioIsAUsageError) {
 // The content-package map load: the host downloads the package from the
 // development content server, then loads the map.
 TEST_F(GsmsimRun, UccScenarioLoadsAPackageFromTheContentServer) {
-  fs::create_directories(root_ / "packages");
-  std::ofstream(root_ / "packages" / "demo_map.rez", std::ios::binary)
+  gsmsim_test::ContentServer server;
+  std::string why;
+  ASSERT_TRUE(server.Start(&why)) << why;
+  std::ofstream(server.Root() / "demo_map.rez", std::ios::binary)
       << std::string(20000, 'p');  // above the 10240 bytes of a refused body
-  platform::ProcessOptions server;
-  server.program = DEVHTTP_PATH;
-  server.args = {"--host",         "127.0.0.1", "--port",         "0",
-                 "--content-path", "/content/", "--content-root", (root_ / "packages").string()};
-  server.std_in = platform::StdStream::kNull;
-  server.std_out = platform::StdStream::kPipe;
-  server.std_err = platform::StdStream::kInherit;
-  auto devhttp = platform::Process::Start(server);
-  ASSERT_TRUE(devhttp);
-  std::string banner;
-  ASSERT_TRUE(devhttp->ReadStdoutLine(&banner, 10000));
-  const size_t at = banner.find("http://");
-  ASSERT_NE(at, std::string::npos) << banner;
-  env_ = {{"GSMSIM_CONTENT_URL", banner.substr(at) + "/content/"},
-          {"GSMSIM_UCC_PACKAGE", "demo_map.rez"}};
+  env_ = {{"GSMSIM_CONTENT_URL", server.Url()}, {"GSMSIM_UCC_PACKAGE", "demo_map.rez"}};
 
   const RunResult r = Run({"--scenario", std::string(GSMSIM_SCENARIO_DIR) + "/ucc_map.gsm"});
   std::string all;
   for (const auto& line : r.lines) all += line + "\n";
-  devhttp->Terminate();
   EXPECT_EQ(r.exit_code, 0) << all << r.err;
   EXPECT_EQ(r.Count("\"name\":\"GAMESERVERMSG_LOADING_COMPLETE\"",
                     "\"fields\":{\"tMapIndex\":7,\"success\":1}"),

@@ -106,6 +106,36 @@ TEST(WindowTimers, FireWithTheirIdsAndStopWhenKilled) {
   EXPECT_FALSE(window->KillTimer(7));
 }
 
+// A WM_TIMER someone posts is a post (the host counts it as its timer's
+// tick itself), even for the id of a running timer, and never an OnTimer.
+TEST(WindowTimers, APostedTimerMessageIsAPostNotATick) {
+  FnHandler handler;
+  std::vector<WParam> posted;
+  std::vector<uint64_t> ticks;
+  std::unique_ptr<Window> window;
+  handler.post = [&](uint32_t msg, WParam w, LParam l) {
+    if (msg == kWmTimer) {
+      posted.push_back(w);
+      EXPECT_EQ(l, 0);
+    }
+    if (msg == kTestMsg) window->End(1);
+  };
+  handler.timer = [&](uint64_t id) { ticks.push_back(id); };
+  window = Window::Create(handler);
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(window->SetTimer(3, 1000000));
+  const WindowHandle target = window->handle();
+  std::thread other([target] {
+    EXPECT_TRUE(PostMessage(target, kWmTimer, 3, 0));  // a running timer's id
+    EXPECT_TRUE(PostMessage(target, kWmTimer, 8, 0));  // an id never set
+    EXPECT_TRUE(PostMessage(target, kTestMsg, 0, 0));
+  });
+  EXPECT_EQ(window->Run(), 1);
+  other.join();
+  EXPECT_EQ(posted, (std::vector<WParam>{3, 8}));
+  EXPECT_TRUE(ticks.empty());
+}
+
 TEST(WindowMessages, PostsAndSendsBetweenThreadsArriveInOrderWithTheirData) {
   constexpr int kPosts = 3000;
   FnHandler handler;

@@ -17,6 +17,10 @@ bool OnWindows();
 // Windows).
 std::string ProgramFileName(const std::string& stem);
 
+// True when this Windows program runs under Wine (never on POSIX): for the
+// few checks Wine cannot answer as Windows does (docs/windows.md).
+bool UnderWine();
+
 // The name process `pid` shows its user: the process name on POSIX (the
 // first 15 bytes of the host's title), the caption of its dialog on Windows.
 // Empty when there is none.

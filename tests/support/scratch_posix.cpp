@@ -17,6 +17,10 @@ std::string ProgramFileName(const std::string& stem) {
   return stem;
 }
 
+bool UnderWine() {
+  return false;
+}
+
 std::string ProcessTitle(uint32_t pid) {
   std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
   std::string name;

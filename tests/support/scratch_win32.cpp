@@ -16,6 +16,11 @@ std::string ProgramFileName(const std::string& stem) {
   return stem + ".exe";
 }
 
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::string ProcessTitle(uint32_t pid) {
   struct Search {
     DWORD pid;
