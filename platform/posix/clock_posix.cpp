@@ -1,15 +1,9 @@
 #include <sys/time.h>
 #include <time.h>
 
-#include <atomic>
-
 #include "platform/clock.h"
 
 namespace platform {
-namespace {
-std::atomic<LocalTimeSource> g_source{nullptr};
-}  // namespace
-
 LocalTime SystemLocalTime() {
   LocalTime t;
   timespec ts{};
@@ -25,15 +19,6 @@ LocalTime SystemLocalTime() {
   t.second = parts.tm_sec;
   t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
   return t;
-}
-
-LocalTime GetLocalTime() {
-  const LocalTimeSource source = g_source.load(std::memory_order_acquire);
-  return source ? source() : SystemLocalTime();
-}
-
-void SetLocalTimeSource(LocalTimeSource source) {
-  g_source.store(source, std::memory_order_release);
 }
 
 }  // namespace platform

@@ -1,14 +1,8 @@
 // Local time from GetLocalTime: the SYSTEMTIME fields map one to one.
-#include <atomic>
-
 #include "platform/clock.h"
 #include "win32_text.h"
 
 namespace platform {
-namespace {
-std::atomic<LocalTimeSource> g_source{nullptr};
-}  // namespace
-
 LocalTime SystemLocalTime() {
   SYSTEMTIME st{};
   ::GetLocalTime(&st);
@@ -21,15 +15,6 @@ LocalTime SystemLocalTime() {
   t.second = st.wSecond;
   t.millisecond = st.wMilliseconds;
   return t;
-}
-
-LocalTime GetLocalTime() {
-  const LocalTimeSource source = g_source.load(std::memory_order_acquire);
-  return source ? source() : SystemLocalTime();
-}
-
-void SetLocalTimeSource(LocalTimeSource source) {
-  g_source.store(source, std::memory_order_release);
 }
 
 }  // namespace platform
