@@ -2,6 +2,7 @@
 // refusals that count as "not opened", receivers that stop, redirects, and
 // direct access whatever the proxy environment says.
 #include "platform/http_get.h"
+#include "http_recorder.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -12,27 +13,6 @@
 #include "dev_server.h"
 
 namespace {
-
-class Recorder final : public platform::HttpGetReceiver {
- public:
-  bool OnOpened(int http_status) override {
-    ++opened;
-    status = http_status;
-    opened_before_data = body.empty();
-    return accept_open;
-  }
-  bool OnData(const void* data, std::size_t size) override {
-    body.append(static_cast<const char*>(data), size);
-    return accept_data;
-  }
-
-  int opened = 0;
-  int status = 0;
-  bool opened_before_data = false;
-  std::string body;
-  bool accept_open = true;
-  bool accept_data = true;
-};
 
 class HttpGet : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "http_recorder.h"
 #include "platform/fault_injection.h"
 #include "platform/http_get.h"
 #include "wine_host.h"
@@ -14,27 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::HttpGetStatus;
-
-class Recorder final : public platform::HttpGetReceiver {
- public:
-  bool OnOpened(int http_status) override {
-    ++opened;
-    status = http_status;
-    opened_before_data = body.empty();
-    return accept_open;
-  }
-  bool OnData(const void* data, std::size_t size) override {
-    body.append(static_cast<const char*>(data), size);
-    return accept_data;
-  }
-
-  int opened = 0;
-  int status = 0;
-  bool opened_before_data = false;
-  std::string body;
-  bool accept_open = true;
-  bool accept_data = true;
-};
 
 class HttpGetWin32 : public ::testing::Test {
  protected:
