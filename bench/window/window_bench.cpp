@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_receiver.h"
 #include "platform/window.h"
 
 namespace {
@@ -29,36 +30,7 @@ double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-// A window on its own thread that counts posts and answers sends with 1.
-class Receiver : public platform::WindowHandler {
- public:
-  Receiver() {
-    std::promise<platform::Window*> created;
-    thread_ = std::thread([&] {
-      auto window = platform::Window::Create(*this);
-      created.set_value(window.get());
-      window->Run();
-    });
-    window_ = created.get_future().get();
-  }
-  ~Receiver() override {
-    window_->End(0);
-    thread_.join();
-  }
-  platform::WindowHandle handle() const { return window_->handle(); }
-  void OnPost(uint32_t, platform::WParam, platform::LParam) override {
-    posts.fetch_add(1, std::memory_order_release);
-  }
-  platform::LResult OnSend(uint32_t, platform::WParam, platform::LParam,
-                           const platform::CopyData& copy) override {
-    return static_cast<platform::LResult>(copy.data.size()) + 1;
-  }
-  std::atomic<long> posts{0};
-
- private:
-  platform::Window* window_ = nullptr;
-  std::thread thread_;
-};
+using windowbench::Receiver;
 
 void RaiseBuffers(int fd) {
   const int size = 1 << 20;

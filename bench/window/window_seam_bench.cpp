@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_receiver.h"
 #include "platform/window.h"
 
 namespace {
@@ -21,38 +22,7 @@ double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-// A window on its own thread that counts posts and answers sends with the
-// payload size plus 1.
-class Receiver : public platform::WindowHandler {
- public:
-  Receiver() {
-    std::promise<platform::Window*> created;
-    thread_ = std::thread([&] {
-      auto window = platform::Window::Create(*this);
-      created.set_value(window.get());
-      if (window) window->Run();
-    });
-    window_ = created.get_future().get();
-  }
-  ~Receiver() override {
-    if (window_) window_->End(0);
-    thread_.join();
-  }
-  bool ok() const { return window_ != nullptr; }
-  platform::WindowHandle handle() const { return window_->handle(); }
-  void OnPost(uint32_t, platform::WParam, platform::LParam) override {
-    posts.fetch_add(1, std::memory_order_release);
-  }
-  platform::LResult OnSend(uint32_t, platform::WParam, platform::LParam,
-                           const platform::CopyData& copy) override {
-    return static_cast<platform::LResult>(copy.data.size()) + 1;
-  }
-  std::atomic<long> posts{0};
-
- private:
-  platform::Window* window_ = nullptr;
-  std::thread thread_;
-};
+using windowbench::Receiver;
 
 double PostsPerSecond(long count) {
   Receiver receiver;
