@@ -156,8 +156,8 @@ TEST(DispatchHost, ManagerGoneDeliveryHappensWithoutAcknowledgement) {
   EXPECT_NE(folder.HostLog().find(hosttest::TableText(43)), std::string::npos);
 }
 
-// A snapshot that cannot be written is logged; the record still reaches the
-// module and the manager still gets its acknowledgement.
+// A snapshot that cannot be written is logged, nothing is created on the
+// way, and the record still reaches the module.
 TEST(DispatchHost, UnwritableSnapshotIsLoggedAndTheRecordStillDelivered) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
