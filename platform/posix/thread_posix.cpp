@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "platform/thread.h"
@@ -148,6 +150,37 @@ bool Thread::Terminate() {
 
 bool Thread::IsParked() const {
   return state_->parked.load();
+}
+
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16,
+              "RecursiveLock's storage must hold a pthread_mutex_t");
+
+static pthread_mutex_t* Native(unsigned char* storage) {
+  return reinterpret_cast<pthread_mutex_t*>(storage);
+}
+
+// Initialising a recursive mutex with default attributes cannot fail on
+// Linux; an abort beats running with a lock that does not lock.
+RecursiveLock::RecursiveLock() {
+  pthread_mutexattr_t attr;
+  if (pthread_mutexattr_init(&attr) != 0 ||
+      pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE) != 0 ||
+      pthread_mutex_init(new (native_) pthread_mutex_t, &attr) != 0) {
+    std::abort();
+  }
+  pthread_mutexattr_destroy(&attr);
+}
+RecursiveLock::~RecursiveLock() {
+  pthread_mutex_destroy(Native(native_));
+}
+void RecursiveLock::Enter() {
+  pthread_mutex_lock(Native(native_));
+}
+void RecursiveLock::Leave() {
+  pthread_mutex_unlock(Native(native_));
+}
+bool RecursiveLock::TryEnter() {
+  return pthread_mutex_trylock(Native(native_)) == 0;
 }
 
 }  // namespace platform

@@ -117,4 +117,27 @@ bool Thread::IsParked() const {
   return state_->parked.load();
 }
 
+static_assert(sizeof(CRITICAL_SECTION) <= 64 && alignof(CRITICAL_SECTION) <= 16,
+              "RecursiveLock's storage must hold a CRITICAL_SECTION");
+
+static CRITICAL_SECTION* Native(unsigned char* storage) {
+  return reinterpret_cast<CRITICAL_SECTION*>(storage);
+}
+
+RecursiveLock::RecursiveLock() {
+  ::InitializeCriticalSection(Native(native_));
+}
+RecursiveLock::~RecursiveLock() {
+  ::DeleteCriticalSection(Native(native_));
+}
+void RecursiveLock::Enter() {
+  ::EnterCriticalSection(Native(native_));
+}
+void RecursiveLock::Leave() {
+  ::LeaveCriticalSection(Native(native_));
+}
+bool RecursiveLock::TryEnter() {
+  return ::TryEnterCriticalSection(Native(native_)) != FALSE;
+}
+
 }  // namespace platform

@@ -44,20 +44,23 @@ class ManualResetEvent {
 };
 
 // A recursive lock (a critical section): the owning thread may enter it
-// again; it is free once every Enter has been matched by a Leave.
+// again; it is free once every Enter has been matched by a Leave. The
+// backend builds the system's own lock in place (a CRITICAL_SECTION on
+// Windows, a recursive pthread mutex elsewhere).
 class RecursiveLock {
  public:
-  RecursiveLock() = default;
+  RecursiveLock();
+  ~RecursiveLock();
   RecursiveLock(const RecursiveLock&) = delete;
   RecursiveLock& operator=(const RecursiveLock&) = delete;
 
-  void Enter() { mutex_.lock(); }
-  void Leave() { mutex_.unlock(); }
+  void Enter();
+  void Leave();
   // True when the lock was taken without waiting.
-  bool TryEnter() { return mutex_.try_lock(); }
+  bool TryEnter();
 
  private:
-  std::recursive_mutex mutex_;
+  alignas(16) unsigned char native_[64];
 };
 
 // Holds a RecursiveLock for one scope.
