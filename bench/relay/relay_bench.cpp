@@ -6,11 +6,14 @@
 //   at 12 and 50 ms frames;
 // - heartbeats answered per second;
 // - frame-start error at 12 ms frames (the module's IsPreparing trace);
-// - memory of one idle host and of 50 hosts.
+// - memory of one idle host and of 50 hosts, as the system counts it
+//   (relay_memory.h).
+// The table goes to stdout at the end, each phase's start to stderr at once.
 //
 //   relay_bench [--quick] [--hosts N]
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -24,8 +27,10 @@
 
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
+#include "platform/thread.h"
 #include "protocol/gameinfo.h"
 #include "protocol/gameservermsg.h"
+#include "relay_memory.h"
 #include "relay_stats.h"
 
 namespace {
@@ -44,6 +49,30 @@ double NowMs() {
   return std::chrono::duration<double, std::milli>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// The host stamps its trace with the seam's 32-bit millisecond clock
+// (platform::TimeGetTime); this program reads steady_clock. On POSIX both
+// are CLOCK_MONOTONIC, but on Windows timeGetTime and the performance
+// counter behind steady_clock need not start together. Right after a tick
+// of the stamp clock, NowMs() is on a whole millisecond of it: the least
+// difference seen at five ticks is the offset, modulo 2^32 ms.
+constexpr double kStampWrapMs = 4294967296.0;
+
+double StampClockOffsetMs() {
+  double offset = kStampWrapMs;
+  for (int i = 0; i < 5; ++i) {
+    const uint32_t before = platform::TimeGetTime();
+    uint32_t tick = before;
+    double at = 0;
+    while (tick == before) {
+      tick = platform::TimeGetTime();
+      at = NowMs();
+    }
+    offset =
+        std::min(offset, std::fmod(at - static_cast<double>(tick) + kStampWrapMs, kStampWrapMs));
+  }
+  return offset;
 }
 
 template <typename T>
@@ -85,22 +114,38 @@ struct Collector {
 
 // A host in `folder` with the deployment's Setting.ini (log level 4) and its
 // streams on the null device: an unread pipe would stall the host once the
-// logger's echo filled it.
-std::unique_ptr<platform::Process> StartHost(const HostFolder& folder,
-                                             platform::WindowHandle manager, int index) {
-  std::filesystem::copy_file(std::filesystem::path(SERVERAPP_DIST_DIR) / "Setting.ini",
-                             folder.work() / "Setting.ini",
-                             std::filesystem::copy_options::overwrite_existing);
+// logger's echo filled it. The harness's own Setting.ini is removed first:
+// the overwriting copy_file of mingw-w64's libstdc++ 12 refuses any
+// existing target ("File exists"), as Windows gives every file inode 0.
+// The peer owns the host and stops it at its end, so that a run that gives
+// up halfway leaves no host behind (under Wine, one would keep the wine
+// server busy).
+platform::Process* StartHost(gsmsim::ManagerPeer& manager, const HostFolder& folder, int index) {
+  const std::filesystem::path setting = folder.work() / "Setting.ini";
+  std::error_code error;
+  std::filesystem::remove(setting, error);
+  std::filesystem::copy_file(std::filesystem::path(SERVERAPP_DIST_DIR) / "Setting.ini", setting,
+                             error);
+  if (error) {
+    std::fprintf(stderr, "relay_bench: Setting.ini: %s\n", error.message().c_str());
+    return nullptr;
+  }
   platform::ProcessOptions options;
   options.program = hosttest::ServerAppPath();
-  options.args = {std::to_string(manager), std::to_string(5000 + index), std::to_string(index), "7",
-                  "9"};
+  options.args = {std::to_string(manager.handle()), std::to_string(5000 + index),
+                  std::to_string(index), "7", "9"};
   options.working_directory = folder.work().string();
-  options.environment = {{"SERVERAPP_LOG_BASE", (folder.root() / "log").string()}};
+  // Message boxes as (discarded) stderr lines: on Windows a real box would
+  // wait for a click nobody gives.
+  options.environment = {{"SERVERAPP_LOG_BASE", (folder.root() / "log").string()},
+                         {"SERVERAPP_MESSAGEBOX", "stderr"}};
   options.std_in = platform::StdStream::kNull;
   options.std_out = platform::StdStream::kNull;
   options.std_err = platform::StdStream::kNull;
-  return platform::Process::Start(options);
+  std::string reason;
+  platform::Process* host = manager.StartHost(options, &reason);
+  if (!host) std::fprintf(stderr, "relay_bench: ServerApp: %s\n", reason.c_str());
+  return host;
 }
 
 // Posts a terminate request and waits for the host's end; answers its exit
@@ -129,8 +174,17 @@ double HeartbeatRate(gsmsim::ManagerPeer& manager, Collector& seen, platform::Wi
   const uint64_t base = seen.heartbeat_acks.load();
   const double start = NowMs();
   uint64_t posted = 0;
+  uint64_t last_answered = 0;
+  double last_progress = start;
   while (posted < count) {
-    if (posted - (seen.heartbeat_acks.load() - base) >= window) {
+    const uint64_t answered = seen.heartbeat_acks.load() - base;
+    if (answered != last_answered) {
+      last_answered = answered;
+      last_progress = NowMs();
+    } else if (NowMs() - last_progress > 10000) {
+      break;  // the host stopped answering: the rate below says so
+    }
+    if (posted - answered >= window) {
       std::this_thread::yield();
       continue;
     }
@@ -150,6 +204,7 @@ double HeartbeatRate(gsmsim::ManagerPeer& manager, Collector& seen, platform::Wi
 }
 
 struct Latency {
+  std::vector<double> accepted;  // ms, send to its return (the host's window took it)
   std::vector<double> delivery;  // ms, send to the module's delivery
   std::vector<double> ack;       // ms, send to the manager's acknowledgement
   int lost = 0;
@@ -159,7 +214,8 @@ struct Latency {
 // waited for; deliveries are read from the trace after the acknowledgements
 // (the host acknowledges after delivering).
 Latency MeasureStartHost(gsmsim::ManagerPeer& manager, Collector& seen, const HostFolder& folder,
-                         platform::WindowHandle target, uint32_t frame, int samples) {
+                         platform::WindowHandle target, uint32_t frame, int samples,
+                         double stamp_offset) {
   Latency result;
   auto info = std::make_unique<PROTO_START_HOST>();
   std::mt19937 random(frame);
@@ -173,25 +229,29 @@ Latency MeasureStartHost(gsmsim::ManagerPeer& manager, Collector& seen, const Ho
       std::lock_guard lock(seen.mutex);
       acks = seen.start_host_acks.size();
     }
-    std::snprintf(info->GameLogSerial, sizeof(info->GameLogSerial), "BENCH-%d", i);
+    // Bounded, so that the compiler sees the serial fit its 16 bytes.
+    std::snprintf(info->GameLogSerial, sizeof(info->GameLogSerial), "BENCH-%u",
+                  static_cast<unsigned>(i) % 100000u);
     const double t0 = NowMs();
     manager.SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
+    const double returned = NowMs();
     if (!seen.WaitUntil([&] { return seen.start_host_acks.size() > acks; }, 3s)) {
       ++result.lost;
       break;  // deliveries can no longer be paired with their sends
     }
     std::lock_guard lock(seen.mutex);
     sent.push_back(t0);
+    result.accepted.push_back(returned - t0);
     result.ack.push_back(seen.start_host_acks[acks] - t0);
   }
   const std::vector<uint32_t> traced = folder.TraceTimes("SendToServerShell id=7");
   for (size_t i = 0; i < sent.size() && traced_before + i < traced.size(); ++i) {
     // A stamp is the millisecond in which the delivery happened: its middle
-    // is the estimate (+-0.5 ms). The stamps are the same monotonic clock,
-    // cut to 32 bits.
-    const uint32_t sent_ms = static_cast<uint32_t>(static_cast<uint64_t>(sent[i]));
+    // is the estimate (+-0.5 ms). The send time is taken to the stamp clock.
+    const double on_stamp_clock = std::fmod(sent[i] - stamp_offset + kStampWrapMs, kStampWrapMs);
+    const uint32_t sent_ms = static_cast<uint32_t>(on_stamp_clock);
     const double whole = static_cast<int32_t>(traced[traced_before + i] - sent_ms);
-    result.delivery.push_back(whole + 0.5 - (sent[i] - std::floor(sent[i])));
+    result.delivery.push_back(whole + 0.5 - (on_stamp_clock - std::floor(on_stamp_clock)));
   }
   return result;
 }
@@ -218,9 +278,21 @@ void AddLatencyRows(std::vector<Row>& rows, const Latency& l, uint32_t frame) {
                   Format("%.2f ms, %.2f ms", median, Percentile(l.delivery, 99)),
                   Format("median <= %.0f ms", goal),
                   l.delivery.empty() || l.lost ? "MISSED" : (median <= goal ? "met" : "MISSED")});
+  rows.push_back(
+      {Format("START_HOST send to its return, %.0f ms frames (median, p99)", frame),
+       Format("%.2f ms, %.2f ms", Percentile(l.accepted, 50), Percentile(l.accepted, 99)), "-",
+       "-"});
   rows.push_back({Format("START_HOST to START_HOST_ACK, %.0f ms frames (median, p99)", frame),
                   Format("%.2f ms, %.2f ms", Percentile(l.ack, 50), Percentile(l.ack, 99)), "-",
                   l.lost ? "LOST" : "-"});
+}
+
+// Where the run is, on stderr at once: under Wine a phase can take minutes,
+// and the table comes only at the end.
+void Progress(const char* what) {
+  static const double start = NowMs();
+  std::fprintf(stderr, "relay_bench: %6.1f s: %s\n", (NowMs() - start) / 1000.0, what);
+  std::fflush(stderr);
 }
 
 int Fail(const char* what) {
@@ -259,8 +331,9 @@ int main(int argc, char** argv) {
   // --- one host: memory, heartbeats, frame starts, START_HOST latency ---
   // The room stays "preparing" so that the update thread calls the module
   // (IsPreparing) every frame and heartbeats are answered.
+  Progress("one host: start");
   HostFolder folder(hosttest::Switches{{"PreparingUpdates", "100000000"}});
-  auto host = StartHost(folder, manager->handle(), 1);
+  platform::Process* host = StartHost(*manager, folder, 1);
   if (!host) return Fail("cannot start ServerApp");
   if (!seen.WaitUntil([&] { return !seen.hosts.empty(); }, 20s)) return Fail("no REPORT_HWND");
   const platform::WindowHandle target = seen.hosts.front();
@@ -268,10 +341,12 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(1s);  // the first (10 s) frame is idle now
   const relaybench::Memory fresh = relaybench::MemoryOf(host->pid());
 
+  Progress("one host: heartbeats");
   uint64_t refused = 0;
   const double pingpong = HeartbeatRate(*manager, seen, target, heartbeats / 10, 1, &refused);
   const double pipelined = HeartbeatRate(*manager, seen, target, heartbeats, 64, &refused);
 
+  Progress("one host: stores filled, then 12 ms frames");
   // Both stores full once: ten game infos and fifty users in one idle frame
   // write every slot (a push writes at the count, so one record per frame
   // would touch the first slot only).
@@ -295,6 +370,7 @@ int main(int argc, char** argv) {
   const relaybench::Memory delivered = relaybench::MemoryOf(host->pid());
 
   // Frame starts of a quiet stretch of 12 ms frames.
+  Progress("one host: frame starts");
   const size_t calls_before = folder.TraceTimes("IsPreparing").size();
   const double queued_before = relaybench::RunQueueWaitMs(host->pid());
   std::this_thread::sleep_for(std::chrono::milliseconds(12 * frames + 50));
@@ -307,19 +383,23 @@ int main(int argc, char** argv) {
     intervals.push_back(std::abs(static_cast<double>(starts[k] - starts[k - 1]) - 12.0));
   }
 
-  const Latency at12 = MeasureStartHost(*manager, seen, folder, target, 12, samples);
+  Progress("one host: START_HOST at 12 ms frames");
+  const double stamp_offset = StampClockOffsetMs();
+  const Latency at12 = MeasureStartHost(*manager, seen, folder, target, 12, samples, stamp_offset);
   manager->Post(target, kWmGameServer, GAMESERVERMSG_LOAD_MAP, kMapLoad50ms);
   if (!WaitForFrameLength(folder, 50, 10s)) return Fail("frames did not become 50 ms");
-  const Latency at50 = MeasureStartHost(*manager, seen, folder, target, 50, samples);
+  Progress("one host: START_HOST at 50 ms frames");
+  const Latency at50 = MeasureStartHost(*manager, seen, folder, target, 50, samples, stamp_offset);
   const int first_exit = StopHost(*manager, target, *host);
 
   // --- many idle hosts on this machine ---
+  Progress("many hosts: start");
   std::vector<std::unique_ptr<HostFolder>> folders;
-  std::vector<std::unique_ptr<platform::Process>> hosts;
+  std::vector<platform::Process*> hosts;
   const size_t reported_before = seen.hosts.size();
   for (int i = 0; i < host_count; ++i) {
     folders.push_back(std::make_unique<HostFolder>());
-    hosts.push_back(StartHost(*folders.back(), manager->handle(), i));
+    hosts.push_back(StartHost(*manager, *folders.back(), i));
     if (!hosts.back()) return Fail("cannot start one of the many hosts");
   }
   if (!seen.WaitUntil([&] { return seen.hosts.size() >= reported_before + host_count; }, 120s)) {
@@ -329,12 +409,13 @@ int main(int argc, char** argv) {
     if (!f->WaitForTrace("IsPreparing", 30s)) return Fail("a host made no update call");
   }
   std::this_thread::sleep_for(1s);
-  long rss_sum = 0, pss_sum = 0, rss_max = 0;
-  for (auto& h : hosts) {
+  Progress("many hosts: memory, then stop");
+  long resident_sum = 0, own_sum = 0, resident_max = 0;
+  for (platform::Process* h : hosts) {
     const relaybench::Memory m = relaybench::MemoryOf(h->pid());
-    rss_sum += m.rss_kib;
-    pss_sum += m.pss_kib;
-    rss_max = std::max(rss_max, m.rss_kib);
+    resident_sum += m.resident_kib;
+    own_sum += m.own_kib;
+    resident_max = std::max(resident_max, m.resident_kib);
   }
   // The windows reported in start order need not match the processes, so
   // every host is asked to end; each exit code is then read.
@@ -342,7 +423,8 @@ int main(int argc, char** argv) {
     manager->Post(seen.hosts[i], kWmGameServer, GAMESERVERMSG_TERMINATE, 0);
   }
   int clean = 0;
-  for (auto& h : hosts) clean += hosttest::WaitExit(*h, 30000) == 1 ? 1 : 0;
+  for (platform::Process* h : hosts) clean += hosttest::WaitExit(*h, 30000) == 1 ? 1 : 0;
+  Progress("done");
 
   // --- the table ---
   AddLatencyRows(rows, at12, 12);
@@ -360,16 +442,19 @@ int main(int argc, char** argv) {
                   Format("%.0f ms, %.0f ms, %.0f ms", Percentile(intervals, 50),
                          Percentile(intervals, 99), Percentile(intervals, 100)),
                   "-", "-"});
-  rows.push_back({"one idle host: RSS (PSS)",
-                  Format("%.0f KiB (%.0f)", fresh.rss_kib, fresh.pss_kib), "-", "-"});
-  rows.push_back({"one host, both stores filled: RSS (PSS)",
-                  Format("%.0f KiB (%.0f)", filled.rss_kib, filled.pss_kib), "-", "-"});
-  rows.push_back({"same, after their delivery to the module: RSS (PSS)",
-                  Format("%.0f KiB (%.0f)", delivered.rss_kib, delivered.pss_kib), "-", "-"});
-  rows.push_back({Format("%.0f idle hosts: RSS summed (PSS summed), largest RSS",
-                         static_cast<double>(host_count)),
-                  Format("%.0f KiB (%.0f), %.0f KiB", static_cast<double>(rss_sum),
-                         static_cast<double>(pss_sum), static_cast<double>(rss_max)),
+  const std::string figures = relaybench::MemoryFigures();
+  const auto memory = [](const relaybench::Memory& m) {
+    return Format("%.0f KiB (%.0f)", static_cast<double>(m.resident_kib),
+                  static_cast<double>(m.own_kib));
+  };
+  rows.push_back({"one idle host: " + figures, memory(fresh), "-", "-"});
+  rows.push_back({"one host, both stores filled: " + figures, memory(filled), "-", "-"});
+  rows.push_back(
+      {"same, after their delivery to the module: " + figures, memory(delivered), "-", "-"});
+  rows.push_back({Format("%.0f idle hosts: ", static_cast<double>(host_count)) + figures +
+                      ", each summed; largest first figure",
+                  Format("%.0f KiB (%.0f), %.0f KiB", static_cast<double>(resident_sum),
+                         static_cast<double>(own_sum), static_cast<double>(resident_max)),
                   "-", "-"});
   rows.push_back({"hosts ended cleanly (exit code 1)",
                   Format("%.0f of %.0f", clean + (first_exit == 1 ? 1 : 0), host_count + 1.0),
@@ -387,9 +472,17 @@ int main(int argc, char** argv) {
   for (double e : frame_errors) ++late[std::min<size_t>(5, static_cast<size_t>(e))];
   std::printf("frame starts late by 0/1/2/3/4/5+ ms:");
   for (int n : late) std::printf(" %d", n);
-  std::printf(
-      "\nhost threads runnable but not running during the %zu frames: %.1f ms (%.2f ms a frame)\n",
-      starts.size(), queued, starts.empty() ? 0.0 : queued / static_cast<double>(starts.size()));
+  if (queued_before < 0 || queued < 0) {
+    std::printf("\nhost threads runnable but not running during the %zu frames: n/a\n",
+                starts.size());
+  } else {
+    std::printf(
+        "\nhost threads runnable but not running during the %zu frames: %.1f ms (%.2f ms a "
+        "frame)\n",
+        starts.size(), queued, starts.empty() ? 0.0 : queued / static_cast<double>(starts.size()));
+  }
+  std::printf("steady_clock ahead of the trace's stamp clock by %.3f ms (modulo 2^32 ms)\n",
+              stamp_offset > kStampWrapMs / 2 ? stamp_offset - kStampWrapMs : stamp_offset);
   std::printf("heartbeat posts refused (host queue full, retried): %llu\n",
               static_cast<unsigned long long>(refused));
   return 0;
