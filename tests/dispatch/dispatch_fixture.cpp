@@ -48,9 +48,11 @@ void DispatchTest::SetUpTestSuite() {
       fs::temp_directory_path() / ("dispatchtest-" + std::to_string(platform::CurrentProcessId()));
   fs::create_directories(root_ / "work/rez/NationMsz");
   fs::create_directories(root_ / "log");
-  fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
-                root_ / "work/rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
-                fs::copy_options::overwrite_existing);
+  // A folder left by an earlier run under a reused pid may hold the table:
+  // remove it first, as mingw's libstdc++ 12 fails to overwrite a file.
+  const fs::path table = root_ / "work/rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz";
+  fs::remove(table);
+  fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz", table);
   std::ofstream(root_ / "work/Setting.ini") << "[LogInfo]\r\nLogLevel=5\r\n";
   fs::current_path(root_ / "work");
   testsupport::SetEnv("SERVERAPP_LOG_BASE", (root_ / "log").string().c_str());
