@@ -1,7 +1,8 @@
 // The map package load and the game-info snapshot across the process
 // boundary: a real ServerApp with the reference module, the manager played
 // by gsmsim's peer library, packages served by devhttp's content service
-// in this process. What the module received is read from its call trace.
+// (tests/crashwire/dev_services.h). What the module received is read from
+// its call trace.
 //
 // The idle frame lasts 10 s and a map load shortens only the frames after
 // it, so a downloaded package (handed over by the update thread's next
@@ -9,8 +10,9 @@
 // to end. Every case therefore runs in one host, the quick ones first, and
 // the test waits for that frame once.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,8 +22,7 @@
 #include <string>
 #include <thread>
 
-#include "content_service.h"
-#include "dev_server.h"
+#include "dev_services.h"
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
 #include "platform/dialog.h"
@@ -77,33 +78,41 @@ gsmsim::MessagePredicate LoadingComplete(uint16_t map, uint16_t low) {
 class ContentWire : public ::testing::Test {
  protected:
   void SetUp() override {
-    content_ = std::make_unique<devhttp::ContentService>("/content/", folder_.root() / "served");
-    content_->Register(server_.server());
-    port_ = server_.Start("127.0.0.1", 0);
-    ASSERT_GT(port_, 0);
+    std::string why;
+    if (!services_.Start(&why)) GTEST_SKIP() << why;
     fs::create_directories(folder_.work() / "ucc");
     WriteFile(folder_.work() / "UCCSetting.ini",
-              "[rezrepositoryinfo]\nRezFilePath=ucc\n[fileserverurl]\nServerURL=http://127.0.0.1:" +
-                  std::to_string(port_) + "/content/\n");
-  }
-  void TearDown() override {
-    content_->ReleaseStalls();
-    server_.Stop();
+              "[rezrepositoryinfo]\nRezFilePath=ucc\n[fileserverurl]\nServerURL=" +
+                  services_.ContentUrl() + "\n");
   }
 
   HostFolder folder_;
-  devhttp::DevServer server_;
-  std::unique_ptr<devhttp::ContentService> content_;
-  int port_ = -1;
+  devtest::DevServices services_;
 };
+
+// The names in folder that equal name in any case.
+std::vector<std::string> NamesLike(const fs::path& folder, const std::string& name) {
+  auto lower = [](std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+  };
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string n = entry.path().filename().string();
+    if (lower(n) == lower(name)) names.push_back(n);
+  }
+  return names;
+}
 
 TEST_F(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   const std::string present = PackageBody(12000, 'a');
   const std::string served = PackageBody(20000, 'k');
   WriteFile(folder_.work() / "ucc" / "present.rez", present);
-  WriteFile(content_->folder() / "served.rez", served);
-  // The key in capitals, the value in its own case (POSIX names are case
-  // sensitive, so the file must be Snap.BIN exactly).
+  WriteFile(services_.ContentRoot() / "served.rez", served);
+  // The key in capitals, the value in its own case: the file is Snap.BIN
+  // exactly (compared in the folder's listing, as Windows names are not
+  // case sensitive).
   const fs::path snapshot = folder_.root() / "Snap.BIN";
 
   auto manager = gsmsim::ManagerPeer::Start();
@@ -127,7 +136,7 @@ TEST_F(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   EXPECT_TRUE(manager->WaitFor(LoadingComplete(11, 0), 3s));
   EXPECT_NE(folder_.HostLog().find("[UCCLog] Already Has the rez file. filename : present.rez"),
             std::string::npos);
-  EXPECT_TRUE(content_->Requests().empty());
+  EXPECT_TRUE(services_.ContentRequests().empty());
 
   // 2. A name with a path in it is refused with reason 5 before any file
   //    or network access.
@@ -136,13 +145,13 @@ TEST_F(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   EXPECT_TRUE(folder_.WaitForHostLog("[UCCLog] rez file name refused", 3s));
   EXPECT_EQ(folder_.HostLog().find("start rez file download. filename : ../evil.rez"),
             std::string::npos);
-  EXPECT_TRUE(content_->Requests().empty());
+  EXPECT_TRUE(services_.ContentRequests().empty());
   EXPECT_FALSE(fs::exists(folder_.work() / "evil.rez"));
 
   // 3. Missing: downloaded during the send (the window thread blocks for
   //    the transfer), handed over by the update thread's next frame.
   manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(13, 2, 3, "served.rez")));
-  EXPECT_EQ(content_->Requests(), std::vector<std::string>{"served.rez"});
+  EXPECT_EQ(services_.ContentRequests(), std::vector<std::string>{"served.rez"});
   EXPECT_EQ(ReadFile(folder_.work() / "ucc" / "served.rez"), served);
   EXPECT_NE(folder_.HostLog().find("[UCCLog] start rez file download. filename : served.rez"),
             std::string::npos);
@@ -164,7 +173,7 @@ TEST_F(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   const std::string saved = ReadFile(snapshot);
   ASSERT_EQ(saved.size(), 211406u);
   EXPECT_EQ(std::memcmp(saved.data(), info.get(), sizeof(PROTO_START_HOST)), 0);
-  EXPECT_FALSE(fs::exists(folder_.root() / "snap.bin"));
+  EXPECT_EQ(NamesLike(folder_.root(), "snap.bin"), std::vector<std::string>{"Snap.BIN"});
 
   ASSERT_TRUE(host->Terminate());
   EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);

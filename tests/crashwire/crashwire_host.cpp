@@ -2,7 +2,6 @@
 
 #include <fstream>
 
-#include "crs_test_support.h"
 #include "protocol/gameservermsg.h"
 
 namespace crashwire {
@@ -23,14 +22,12 @@ void Place(const fs::path& from, const fs::path& to) {
 CrashRoom::CrashRoom(const RoomOptions& options) : folder_(options.switches) {
   bin_ = folder_.root() / "bin";
   fs::create_directories(bin_);
-  Place(fs::path(SERVERAPP_DIST_DIR) / "ServerApp", bin_ / "ServerApp");
-  Place(fs::path(SERVERAPP_DIST_DIR) / "server_d_x64.so", bin_ / "server_d_x64.so");
+  Place(fs::path(SERVERAPP_DIST_DIR) / HostFileName(), bin_ / HostFileName());
+  Place(fs::path(SERVERAPP_DIST_DIR) / ModuleFileName(), bin_ / ModuleFileName());
 
-  service_ = std::make_unique<devhttp::CrashService>("/crs/", folder_.root() / "store");
-  service_->Register(server_.server());
-  port_ = server_.Start("127.0.0.1", 0);
-  if (options.crs_ini && port_ > 0) {
-    crs_test::WriteWhole(bin_ / "CRS.ini", "[CRS]\r\nURL=" + Url() + "\r\n");
+  if (!services_.Start(&unavailable_) && unavailable_.empty()) unavailable_ = "no services";
+  if (options.crs_ini && unavailable_.empty()) {
+    std::ofstream(bin_ / "CRS.ini", std::ios::binary) << "[CRS]\r\nURL=" << Url() << "\r\n";
   }
   if (options.full_dump) {
     std::ofstream(folder_.work() / "Setting.ini", std::ios::app)
@@ -44,12 +41,6 @@ CrashRoom::~CrashRoom() {
     host_->Kill();
     hosttest::WaitExit(*host_, 5000);
   }
-  service_->ReleaseStalls();
-  server_.Stop();
-}
-
-std::string CrashRoom::Url() const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/crs/";
 }
 
 bool CrashRoom::Start() {
@@ -57,13 +48,14 @@ bool CrashRoom::Start() {
 }
 
 bool CrashRoom::Start(uint16_t ready_post) {
-  if (port_ <= 0 || manager_ == nullptr) return false;
+  if (!unavailable_.empty() || manager_ == nullptr) return false;
   host_ = folder_.Start({std::to_string(manager_->handle()), "5000", "4", "7", "9"}, true,
                         Executable().string());
   if (host_ == nullptr) return false;
   auto hwnd = manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
   if (!hwnd) return false;
   window_ = static_cast<platform::WindowHandle>(hwnd->l_param);
+  window_thread_ = WindowThreadOf(window_);
   return manager_->WaitFor(gsmsim::IsManagerPost(ready_post), 15s).has_value();
 }
 
@@ -73,16 +65,6 @@ bool CrashRoom::Command(const std::string& line) {
 
 int CrashRoom::WaitExit(int timeout_ms) {
   return hosttest::WaitExit(*host_, timeout_ms);
-}
-
-std::string LldbBacktrace(const fs::path& program, const fs::path& dump) {
-  auto result = crs_test::RunProcess(
-      "/usr/bin/lldb",
-      {"--no-lldbinit", "--batch", "-o",
-       "target create \"" + program.string() + "\" --core \"" + dump.string() + "\"", "-o",
-       "thread backtrace"},
-      dump.parent_path(), {});
-  return result.output;
 }
 
 }  // namespace crashwire

@@ -1,8 +1,8 @@
 // One room for the crash tests through a real host: a ServerApp and the
 // reference module copied into a folder of their own (so that the CRS.ini
-// beside the executable is this room's), the development crash-report
-// service on a free loopback port, the manager played by gsmsim's peer, and
-// a temporary log base.
+// beside the executable is this room's), the development services on a
+// free loopback port, the manager played by gsmsim's peer, and a temporary
+// log base.
 #pragma once
 
 #include <chrono>
@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "crash_service.h"
-#include "dev_server.h"
+#include "crash_system.h"
+#include "dev_services.h"
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
 
@@ -34,6 +34,10 @@ class CrashRoom {
   explicit CrashRoom(const RoomOptions& options = {});
   ~CrashRoom();
 
+  // Why the room cannot run here (no development services); empty when it
+  // can. Tests skip on it.
+  const std::string& unavailable() const { return unavailable_; }
+
   // Starts the host with a console and waits for `ready_post` (the room's
   // GAMESERVERMSG_SERVER_READY unless told otherwise). False on failure.
   bool Start(uint16_t ready_post);
@@ -44,30 +48,28 @@ class CrashRoom {
   // The host's exit as hosttest::WaitExit answers it (-signal for a signal).
   int WaitExit(int timeout_ms);
 
-  std::string Url() const;
-  fs::path Executable() const { return bin_ / "ServerApp"; }
+  std::string Url() const { return services_.CrashUrl(); }
+  fs::path Executable() const { return bin_ / HostFileName(); }
   fs::path LogRoot() const { return folder_.root() / "log" / "quellmark" / "ServerApp"; }
 
   hosttest::HostFolder& folder() { return folder_; }
-  devhttp::CrashService& service() { return *service_; }
+  devtest::DevServices& services() { return services_; }
   gsmsim::ManagerPeer& manager() { return *manager_; }
   platform::Process& host() { return *host_; }
-  // The host's window, from its GAMESERVERMSG_REPORT_HWND post.
+  // The host's window, from its GAMESERVERMSG_REPORT_HWND post, and its
+  // thread as WindowThreadOf answers it.
   platform::WindowHandle window() const { return window_; }
+  uint32_t window_thread() const { return window_thread_; }
 
  private:
   hosttest::HostFolder folder_;
   fs::path bin_;
-  devhttp::DevServer server_;
-  std::unique_ptr<devhttp::CrashService> service_;
-  int port_ = -1;
+  devtest::DevServices services_;
+  std::string unavailable_;
   std::unique_ptr<gsmsim::ManagerPeer> manager_;
   std::unique_ptr<platform::Process> host_;
   platform::WindowHandle window_ = 0;
+  uint32_t window_thread_ = 0;
 };
-
-// LLDB's backtrace of the faulting thread of dump, with program as the
-// executable (libraries are found by the paths the dump records).
-std::string LldbBacktrace(const fs::path& program, const fs::path& dump);
 
 }  // namespace crashwire

@@ -1,17 +1,17 @@
 // Crash reporting end to end through a real ServerApp with the reference
 // module: each fault the module's `crash` command causes leaves the dump
 // under the log base, both uploads reach the development service, the host
-// log tells the outcome, and LLDB reads the dump.
-#include <signal.h>
-
+// log tells the outcome, and the system's debugger reads the dump.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "crashwire_host.h"
-#include "crs_test_support.h"
 #include "protocol/gameservermsg.h"
 #include "table_text.h"
 
@@ -19,8 +19,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using crashwire::CrashRoom;
+using crashwire::Fault;
+using crashwire::FaultExit;
+using crashwire::FaultThread;
 using crashwire::RoomOptions;
-using crs_test::FindFiles;
 namespace fs = std::filesystem;
 
 constexpr uint32_t kWmGameServer = 0x440;
@@ -31,12 +33,43 @@ constexpr int kCrashExitMs = 30000;
 
 const std::regex kDumpName("\\[2112\\]dmp_ServerApp_(.+)_([0-9]{8})-[0-9]{9}\\.dmp");
 
+#define SKIP_WITHOUT_SERVICES(room) \
+  if (!(room).unavailable().empty()) GTEST_SKIP() << (room).unavailable()
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Every regular file below folder whose name ends with suffix, sorted.
+std::vector<fs::path> FindFiles(const fs::path& folder, const std::string& suffix) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (it->is_regular_file() && name.size() >= suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      found.push_back(it->path());
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // The one dump under the room's log root; empty (and a failure) when
 // there is not exactly one.
 fs::path OnlyDump(CrashRoom& room) {
   auto dumps = FindFiles(room.LogRoot(), ".dmp");
   EXPECT_EQ(1u, dumps.size());
   return dumps.size() == 1 ? dumps[0] : fs::path();
+}
+
+// The stack text the service received first.
+std::string UploadedStackText(CrashRoom& room) {
+  auto uploads = room.services().Uploads();
+  return uploads.empty() ? std::string()
+                         : ReadWhole(room.services().CrashStore() / uploads[0].name);
 }
 
 // The dump lies in <log root>/<its day>/<instance>/ and carries the build
@@ -53,29 +86,28 @@ void ExpectDumpPlace(CrashRoom& room, const fs::path& dump) {
 // Both parts reached the service with the version header: the stack text
 // first, then the dump under its own name and with its bytes.
 void ExpectUploaded(CrashRoom& room, const fs::path& dump) {
-  auto objects = room.service().Objects();
-  ASSERT_EQ(2u, objects.size());
-  EXPECT_TRUE(std::regex_match(objects[0].name,
+  auto uploads = room.services().Uploads();
+  ASSERT_EQ(2u, uploads.size());
+  EXPECT_TRUE(std::regex_match(uploads[0].name,
                                std::regex("ServerApp_.+_[0-9]{8}-[0-9]{9}_[0-9]+_crs\\.log")))
-      << objects[0].name;
-  const std::string text = crs_test::ReadWhole(room.service().folder() / objects[0].name);
+      << uploads[0].name;
+  const std::string text = UploadedStackText(room);
   EXPECT_EQ(0u, text.find("# Exception Infomation\r\n")) << text;
-  EXPECT_EQ(dump.filename().string(), objects[1].name);
-  EXPECT_EQ(fs::file_size(dump), objects[1].size);
-  EXPECT_EQ(crs_test::ReadWhole(dump),
-            crs_test::ReadWhole(room.service().folder() / objects[1].name));
-  EXPECT_EQ("2112", objects[0].version);
-  EXPECT_EQ("2112", objects[1].version);
+  EXPECT_EQ(dump.filename().string(), uploads[1].name);
+  EXPECT_EQ(fs::file_size(dump), uploads[1].size);
+  EXPECT_EQ(ReadWhole(dump), ReadWhole(room.services().CrashStore() / uploads[1].name));
+  EXPECT_EQ("2112", uploads[0].version);
+  EXPECT_EQ("2112", uploads[1].version);
   EXPECT_NE(std::string::npos,
             room.folder().HostLog().find("[INFO_] CRS Upload Succeeded: " + room.Url()));
 }
 
-// One crash command on a ready room: the exit by the signal, the dump, the
-// uploads and the log line. Answers the dump.
-fs::path CrashAndCheck(CrashRoom& room, const std::string& command, int signal) {
+// One crash command on a ready room: the exit the fault leaves, the dump,
+// the uploads and the log line. Answers the dump.
+fs::path CrashAndCheck(CrashRoom& room, const std::string& command, Fault fault) {
   EXPECT_TRUE(room.Start());
   EXPECT_TRUE(room.Command(command));
-  EXPECT_EQ(-signal, room.WaitExit(kCrashExitMs));
+  EXPECT_EQ(FaultExit(fault), room.WaitExit(kCrashExitMs));
   fs::path dump = OnlyDump(room);
   if (dump.empty()) return dump;
   ExpectDumpPlace(room, dump);
@@ -83,82 +115,71 @@ fs::path CrashAndCheck(CrashRoom& room, const std::string& command, int signal) 
   return dump;
 }
 
-// The module's null write on the window thread: LLDB loads the dump with
-// the host's executable and names the module's faulting function.
+// The module's null write on the window thread: the debugger loads the
+// dump with the host's executable and puts the fault in the module's code,
+// called from the console on the window thread.
 TEST(CrashWire, NullWriteOnTheWindowThreadIsReportedAndReadable) {
   CrashRoom room;
-  fs::path dump = CrashAndCheck(room, "crash null", SIGSEGV);
+  SKIP_WITHOUT_SERVICES(room);
+  fs::path dump = CrashAndCheck(room, "crash null", Fault::kAccessViolation);
   ASSERT_FALSE(dump.empty());
-  const std::string stack =
-      crs_test::ReadWhole(room.service().folder() / room.service().Objects().at(0).name);
-  EXPECT_NE(std::string::npos, stack.find("# ExceptionCode=0xB")) << stack;
+  const std::string stack = UploadedStackText(room);
+  EXPECT_NE(std::string::npos, stack.find(ExceptionCodeLine(Fault::kAccessViolation))) << stack;
   EXPECT_NE(std::string::npos, stack.find("(server_d_x64+0x")) << stack;
 
-  const std::string lldb = crashwire::LldbBacktrace(room.Executable(), dump);
-  EXPECT_NE(std::string::npos, lldb.find("SIGSEGV")) << lldb;
-  // Frame 0 is in the module's crash command (the null write itself may be
-  // inlined into it), called from the console.
-  const size_t frame0 = lldb.find("frame #0:");
-  ASSERT_NE(std::string::npos, frame0) << lldb;
-  const std::string top = lldb.substr(frame0, lldb.find('\n', frame0) - frame0);
-  EXPECT_NE(std::string::npos, top.find("server_d_x64.so`")) << top;
-  EXPECT_NE(std::string::npos, top.find("servercrash.cpp")) << top;
-  EXPECT_NE(std::string::npos, lldb.find("RunConsoleString")) << lldb;
+  const crashwire::DumpReading read =
+      crashwire::ReadDump(room.Executable(), dump, room.window_thread());
+  EXPECT_TRUE(read.read) << read.text;
+  EXPECT_TRUE(read.fault_in_module) << read.text;
+  EXPECT_EQ(FaultThread::kWindowThread, read.thread) << read.text;
 }
 
 TEST(CrashWire, NullWriteOnTheUpdateThreadIsReported) {
   CrashRoom room;
-  fs::path dump = CrashAndCheck(room, "crash update", SIGSEGV);
+  SKIP_WITHOUT_SERVICES(room);
+  fs::path dump = CrashAndCheck(room, "crash update", Fault::kAccessViolation);
   ASSERT_FALSE(dump.empty());
   EXPECT_EQ(1u, room.folder().CountTrace("Crash fault on the update thread"));
-  // The faulting thread is the update thread: its frames lead back to the
-  // host's update loop, not to the console.
-  const std::string lldb = crashwire::LldbBacktrace(room.Executable(), dump);
-  EXPECT_NE(std::string::npos, lldb.find("WriteThroughNull")) << lldb;
-  EXPECT_NE(std::string::npos, lldb.find("ThreadUpdate")) << lldb;
-  EXPECT_EQ(std::string::npos, lldb.find("RunConsoleString")) << lldb;
+  // The fault is the module's, but on the update thread: not the window
+  // thread that ran the console command.
+  const crashwire::DumpReading read =
+      crashwire::ReadDump(room.Executable(), dump, room.window_thread());
+  EXPECT_TRUE(read.read) << read.text;
+  EXPECT_TRUE(read.fault_in_module) << read.text;
+  EXPECT_EQ(FaultThread::kOtherThread, read.thread) << read.text;
 }
 
 TEST(CrashWire, StackOverflowIsReported) {
   CrashRoom room;
-  fs::path dump = CrashAndCheck(room, "crash stack", SIGSEGV);
+  SKIP_WITHOUT_SERVICES(room);
+  fs::path dump = CrashAndCheck(room, "crash stack", Fault::kStackOverflow);
   ASSERT_FALSE(dump.empty());
   EXPECT_GT(fs::file_size(dump), 0u);
 }
 
 TEST(CrashWire, AbortIsReported) {
   CrashRoom room;
-  fs::path dump = CrashAndCheck(room, "crash abort", SIGABRT);
+  SKIP_WITHOUT_SERVICES(room);
+  fs::path dump = CrashAndCheck(room, "crash abort", Fault::kAbort);
   ASSERT_FALSE(dump.empty());
-  const std::string stack =
-      crs_test::ReadWhole(room.service().folder() / room.service().Objects().at(0).name);
-  EXPECT_NE(std::string::npos, stack.find("# ExceptionCode=0x6")) << stack;
+  const std::string stack = UploadedStackText(room);
+  EXPECT_NE(std::string::npos, stack.find(ExceptionCodeLine(Fault::kAbort))) << stack;
 }
 
 // "FullDump" is read at crash time from the room's Setting.ini: 0 leaves
 // the memory of the process out.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-
 TEST(CrashWire, FullDumpZeroGivesASmallerDump) {
-  if (kThreadSanitizer) {
-    // ThreadSanitizer's shadow memory makes a full-memory dump take longer
-    // than the exit deadline; the other builds compare the two sizes.
-    GTEST_SKIP() << "full-memory dumps of a ThreadSanitizer process are too large";
-  }
+  const std::string unsupported = crashwire::FullDumpUnsupported();
+  if (!unsupported.empty()) GTEST_SKIP() << unsupported;
   CrashRoom normal_room(RoomOptions{.full_dump = 0});
   CrashRoom full_room(RoomOptions{.full_dump = 1});
+  SKIP_WITHOUT_SERVICES(normal_room);
   ASSERT_TRUE(normal_room.Start());
   ASSERT_TRUE(full_room.Start());
   ASSERT_TRUE(normal_room.Command("crash null"));
   ASSERT_TRUE(full_room.Command("crash null"));
-  EXPECT_EQ(-SIGSEGV, normal_room.WaitExit(kCrashExitMs));
-  EXPECT_EQ(-SIGSEGV, full_room.WaitExit(kCrashExitMs));
+  EXPECT_EQ(FaultExit(Fault::kAccessViolation), normal_room.WaitExit(kCrashExitMs));
+  EXPECT_EQ(FaultExit(Fault::kAccessViolation), full_room.WaitExit(kCrashExitMs));
   fs::path normal = OnlyDump(normal_room);
   fs::path full = OnlyDump(full_room);
   ASSERT_FALSE(normal.empty());
@@ -170,27 +191,30 @@ TEST(CrashWire, FullDumpZeroGivesASmallerDump) {
 }
 
 TEST(CrashWire, WithoutCrsIniTheUploadFailsAndTheDumpStays) {
-  ASSERT_FALSE(fs::exists("/etc/CRS.ini")) << "a system CRS.ini would be used instead";
+  ASSERT_FALSE(fs::exists(crashwire::SystemCrsIni()))
+      << "a system CRS.ini would be used instead: " << crashwire::SystemCrsIni();
   CrashRoom room(RoomOptions{.crs_ini = false});
+  SKIP_WITHOUT_SERVICES(room);
   ASSERT_TRUE(room.Start());
   ASSERT_TRUE(room.Command("crash null"));
-  EXPECT_EQ(-SIGSEGV, room.WaitExit(kCrashExitMs));
+  EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
   fs::path dump = OnlyDump(room);
   ASSERT_FALSE(dump.empty());
   ExpectDumpPlace(room, dump);
   EXPECT_GT(fs::file_size(dump), 0u);
-  EXPECT_TRUE(room.service().Objects().empty());
+  EXPECT_TRUE(room.services().Uploads().empty());
   EXPECT_NE(std::string::npos,
             room.folder().HostLog().find("[ERROR] CRS Upload Failed: disabled URL= "));
 }
 
 // A fault sent from outside is reported like any other: the control for
-// the terminate case below, which sends the same signal.
+// the terminate case below, which sends the same fault.
 TEST(CrashWire, ASegvSentToARunningHostIsReported) {
   CrashRoom room;
+  SKIP_WITHOUT_SERVICES(room);
   ASSERT_TRUE(room.Start());
-  ASSERT_EQ(0, kill(static_cast<pid_t>(room.host().pid()), SIGSEGV));
-  EXPECT_EQ(-SIGSEGV, room.WaitExit(kCrashExitMs));
+  ASSERT_TRUE(crashwire::FaultFromOutside(room.host().pid()));
+  EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
   fs::path dump = OnlyDump(room);
   ASSERT_FALSE(dump.empty());
   ExpectUploaded(room, dump);
@@ -201,16 +225,17 @@ TEST(CrashWire, ASegvSentToARunningHostIsReported) {
 // 5 s grace, long enough to fault it once the terminate has been handled.
 TEST(CrashWire, AfterTerminateAFaultWritesNothing) {
   CrashRoom room(RoomOptions{.switches = {{"PreparingUpdates", "5"}, {"HangInIsPreparing", "2"}}});
+  SKIP_WITHOUT_SERVICES(room);
   ASSERT_TRUE(room.Start(GAMESERVERMSG_REPORT_HWND));
   ASSERT_TRUE(room.folder().WaitForTrace("IsPreparing 0 call=2", 15s));
   ASSERT_TRUE(room.manager().Post(room.window(), kWmGameServer, GAMESERVERMSG_TERMINATE, 0));
   ASSERT_TRUE(room.folder().WaitForHostLog(hosttest::TableText(43), 3s));
   // The update thread is still being waited for: the host is alive.
   ASSERT_EQ(-1000, room.WaitExit(0));
-  ASSERT_EQ(0, kill(static_cast<pid_t>(room.host().pid()), SIGSEGV));
-  EXPECT_EQ(-SIGSEGV, room.WaitExit(kCrashExitMs));
+  ASSERT_TRUE(crashwire::FaultFromOutside(room.host().pid()));
+  EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
   EXPECT_TRUE(FindFiles(room.LogRoot(), ".dmp").empty());
-  EXPECT_TRUE(room.service().Objects().empty());
+  EXPECT_TRUE(room.services().Uploads().empty());
   EXPECT_EQ(std::string::npos, room.folder().HostLog().find("CRS Upload"));
 }
 

@@ -52,20 +52,24 @@ TEST(DevHttp, ObjectNamesThatLeaveTheFolderAreRefused) {
 TEST(DevHttp, OptionsAreCheckedBeforeServing) {
   devhttp::Options options;
   std::string error;
-  EXPECT_TRUE(devhttp::ParseOptions({"--port", "8080", "--crs-path", "/up/", "--crs-status", "201",
-                                     "--crs-stall-ms", "50", "--crs-root", "/tmp/x"},
-                                    &options, &error));
+  EXPECT_TRUE(
+      devhttp::ParseOptions({"--port", "8080", "--crs-path", "/up/", "--crs-status", "201",
+                             "--crs-stall-ms", "50", "--crs-root", "/tmp/x", "--log-requests", "1"},
+                            &options, &error));
   EXPECT_EQ(8080, options.port);
   EXPECT_EQ("/up/", options.crs_path);
   EXPECT_EQ(201, options.crs_status);
   EXPECT_EQ(50, options.crs_stall_ms);
   EXPECT_EQ("/tmp/x", options.crs_root);
+  EXPECT_TRUE(options.log_requests);
+  EXPECT_FALSE(devhttp::Options{}.log_requests);
 
   for (const auto& bad : std::vector<std::vector<std::string>>{{"--port"},
                                                                {"--port", "70000"},
                                                                {"--port", "8o"},
                                                                {"--crs-status", "99"},
                                                                {"--crs-path", "up"},
+                                                               {"--log-requests", "yes"},
                                                                {"--what", "1"}}) {
     devhttp::Options o;
     EXPECT_FALSE(devhttp::ParseOptions(bad, &o, &error)) << bad[0];

@@ -161,20 +161,20 @@ bool HostDevHttp::Start(std::string* why) {
   // timeout: a test that dies without Stop() leaves no service behind for long.
   std::string command = "/bin/sh -c \"timeout 600 '" + devhttp + "' --host 127.0.0.1 --port " +
                         std::to_string(port_) + " --crs-root '" + u + "/crs' --content-root '" + u +
-                        "/content' > '" + u + "/devhttp.out' 2>&1 & echo $! > '" + u +
-                        "/devhttp.pid'\"";
+                        "/content' --log-requests 1 > '" + u + "/devhttp.out' 2>&1 & echo $! > '" +
+                        u + "/devhttp.pid'\"";
   if (!StartHostCommand(command)) {
     *why = "cannot start " + devhttp;
     return false;
   }
   started_ = true;
   for (int i = 0; i < 200; ++i) {
-    if (ReadWhole(folder_.dos() / "devhttp.out").find("listening on") != std::string::npos) {
+    if (ReadWhole(OutputFile()).find("listening on") != std::string::npos) {
       return true;
     }
     Sleep(50);
   }
-  *why = "devhttp did not start: " + ReadWhole(folder_.dos() / "devhttp.out");
+  *why = "devhttp did not start: " + ReadWhole(OutputFile());
   return false;
 }
 

@@ -61,6 +61,8 @@ class HostDevHttp {
   std::string Url(const std::string& path) const;
   std::filesystem::path CrashStore() const { return folder_.dos() / "crs"; }
   std::filesystem::path ContentRoot() const { return folder_.dos() / "content"; }
+  // What devhttp printed: its address, then one line per package request.
+  std::filesystem::path OutputFile() const { return folder_.dos() / "devhttp.out"; }
 
   // POST <path_and_query> with an empty body (the services' control
   // routes); answers the HTTP status, 0 when no answer came.

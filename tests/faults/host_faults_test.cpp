@@ -150,12 +150,12 @@ TEST_F(HostFaultTest, CrashUploadFailuresAreLoggedAndTheDumpStays) {
     if (c.stored > 0) {
       // The service may still be storing what arrived just before the
       // host went down.
-      for (int i = 0; i < 300 && room.service().Objects().empty(); ++i) {
+      for (int i = 0; i < 300 && room.services().Uploads().empty(); ++i) {
         std::this_thread::sleep_for(10ms);
       }
     }
     if (c.stored >= 0) {
-      EXPECT_EQ(room.service().Objects().size(), static_cast<size_t>(c.stored));
+      EXPECT_EQ(room.services().Uploads().size(), static_cast<size_t>(c.stored));
     }
   }
 }

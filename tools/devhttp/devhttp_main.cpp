@@ -55,6 +55,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* out, std::strin
       out->content_root = value;
     } else if (name == "--crs-stall-ms") {
       ok = ToNumber(value, 0, 3600000, &out->crs_stall_ms);
+    } else if (name == "--log-requests") {
+      int on = 0;
+      ok = ToNumber(value, 0, 1, &on);
+      out->log_requests = on == 1;
     } else {
       *error = "unknown option " + name;
       return false;
@@ -88,6 +92,20 @@ int DevHttpMain(int argc, char** argv) {
   crs.Register(server.server());
   ContentService content(options.content_path, options.content_root);
   content.Register(server.server());
+  // One line per package request: a test that runs devhttp as a separate
+  // process (a Windows test under Wine) sees from it what reached the
+  // server. Control characters of a hostile name are shown as '?', so that
+  // each request stays one line.
+  if (options.log_requests) {
+    content.SetRequestHook([](const std::string& name) {
+      std::string shown = name;
+      for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+      }
+      std::printf("devhttp content GET %s\n", shown.c_str());
+      std::fflush(stdout);
+    });
+  }
   int port = server.Start(options.host, options.port);
   if (port < 0) {
     std::fprintf(stderr, "devhttp: cannot listen on %s:%d\n", options.host.c_str(), options.port);

@@ -2,10 +2,11 @@
 //
 //   devhttp [--host 127.0.0.1] [--port 0] [--crs-path /crs/] [--crs-root DIR]
 //           [--crs-status 200] [--crs-stall-ms 0]
-//           [--content-path /content/] [--content-root DIR]
+//           [--content-path /content/] [--content-root DIR] [--log-requests 0|1]
 //
-// Prints "devhttp listening on http://HOST:PORT" once it serves, then runs
-// until SIGINT or SIGTERM. Port 0 picks a free port.
+// Prints "devhttp listening on http://HOST:PORT" once it serves, then (with
+// --log-requests 1) "devhttp content GET <name>" for each package request,
+// and runs until SIGINT or SIGTERM. Port 0 picks a free port.
 #pragma once
 
 #include <string>
@@ -22,6 +23,9 @@ struct Options {
   int crs_stall_ms = 0;
   std::string content_path = "/content/";
   std::string content_root = "devhttp-content";
+  // Off by default: a parent that reads only the first line through a pipe
+  // would otherwise stall the server once the pipe is full.
+  bool log_requests = false;
 };
 
 // Parses the arguments (without the program name). False with a message in
