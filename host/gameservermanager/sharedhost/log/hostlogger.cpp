@@ -28,9 +28,16 @@ std::string g_program;
 std::string g_root;      // <base>/quellmark/<program>
 std::string g_instance;  // empty: files lie in g_root itself
 
-// Lock A (main and kernel) and lock B (packet).
+// Lock A (main and kernel) and lock B (packet). The other logs each have a
+// lock of their own too: an append is one piece with O_APPEND and on NTFS,
+// but not under Wine or on a network share, where two threads appending at
+// once lose a line.
 CMustSyncObjectLog g_lock_a;
 CMustSyncObjectLog g_lock_b;
+CMustSyncObjectLog g_lock_timeout;
+CMustSyncObjectLog g_lock_etcinfo;
+CMustSyncObjectLog g_lock_rwpm;
+CMustSyncObjectLog g_lock_ipcmsg;
 
 struct LogFileInfo {
   const char* name;  // file name head
@@ -41,10 +48,13 @@ struct LogFileInfo {
 
 const LogFileInfo& Info(HostLogFile file) {
   static const LogFileInfo kInfos[] = {
-      {"error", false, LineForm::kLevel, &g_lock_a}, {"kernel", false, LineForm::kLevel, &g_lock_a},
-      {"timeout", true, LineForm::kInfo, nullptr},   {"etcinfo", false, LineForm::kInfo, nullptr},
-      {"packet", false, LineForm::kInfo, &g_lock_b}, {"RWPM", false, LineForm::kIpc, nullptr},
-      {"IPCMSG", false, LineForm::kIpc, nullptr},
+      {"error", false, LineForm::kLevel, &g_lock_a},
+      {"kernel", false, LineForm::kLevel, &g_lock_a},
+      {"timeout", true, LineForm::kInfo, &g_lock_timeout},
+      {"etcinfo", false, LineForm::kInfo, &g_lock_etcinfo},
+      {"packet", false, LineForm::kInfo, &g_lock_b},
+      {"RWPM", false, LineForm::kIpc, &g_lock_rwpm},
+      {"IPCMSG", false, LineForm::kIpc, &g_lock_ipcmsg},
   };
   return kInfos[static_cast<int>(file)];
 }
