@@ -5,6 +5,7 @@
 
 #include "crash_system.h"
 #include "crs_test_support.h"
+#include "support/sanitizer_build.h"
 
 namespace crashwire {
 
@@ -33,16 +34,11 @@ std::string ModuleFileName() {
 }
 
 std::string FullDumpUnsupported() {
-#if defined(__SANITIZE_THREAD__)
-  constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-  constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
-#else
-  constexpr bool kThreadSanitizer = false;
-#endif
   // ThreadSanitizer's shadow memory makes a full-memory dump take longer
   // than the exit deadline.
-  return kThreadSanitizer ? "full-memory dumps of a ThreadSanitizer process are too large" : "";
+  return testsupport::kThreadSanitizer
+             ? "full-memory dumps of a ThreadSanitizer process are too large"
+             : "";
 }
 
 uint32_t WindowThreadOf(uint64_t) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "support/sanitizer_build.h"
 
 namespace {
 
@@ -53,13 +54,7 @@ std::string RunAndTakeReport(const fs::path& folder, const std::string& fault,
   return text;
 }
 
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
+using testsupport::kThreadSanitizer;
 
 TEST(SanitizerChildReports, AChildsReportLandsInTheTestsFolder) {
   if (kThreadSanitizer) {
