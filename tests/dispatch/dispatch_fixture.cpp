@@ -46,17 +46,23 @@ std::string ReadLogs(const fs::path& root, const std::string& prefix) {
 void DispatchTest::SetUpTestSuite() {
   root_ =
       fs::temp_directory_path() / ("dispatchtest-" + std::to_string(platform::CurrentProcessId()));
+  // A folder left by an earlier run under a reused pid would mix its logs
+  // into this run's.
+  fs::remove_all(root_);
   fs::create_directories(root_ / "work/rez/NationMsz");
   fs::create_directories(root_ / "log");
-  // A folder left by an earlier run under a reused pid may hold the table:
-  // remove it first, as mingw's libstdc++ 12 fails to overwrite a file.
-  const fs::path table = root_ / "work/rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz";
-  fs::remove(table);
-  fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz", table);
+  fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
+                root_ / "work/rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz");
   std::ofstream(root_ / "work/Setting.ini") << "[LogInfo]\r\nLogLevel=5\r\n";
   fs::current_path(root_ / "work");
   testsupport::SetEnv("SERVERAPP_LOG_BASE", (root_ / "log").string().c_str());
   InitHostLogger("dispatchhost", "ServerApp", "9_3");
+}
+
+void DispatchTest::TearDownTestSuite() {
+  std::error_code ec;
+  fs::current_path(fs::temp_directory_path(), ec);  // a folder in use cannot go on Windows
+  fs::remove_all(root_, ec);
 }
 
 void DispatchTest::SetUp() {

@@ -37,6 +37,7 @@ class FakeServer final : public NullGameServer {
 class DispatchTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite();
+  static void TearDownTestSuite();
   void SetUp() override;
   void TearDown() override;
 
