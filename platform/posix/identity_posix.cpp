@@ -9,29 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace platform {
-namespace {
-
-std::mutex g_sink_mutex;
-TextSink g_debugger_sink;
-TextSink g_assertion_sink;
-
-void Emit(TextSink& sink, const char* prefix, std::string_view text) {
-  TextSink copy;
-  {
-    std::lock_guard<std::mutex> lock(g_sink_mutex);
-    copy = sink;
-  }
-  if (copy) {
-    copy(text);
-    return;
-  }
-  std::fprintf(stderr, "%s%.*s\n", prefix, static_cast<int>(text.size()), text.data());
-}
-
-}  // namespace
 
 std::string HostName() {
   char name[256] = {};
@@ -80,29 +59,12 @@ void BreakIntoDebugger() {
   if (IsDebuggerAttached()) raise(SIGTRAP);
 }
 
-void DebuggerOutput(std::string_view text) {
-  Emit(g_debugger_sink, "[debug] ", text);
+void SystemDebuggerOutput(std::string_view text) {
+  std::fprintf(stderr, "[debug] %.*s\n", static_cast<int>(text.size()), text.data());
 }
 
-void ReportAssertion(std::string_view expression, std::string_view file, int line) {
-  std::string text = "Assertion failed: ";
-  text.append(expression);
-  text += " (";
-  text.append(file);
-  text += ':';
-  text += std::to_string(line);
-  text += ')';
-  Emit(g_assertion_sink, "", text);
-}
-
-void SetDebuggerOutputSink(TextSink sink) {
-  std::lock_guard<std::mutex> lock(g_sink_mutex);
-  g_debugger_sink = std::move(sink);
-}
-
-void SetAssertionSink(TextSink sink) {
-  std::lock_guard<std::mutex> lock(g_sink_mutex);
-  g_assertion_sink = std::move(sink);
+void SystemAssertionReport(std::string_view text) {
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
 }  // namespace platform

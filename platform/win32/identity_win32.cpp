@@ -3,7 +3,6 @@
 #include <winsock2.h>
 
 #include <cstdio>
-#include <mutex>
 
 #include "platform/identity.h"
 #include "win32_text.h"
@@ -13,22 +12,6 @@ namespace {
 
 // The code page the host's Korean debugger lines were written in.
 constexpr UINT kDebuggerCodePage = 949;
-
-std::mutex g_sink_mutex;
-TextSink g_debugger_sink;
-TextSink g_assertion_sink;
-
-// Answers true when a sink took the text.
-bool ToSink(TextSink& sink, std::string_view text) {
-  TextSink copy;
-  {
-    std::lock_guard<std::mutex> lock(g_sink_mutex);
-    copy = sink;
-  }
-  if (!copy) return false;
-  copy(text);
-  return true;
-}
 
 bool WinsockReady() {
   static const bool ready = [] {
@@ -88,35 +71,17 @@ void BreakIntoDebugger() {
   if (IsDebuggerPresent()) DebugBreak();
 }
 
-void DebuggerOutput(std::string_view text) {
-  if (ToSink(g_debugger_sink, text)) return;
+void SystemDebuggerOutput(std::string_view text) {
   OutputDebugStringA(win32::Utf8ToCodePage(text, kDebuggerCodePage).c_str());
 }
 
 // Stands in for the runtime's debug report: the debugger gets the line, and
 // so does stderr when the program has one; the process goes on.
-void ReportAssertion(std::string_view expression, std::string_view file, int line) {
-  std::string text = "Assertion failed: ";
-  text.append(expression);
-  text += " (";
-  text.append(file);
-  text += ':';
-  text += std::to_string(line);
-  text += ')';
-  if (ToSink(g_assertion_sink, text)) return;
-  OutputDebugStringA((text + "\n").c_str());
-  std::fprintf(stderr, "%s\n", text.c_str());
+void SystemAssertionReport(std::string_view text) {
+  const std::string line = std::string(text) + "\n";
+  OutputDebugStringA(line.c_str());
+  std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
-}
-
-void SetDebuggerOutputSink(TextSink sink) {
-  std::lock_guard<std::mutex> lock(g_sink_mutex);
-  g_debugger_sink = std::move(sink);
-}
-
-void SetAssertionSink(TextSink sink) {
-  std::lock_guard<std::mutex> lock(g_sink_mutex);
-  g_assertion_sink = std::move(sink);
 }
 
 }  // namespace platform

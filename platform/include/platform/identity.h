@@ -46,10 +46,15 @@ void DebuggerOutput(std::string_view text);
 void ReportAssertion(std::string_view expression, std::string_view file, int line);
 
 // Tests capture debugger output and assertion reports through these sinks;
-// an empty function restores the default (stderr).
+// an empty function restores the default (the system's, below).
 using TextSink = std::function<void(std::string_view)>;
 void SetDebuggerOutputSink(TextSink sink);
 void SetAssertionSink(TextSink sink);
+
+// Where a line goes when no sink is installed: the backend's own outputs
+// ("Assertion failed: expr (file:line)" for an assertion report).
+void SystemDebuggerOutput(std::string_view text);
+void SystemAssertionReport(std::string_view text);
 
 }  // namespace platform
 
