@@ -63,9 +63,9 @@ bool CServerAppDlg::ReadStartParameters(bool* from_command_line) {
   // with "-SaveGameInfo=" after the five values included); values from the
   // parameter file are taken as they are.
   if (*from_command_line) {
-    // The value as written, before it is cut to 16 bits: "65536" must not
-    // pass as index 0.
-    if (params.nServerIndexArg < 0 || params.nServerIndexArg > 199) {
+    // The value as written, before it is cut to 16 bits: "65536" and
+    // "4294967296" must not pass as index 0.
+    if (!ServerIndexInRange(params)) {
       ShowMessageBox(kTerminateBadIndex);
       EndDialog(platform::kIdAbort);
       return false;

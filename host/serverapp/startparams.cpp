@@ -9,12 +9,18 @@ StartParams ParseCommandLineParams(const std::vector<std::string>& args) {
   if (args.size() > 0) p.hManagerWnd = static_cast<uint64_t>(std::atoll(args[0].c_str()));
   if (args.size() > 1) p.nPort = static_cast<int32_t>(std::atol(args[1].c_str()));
   if (args.size() > 2) {
-    p.nServerIndexArg = std::atoi(args[2].c_str());
+    // strtoll saturates where atoll's overflow is undefined; either way an
+    // index past 64 bits is far outside the range.
+    p.nServerIndexArg = std::strtoll(args[2].c_str(), nullptr, 10);
     p.sServerIndex = static_cast<int16_t>(p.nServerIndexArg);
   }
   if (args.size() > 3) p.nReserved = std::atoi(args[3].c_str());
   if (args.size() > 4) p.nGroupNumber = std::atoi(args[4].c_str());
   return p;
+}
+
+bool ServerIndexInRange(const StartParams& params) {
+  return params.nServerIndexArg >= 0 && params.nServerIndexArg <= 199;
 }
 
 bool ReadParameterFile(const char* path, StartParams* params) {

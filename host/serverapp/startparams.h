@@ -10,15 +10,21 @@ struct StartParams {
   uint64_t hManagerWnd = 0;      // 1: the manager's window
   int32_t nPort = 0;             // 2
   int16_t sServerIndex = -1;     // 3: the room slot
-  int32_t nServerIndexArg = -1;  // 3 as written, before the cut to 16 bits
+  int64_t nServerIndexArg = -1;  // 3 as written (64 bits), before the cut to 16 bits
   int32_t nReserved = 0;         // 4: shown in the title only
   int32_t nGroupNumber = 0;      // 5
 };
 
 // Parses argv[1]..argv[5] (args[0]..args[4]) as atoll, atol, atoi (cut to 16
-// bits), atoi, atoi. Arguments that are not there are not read: they keep
-// their initial values.
+// bits), atoi, atoi. The server index is also kept as a 64-bit value, so
+// that neither the cut to 16 bits nor a 32-bit wrap ("4294967296") can turn
+// a wrong index into a valid slot. Arguments that are not there are not
+// read: they keep their initial values.
 StartParams ParseCommandLineParams(const std::vector<std::string>& args);
+
+// True when the server index as written lies in 0..199, the slots a
+// command line may name.
+bool ServerIndexInRange(const StartParams& params);
 
 // Reads one line of the parameter file with "%d %ld %hd %d %d" (the window
 // handle as a 32-bit decimal). False when the file cannot be opened. Values

@@ -8,8 +8,9 @@
 // Checks: a written decimal that fits its field is read exactly (the value
 // of an overflowing one is the C library's affair, never a crash); absent
 // arguments keep their initial values; the server index is the argument cut
-// to 16 bits; the title never passes its 1023 characters and is whole when
-// it fits; the instance folder name is exact.
+// to 16 bits, kept as written in 64 bits, and in range exactly when the
+// written value lies in 0..199 (2^32 and above never wrap into it); the title never passes its 1023
+// characters and is whole when it fits; the instance folder name is exact.
 #include <unistd.h>
 
 #include <cctype>
@@ -105,7 +106,12 @@ void CommandLine(const uint8_t* data, size_t size) {
     if (auto v = Decimal(args[i], INT32_MIN, INT32_MAX)) Require(got == *v, why);
   };
   int_arg(1, p.nPort, "port value");
-  int_arg(2, p.nServerIndexArg, "server index value");
+  if (args.size() > 2) {
+    if (auto v = Decimal(args[2], INT64_MIN / 10, INT64_MAX / 10)) {
+      Require(p.nServerIndexArg == *v, "server index value");
+      Require(ServerIndexInRange(p) == (*v >= 0 && *v <= 199), "server index range");
+    }
+  }
   int_arg(3, p.nReserved, "reserved value");
   int_arg(4, p.nGroupNumber, "group value");
   CheckTexts(args, p);

@@ -24,9 +24,30 @@ TEST(StartParams, CommandLineIsParsedAsTheRuntimeDoes) {
 
   // The index is cut to 16 bits, but the value as written is kept for the
   // range check: 65536 must not pass as slot 0.
-  p = ParseCommandLineParams({"1", "2", "65536", "4", "5"});
-  EXPECT_EQ(p.sServerIndex, 0);
-  EXPECT_EQ(p.nServerIndexArg, 65536);
+  // Neither may 2^32 and above, which a 32-bit read wraps to 0 or 3; the
+  // range check refuses them all.
+  const struct {
+    const char* arg;
+    int64_t written;
+    int16_t cut;
+    bool in_range;
+  } kIndexes[] = {
+      {"0", 0, 0, true},
+      {"199", 199, 199, true},
+      {"200", 200, 200, false},
+      {"-1", -1, -1, false},
+      {"65536", 65536, 0, false},
+      {"4294967296", 4294967296, 0, false},
+      {"4294967299", 4294967299, 3, false},
+      {"99999999999999999999999", INT64_MAX, -1, false},
+  };
+  for (const auto& row : kIndexes) {
+    SCOPED_TRACE(row.arg);
+    p = ParseCommandLineParams({"1", "2", row.arg, "4", "5"});
+    EXPECT_EQ(p.sServerIndex, row.cut);
+    EXPECT_EQ(p.nServerIndexArg, row.written);
+    EXPECT_EQ(ServerIndexInRange(p), row.in_range);
+  }
 
   // Text that is no number reads as 0, as atoi reads it.
   p = ParseCommandLineParams({"x", "12abc", "-1", "", "7"});
