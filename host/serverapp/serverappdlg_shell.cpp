@@ -288,9 +288,8 @@ void ShellDispatch::Run() {
       HostLog(HLOG_INFO, "GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO_ACK");
       return SendPayload(proto::MakeAutoMatchStartingUserInfoAckPayload(dlg_.m_sServerIndex));
     default:  // ids without a row, and everything above 51
-      // Nothing takes it: a line keeps the message from vanishing unseen.
-      HostLog(HLOG_ERROR, "OnShellMessage: id %u has no row, message dropped",
-              static_cast<unsigned>(id_));
+      // Nothing: no line either, since a module that sends such an id every
+      // frame would flood the log.
       return;
   }
 }
@@ -300,6 +299,13 @@ void ShellDispatch::Run() {
 void CServerAppDlg::OnShellMessage(ILTMessage_Read* pMessage) {
   if (pMessage == nullptr) return;
   const uint32_t id = pMessage->ReadBits(8);
+  if (pMessage->IsOverrun()) {
+    // Fewer than 8 bits would read as id 0 (the map-loaded row), which
+    // clears the game-ended flag and tells the manager a map loaded.
+    HostLog(HLOG_ERROR, "OnShellMessage: message of %u bits, shorter than its 8-bit id, ignored",
+            static_cast<unsigned>(pMessage->Size()));
+    return;
+  }
   // Nothing thrown here may reach the module: a failed guarded read (or a
   // failed allocation) abandons this message only.
   try {
