@@ -16,16 +16,20 @@ void CServerAppDlg::OnConsoleGo(const std::string& text) {
   if (m_editConsole.empty()) return;
   if (m_pServer == nullptr) return;
 
-  g_bConsoleCommand.store(true);
-  m_listConsole.clear();
-  platform::ClearResultLines();
+  // The module writes its lines under the module lock (the update thread
+  // holds it for a whole frame). Switching the capture on, clearing the list
+  // and switching it off again under that lock keeps a frame's line from
+  // landing in the list, or being cleared from it, instead of the log.
   int32_t result;
   {
     platform::LockGuard lock(*g_csServer);
+    g_bConsoleCommand.store(true);
+    m_listConsole.clear();
+    platform::ClearResultLines();
     result = m_pServer->RunConsoleString(m_editConsole.c_str());
+    g_bConsoleCommand.store(false);
   }
   if (result != 0) ShowMessageBox("RunConsoleString error.");
-  g_bConsoleCommand.store(false);
 }
 
 void CServerAppDlg::AppendConsoleLine(const std::string& line) {

@@ -37,8 +37,18 @@ void CServerAppDlg::OnPost(uint32_t msg, platform::WParam w_param, platform::LPa
   }
 }
 
-platform::LResult CServerAppDlg::OnSend(uint32_t msg, platform::WParam w_param, platform::LParam,
-                                        const platform::CopyData& copy) {
+platform::LResult CServerAppDlg::OnSend(uint32_t msg, platform::WParam w_param,
+                                        platform::LParam l_param, const platform::CopyData& copy) {
+  if (msg == WM_GAMESERVER) {
+    // The manager posts these; one sent instead would be acted on while its
+    // sender waits, so it is left alone, but not unseen.
+    HostLog(HLOG_ERROR,
+            "WM_USER+0x40 arrived by SendMessage, not posted: ignored. tIndex[%d], msgID[%llu], "
+            "lParam[%lld]",
+            static_cast<int>(m_sServerIndex), static_cast<unsigned long long>(w_param),
+            static_cast<long long>(l_param));
+    return 0;
+  }
   if (msg != platform::kWmCopyData) return 0;
   return OnCopyData(static_cast<platform::WindowHandle>(w_param), copy);
 }

@@ -6,6 +6,7 @@
 
 #include "hostlogger.h"
 #include "logmsgmanager.h"
+#include "platform/identity.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
 #include "protocol/payload.h"
@@ -17,6 +18,17 @@
 namespace {
 
 constexpr uint32_t kUserDisconnectedFailedMsg = 44;
+
+// Takes a fixed-size record. A payload of another size is the manager's
+// mistake: the runtime's debug size assertion reports it, and the record is
+// still taken (cut, or its tail left at the defaults).
+template <typename Record>
+size_t TakeRecord(Record& record, const void* data, size_t size) {
+  if (size != sizeof(Record)) {
+    platform::ReportAssertion("tSize == pCopyDataStruct->cbData", __FILE__, __LINE__);
+  }
+  return proto::CopyPayloadInto(record, data, size);
+}
 
 // Logs a cut entry count of an AI gacha result.
 void LogEntryCount(const char* what, const proto::EntryCount& count) {
@@ -38,19 +50,19 @@ platform::LResult CServerAppDlg::OnCopyData(platform::WindowHandle,
     case GAMESERVERMSG_START_HOST: {
       // 211406 bytes: never on the window thread's stack.
       auto record = std::make_unique<PROTO_START_HOST>();
-      proto::CopyPayloadInto(*record, data, size);
+      TakeRecord(*record, data, size);
       PushGameInfo(*record, m_sServerIndex);
       break;
     }
     case GAMESERVERMSG_INSERTCHARACTER: {
       auto record = std::make_unique<PROTO_GAME_USER_INFO>();
-      proto::CopyPayloadInto(*record, data, size);
+      TakeRecord(*record, data, size);
       PushUserInfo(*record, UserInfoSource::kCopyData, m_sServerIndex);
       break;
     }
     case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT: {
       PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT record;
-      proto::CopyPayloadInto(record, data, size);
+      TakeRecord(record, data, size);
       ForwardToModule([&](ILTMessage_Write& msg) {
         LogEntryCount("GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT",
                       proto::WriteAigachaItemInsertResult(msg, record));
@@ -59,7 +71,7 @@ platform::LResult CServerAppDlg::OnCopyData(platform::WindowHandle,
     }
     case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT: {
       PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT record;
-      proto::CopyPayloadInto(record, data, size);
+      TakeRecord(record, data, size);
       ForwardToModule([&](ILTMessage_Write& msg) {
         LogEntryCount("GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT",
                       proto::WriteAigachaGroupRateResult(msg, record));
@@ -73,7 +85,7 @@ platform::LResult CServerAppDlg::OnCopyData(platform::WindowHandle,
     }
     case GAMESERVERMSG_USER_DISCONNECTED: {
       PROTO_USER_DISCONNECTED record;  // all ones until the payload says otherwise
-      proto::CopyPayloadInto(record, data, size);
+      TakeRecord(record, data, size);
       const uint64_t usn = record.USN;
       ForwardToModule([&](ILTMessage_Write& msg) { proto::WriteUserDisconnected(msg, usn); },
                       [] { HostLogEntryText(HLOG_FATAL, kUserDisconnectedFailedMsg); });
@@ -81,13 +93,14 @@ platform::LResult CServerAppDlg::OnCopyData(platform::WindowHandle,
     }
     case GAMESERVERMSG_UCC_MAP_LOAD: {
       stUCCGamePlay play{};
-      proto::CopyPayloadInto(play, data, size);
+      TakeRecord(play, data, size);
       StartUccMapLoad(play);
       break;
     }
     case GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO: {
       platform::LockGuard lock(*g_csServer);
       if (size != sizeof(PROTO_AUTO_MATCH_STARTING_USER_INFO)) {
+        platform::ReportAssertion("tSize == pCopyDataStruct->cbData", __FILE__, __LINE__);
         HostLog(HLOG_ERROR, "SERVERAPPMSG_AUTO_MATCH_STARTING_USER_INFO - Failed");
         break;
       }

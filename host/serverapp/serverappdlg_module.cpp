@@ -1,9 +1,11 @@
 // Loading, starting and stopping the server module.
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "hostlogger.h"
 #include "interface/igameserver.h"
+#include "interface/interfaceerror.h"
 #include "interface/interfacestate.h"
 #include "interface/moduleexports.h"
 #include "logmsgmanager.h"
@@ -17,6 +19,13 @@ namespace {
 // How long StopServer gives the update thread after the stop event.
 constexpr uint32_t kUpdateThreadGraceMs = 5000;
 
+// A registration the host's interface database refuses (the module's
+// SetMasterDatabase bringing a name with another version) goes to the host
+// log, where the failing start-up is read about, not only to the debugger.
+void LogInterfaceError(std::string_view text) {
+  HostLogText(HLOG_ERROR, text);
+}
+
 }  // namespace
 
 bool CServerAppDlg::InitServer() {
@@ -29,6 +38,7 @@ bool CServerAppDlg::InitServer() {
 
 bool CServerAppDlg::LoadServer() {
   StopServer();
+  SetInterfaceErrorSink(&LogInterfaceError);
 
   int32_t status = 0;
   g_hServerDll = platform::LoadLibrary(ServerModuleFileName());

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "dispatch_fixture.h"
+#include "platform/identity.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
 #include "protocol/serverappmsg.h"
@@ -49,6 +52,44 @@ TEST_F(DispatchTest, UserDisconnectedShortPayloadKeepsHighBytesAllOnes) {
   server_.answer = 2;
   CopyData(GAMESERVERMSG_USER_DISCONNECTED, &usn, sizeof(usn));
   EXPECT_NE(Log().find("[FATAL] " + Entry(44)), std::string::npos);
+}
+
+// Messages in a form the manager never uses: a WM_USER+0x40 sent instead of
+// posted is left alone with one line; a record whose size differs from its
+// type's raises the debug size assertion (and is still taken).
+TEST_F(DispatchTest, ManagerMessagesOfTheWrongFormAreReported) {
+  std::vector<std::string> asserts;
+  platform::SetAssertionSink([&](std::string_view text) { asserts.emplace_back(text); });
+  EXPECT_EQ(dlg_->OnSend(WM_GAMESERVER, GAMESERVERMSG_LOAD_MAP, 0x00010001, {}), 0);
+  EXPECT_TRUE(server_.ids.empty());
+  EXPECT_NE(Log().find("WM_USER+0x40 arrived by SendMessage, not posted: ignored. tIndex[3], "
+                       "msgID[4], lParam[65537]"),
+            std::string::npos);
+
+  const uint64_t usn = 7;
+  CopyData(GAMESERVERMSG_USER_DISCONNECTED, &usn, sizeof(usn));
+  EXPECT_TRUE(asserts.empty());
+  const struct {
+    uint64_t id;
+    size_t size;
+  } kWrongSizes[] = {
+      {GAMESERVERMSG_USER_DISCONNECTED, 4},
+      {GAMESERVERMSG_USER_DISCONNECTED, 9},
+      {GAMESERVERMSG_UCC_MAP_LOAD, 1},
+      {GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO, 16},
+  };
+  const std::vector<uint8_t> bytes(64, 0);
+  for (const auto& row : kWrongSizes) {
+    SCOPED_TRACE(testing::Message() << "id " << row.id << ", " << row.size << " bytes");
+    asserts.clear();
+    CopyData(row.id, bytes.data(), row.size);
+    EXPECT_EQ(asserts.size(), 1u);
+    EXPECT_NE(
+        asserts.empty() ? std::string::npos : asserts[0].find("tSize == pCopyDataStruct->cbData"),
+        std::string::npos);
+  }
+  platform::SetAssertionSink(nullptr);
+  EXPECT_EQ(server_.ids.size(), 3u);  // the two disconnections of the right form and the cut one
 }
 
 TEST_F(DispatchTest, AutoMatchUserBlockNeedsItsExactSize) {

@@ -1,8 +1,15 @@
 // Posted manager messages acted on or forwarded by the dialog.
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "dispatch_fixture.h"
 #include "interface/hostltcommon.h"
+#include "interface/interfacedatabase.h"
+#include "interface/interfaceerror.h"
+#include "interface/interfacestate.h"
+#include "platform/fault_injection.h"
 #include "protocol/gameprotocommon.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/serverappmsg.h"
@@ -99,6 +106,80 @@ TEST_F(DispatchTest, UnlistedPostedIdsAreNotSupported) {
   }
   EXPECT_TRUE(server_.ids.empty());
   EXPECT_EQ(g_dwFrameInterval.load(), 10000u);
+}
+
+// The module's side: a message shorter than its 8-bit id would read as id 0
+// (map loaded: game-ended flag cleared, the manager told) and is ignored
+// with one line; ids without a row produce nothing, not even a line.
+TEST_F(DispatchTest, ModuleMessagesWithoutAnIdOrARowProduceNothing) {
+  auto shell = [&](uint32_t bits, uint32_t value) {
+    ILTMessage_Write* writer = nullptr;
+    ASSERT_EQ(common_.NewMessage(&writer), 0);
+    writer->Acquire();
+    if (bits > 0) writer->WriteBits(value, bits);
+    dlg_->OnShellMessage(writer->ToReadable());
+    writer->Release();
+  };
+  dlg_->m_AppHandler.SetGameEnded(true);
+  const struct {
+    uint32_t bits, value;
+    bool logged;
+  } kMessages[] = {{0, 0, true}, {7, 0, true}, {8, 50, false}, {8, 52, false}, {8, 255, false}};
+  for (const auto& m : kMessages) {
+    SCOPED_TRACE(testing::Message() << m.bits << " bits, value " << m.value);
+    const size_t logged = Log().size();
+    shell(m.bits, m.value);
+    const std::string line = Log().substr(logged);
+    if (m.logged) {
+      EXPECT_NE(line.find("OnShellMessage: message of " + std::to_string(m.bits) +
+                          " bits, shorter than its 8-bit id, ignored"),
+                std::string::npos);
+      EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+    } else {
+      EXPECT_EQ(line, "");
+    }
+  }
+  EXPECT_TRUE(dlg_->m_AppHandler.IsGameEnded());
+  EXPECT_FALSE(manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_LOADING_COMPLETE), 200ms));
+  EXPECT_EQ(manager_->MessageCount(), 0u);
+}
+
+// A console command taken while the update thread runs a frame (and holds
+// the module lock) switches the capture on only once the frame is over: the
+// frame's own log line goes to the log, not into the result list.
+TEST_F(DispatchTest, ConsoleCaptureWaitsForTheFrameHoldingTheModuleLock) {
+  std::atomic<bool> framing{false};
+  std::thread frame([&] {
+    platform::LockGuard lock(*g_csServer);
+    framing = true;
+    // Give the command every chance to switch the capture on meanwhile.
+    for (int i = 0; i < 50 && !g_bConsoleCommand.load(); ++i) std::this_thread::sleep_for(10ms);
+    dlg_->m_AppHandler.WriteLog(0, 4, "frame line written mid-frame\n");
+  });
+  while (!framing) std::this_thread::yield();
+  dlg_->OnConsoleGo("status");
+  frame.join();
+  EXPECT_TRUE(dlg_->m_listConsole.empty());
+  EXPECT_FALSE(g_bConsoleCommand.load());
+  EXPECT_NE(Log().find("frame line written mid-frame"), std::string::npos);
+}
+
+// Once the host loads a module, a registration its interface database
+// refuses (a module bringing "ILTCommon.Server" in another version) is a
+// line of the host log. The load itself is failed at the seam: only the
+// sink matters here, not a module.
+TEST_F(DispatchTest, RefusedInterfaceRegistrationReachesTheHostLog) {
+  dlg_->m_pServer = nullptr;
+  platform::fault::Arm(platform::fault::Point::kLibraryLoad, 1, platform::fault::kDefaultError);
+  EXPECT_FALSE(dlg_->LoadServer());
+  platform::fault::Reset();
+  struct Impl final : IInterfaceImpl {
+    const char* GetImplName() const override { return "wrong version"; }
+  } impl;
+  EXPECT_FALSE(GetMasterDatabase()->AddImplementation(&impl, "ILTCommon.Server", 5));
+  EXPECT_NE(Log().find("Interface registration rejected: "), std::string::npos);
+  EXPECT_NE(Log().find("\"ILTCommon.Server\" version 5"), std::string::npos);
+  SetInterfaceErrorSink(nullptr);
 }
 
 TEST_F(DispatchTest, SmallForwardsCarryTheirValuesAndLogTheirOwnFailures) {

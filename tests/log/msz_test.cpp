@@ -243,6 +243,8 @@ TEST(DefaultTable, CoversEveryHostIdWithFittingTexts) {
                  30, 31, 32, 33, 37, 40, 41, 42, 43, 44, 47, 49}) {
     EXPECT_TRUE(fits(id)) << "id " << id << " must need no arguments";
   }
-  // Entry 7 is used unchanged: it must hold no '%' at all.
+  // Entry 7 is used unchanged: it must hold no '%' at all, nor the "!err:"
+  // head that would turn every failed download into a fatal line.
   EXPECT_EQ(table.Find(7).find('%'), std::string::npos);
+  EXPECT_NE(table.Find(7).rfind("!err:", 0), 0u);
 }
