@@ -153,7 +153,7 @@ std::vector<msz::Record> ToRecords(const std::vector<SourceEntry>& entries) {
 std::string Dump(const std::vector<msz::Record>& records, std::vector<std::string>* warnings) {
   std::string out;
   for (const msz::Record& r : records) {
-    std::string text = msz::Utf16ToAnsi(r.text, static_cast<size_t>(-1));
+    std::string text = msz::Utf16ToUtf8(r.text);  // the source format, on every system
     std::string line;
     bool broke = false;
     for (size_t i = 0; i < text.size(); ++i) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/runtime.h"
+
 namespace msz {
 namespace {
 
@@ -21,34 +23,6 @@ void Put32(std::vector<std::uint8_t>* out, std::uint32_t v) {
 void Put64(std::vector<std::uint8_t>* out, std::uint64_t v) {
   Put32(out, static_cast<std::uint32_t>(v));
   Put32(out, static_cast<std::uint32_t>(v >> 32));
-}
-
-// Appends code point `cp` as UTF-8 when it fits in `max_bytes` in total.
-bool AppendUtf8(char32_t cp, std::size_t max_bytes, std::string* out) {
-  char buf[4];
-  std::size_t n;
-  if (cp < 0x80) {
-    buf[0] = static_cast<char>(cp);
-    n = 1;
-  } else if (cp < 0x800) {
-    buf[0] = static_cast<char>(0xC0 | (cp >> 6));
-    buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 2;
-  } else if (cp < 0x10000) {
-    buf[0] = static_cast<char>(0xE0 | (cp >> 12));
-    buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 3;
-  } else {
-    buf[0] = static_cast<char>(0xF0 | (cp >> 18));
-    buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 4;
-  }
-  if (out->size() + n > max_bytes) return false;
-  out->append(buf, n);
-  return true;
 }
 
 }  // namespace
@@ -116,6 +90,10 @@ std::vector<std::uint8_t> Build(const std::vector<Record>& records) {
 }
 
 std::string Utf16ToAnsi(std::u16string_view text, std::size_t max_bytes) {
+  return platform::Utf16ToAnsi(text, max_bytes);
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t cp = text[i];
@@ -126,7 +104,21 @@ std::string Utf16ToAnsi(std::u16string_view text, std::size_t max_bytes) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    if (!AppendUtf8(cp, max_bytes, &out)) break;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
   }
   return out;
 }

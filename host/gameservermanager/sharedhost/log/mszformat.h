@@ -42,11 +42,16 @@ bool Parse(const std::uint8_t* data, std::size_t size, std::vector<Record>* reco
 // its NUL unit (counted in its length).
 std::vector<std::uint8_t> Build(const std::vector<Record>& records);
 
-// UTF-16 to the host's ANSI code page (UTF-8 on POSIX), surrogate pairs
+// UTF-16 to the system's ANSI code page (WideCharToMultiByte(CP_ACP) on
+// Windows, 949 on a Korean system; UTF-8 on POSIX), surrogate pairs
 // included; an unpaired surrogate becomes U+FFFD. At most `max_bytes` bytes,
-// whole characters only: a text that does not fit is cut after its last
-// character that does.
+// whole characters of that code page only: a text that does not fit is cut
+// after its last character that does (platform::Utf16ToAnsi).
 std::string Utf16ToAnsi(std::u16string_view text, std::size_t max_bytes);
+
+// UTF-16 to UTF-8 on every system, unbounded (the table's source format,
+// which the msz tool reads and writes); unpaired surrogates as U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
 
 // UTF-8 to UTF-16. False when `text` is not valid UTF-8 (*out then holds
 // U+FFFD in place of each bad sequence).
