@@ -9,6 +9,7 @@
 #include "interface/igameserver.h"
 #include "logmsgmanager.h"
 #include "platform/identity.h"
+#include "platform/runtime.h"
 #include "platform/settings.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/serverappmsg.h"
@@ -25,6 +26,10 @@ constexpr char kTerminateBadCount[] = "Number of parameters is invalid. Terminat
 constexpr char kManagerNotStarted[] = "GameServerManager has not been started";
 
 constexpr char kSettingFile[] = ".\\Setting.ini";
+
+// Room for the host's log, table and snapshot files beside the module's own
+// streams: the Windows runtime allows 512 at once unless raised.
+constexpr int kMaxOpenStreams = 768;
 
 }  // namespace
 
@@ -137,6 +142,10 @@ void CServerAppDlg::ReportWindowToManager() {
 }
 
 bool CServerAppDlg::OnInitDialog() {
+  // A refusal is reported, and start-up goes on with the runtime's limit.
+  if (!platform::SetMaxOpenStreams(kMaxOpenStreams)) {
+    platform::ReportAssertion("fopen buffer size error", __FILE__, __LINE__);
+  }
   bool from_command_line = false;
   if (!ReadStartParameters(&from_command_line)) return false;
   // Before the update thread exists: it posts and sends through the link.
