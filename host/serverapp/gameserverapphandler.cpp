@@ -2,13 +2,13 @@
 // written verbatim, never used as formats.
 #include "gameserverapphandler.h"
 
-#include <cerrno>
 #include <string>
 
 #include "hostlogger.h"
 #include "logmsgmanager.h"
 #include "platform/identity.h"
 #include "platform/process_memory.h"
+#include "platform/runtime.h"
 #include "serverappdlg.h"
 #include "serverglobals.h"
 
@@ -29,7 +29,7 @@ const ProcessMemoryQuery kRealQuery = {
       return platform::ProcessMemory::Open(pid, platform::ProcessMemoryAccess::kRead) != nullptr;
     },
     [] { return platform::CurrentProcessPrivateBytes(); },
-    [] { return static_cast<int32_t>(errno); },
+    [] { return static_cast<int32_t>(platform::LastSystemError()); },
 };
 
 }  // namespace

@@ -1,10 +1,10 @@
 // The manager's posted messages (WM_USER+0x40, msgID in wParam): each is
 // acted on, forwarded to the module, or queued for the update thread.
-#include <cerrno>
 
 #include "hostlogger.h"
 #include "interface/igameserver.h"
 #include "logmsgmanager.h"
+#include "platform/runtime.h"
 #include "protocol/gameprotocommon.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/postedparams.h"
@@ -55,7 +55,8 @@ void CServerAppDlg::OnGameServerMessage(platform::WParam wParam, platform::LPara
             m_pServer != nullptr ? static_cast<uint32_t>(m_pServer->GetUserCount()) : 0;
         const uint32_t ack = proto::MakeHeartbeatAck(users, m_dwHeartbeatValue.load());
         if (!PostToManager(GAMESERVERMSG_HOST_HEARTBEAT_ACK, ack)) {
-          HostLog(HLOG_INFO, "S_P_F: HOST_HEARTBEAT : %d", errno);
+          HostLog(HLOG_INFO, "S_P_F: HOST_HEARTBEAT : %d",
+                  static_cast<int>(platform::LastSystemError()));
         }
       }
       m_nHeartbeatMisses = 0;

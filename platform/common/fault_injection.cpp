@@ -18,8 +18,9 @@ namespace {
 constexpr std::size_t kPoints = static_cast<std::size_t>(Point::kCount);
 
 constexpr std::array<const char*, kPoints> kNames = {
-    "file_open",    "file_write",   "mkdir",          "shm_create",   "shm_open",  "shm_map",
-    "process_read", "library_load", "library_symbol", "http_connect", "http_read", "http_write"};
+    "file_open", "file_write",   "mkdir",        "shm_create",     "shm_open",
+    "shm_map",   "process_read", "library_load", "library_symbol", "http_connect",
+    "http_read", "http_write",   "file_rename",  "file_delete",    "window_post"};
 
 struct Rule {
   std::atomic<std::uint64_t> nth{0};  // 0: not armed

@@ -98,6 +98,7 @@ bool IsFolder(const char* path) {
 }
 
 bool RenamePath(const char* from, const char* to) {
+  if (posix::Faulted(fault::Point::kFileRename)) return false;
   const std::string f = posix::NativePath(from);
   const std::string t = posix::NativePath(to);
   // link-then-unlink would not work for folders; renameat2(RENAME_NOREPLACE)
@@ -108,6 +109,7 @@ bool RenamePath(const char* from, const char* to) {
 }
 
 bool DeleteFilePath(const char* path) {
+  if (posix::Faulted(fault::Point::kFileDelete)) return false;
   const std::string p = posix::NativePath(path);
   struct stat st;
   if (::lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "fault_posix.h"
 #include "window_internal.h"
 #include "window_socket.h"
 
@@ -184,6 +185,7 @@ bool AwaitReply(const ClientPtr& connection, WindowHandle target, uint64_t seque
 }  // namespace
 
 bool PostMessage(WindowHandle target, uint32_t msg, WParam w_param, LParam l_param) {
+  if (posix::Faulted(fault::Point::kWindowPost)) return false;
   if (msg == kWmCopyData || !wire::IsValidHandle(target)) return false;
   wire::Header header;
   header.kind = wire::Kind::kPost;

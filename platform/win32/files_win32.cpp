@@ -66,10 +66,18 @@ bool IsFolder(const char* path) {
 }
 
 bool RenamePath(const char* from, const char* to) {
+  if (int e = fault::Check(fault::Point::kFileRename)) {
+    SetLastError(static_cast<DWORD>(e));
+    return false;
+  }
   return from && to && MoveFileA(from, to);
 }
 
 bool DeleteFilePath(const char* path) {
+  if (int e = fault::Check(fault::Point::kFileDelete)) {
+    SetLastError(static_cast<DWORD>(e));
+    return false;
+  }
   return path && DeleteFileA(path);
 }
 

@@ -1,10 +1,15 @@
 // Messages to other windows on Win32: PostMessage, SendMessage with
 // WM_COPYDATA, IsWindow and GetWindowThreadProcessId of user32.
+#include "platform/fault_injection.h"
 #include "window_win32.h"
 
 namespace platform {
 
 bool PostMessage(WindowHandle target, uint32_t msg, WParam w_param, LParam l_param) {
+  if (int e = fault::Check(fault::Point::kWindowPost)) {
+    SetLastError(static_cast<DWORD>(e));
+    return false;
+  }
   // WM_COPYDATA carries a pointer only SendMessage can marshal; user32
   // refuses to post it too (ERROR_MESSAGE_SYNC_ONLY).
   if (!win32::IsPlausibleHandle(target) || msg == kWmCopyData) return false;

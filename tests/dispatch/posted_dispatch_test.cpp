@@ -2,14 +2,21 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "dispatch_fixture.h"
+#include "gameserverapphandler.h"
 #include "interface/hostltcommon.h"
 #include "interface/interfacedatabase.h"
 #include "interface/interfaceerror.h"
 #include "interface/interfacestate.h"
+#include "platform/dialog.h"
 #include "platform/fault_injection.h"
+#include "platform/files.h"
+#include "platform/runtime.h"
 #include "protocol/gameprotocommon.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/serverappmsg.h"
@@ -180,6 +187,58 @@ TEST_F(DispatchTest, RefusedInterfaceRegistrationReachesTheHostLog) {
   EXPECT_NE(Log().find("Interface registration rejected: "), std::string::npos);
   EXPECT_NE(Log().find("\"ILTCommon.Server\" version 5"), std::string::npos);
   SetInterfaceErrorSink(nullptr);
+}
+
+// Start-up raises the runtime's stream limit before anything can stop it
+// (Windows; POSIX has no such limit, where the step does nothing).
+TEST_F(DispatchTest, StartUpFirstRaisesTheOpenStreamLimit) {
+  std::vector<std::string> boxes;
+  platform::SetMessageBoxSink([&](std::string_view text) { boxes.emplace_back(text); });
+  EXPECT_FALSE(dlg_->OnInitDialog());  // no command line and no parameter file
+  platform::SetMessageBoxSink(nullptr);
+  EXPECT_EQ(boxes, (std::vector<std::string>{"GameServerManager has not been started",
+                                             "Number of parameters is invalid. Terminating App"}));
+  const int limit = platform::MaxOpenStreams();
+  EXPECT_TRUE(limit == -1 || limit == 768) << limit;
+}
+
+// The lines that print the system's error number take the one the failed
+// call left: errno on POSIX, GetLastError on Windows (which never sets
+// errno). The calls are failed at the seam with a number neither system
+// gives them.
+TEST_F(DispatchTest, SystemErrorNumbersComeFromTheFailedCall) {
+  constexpr int kError = 1031;
+  platform::fault::Arm(platform::fault::Point::kWindowPost, 1, kError);
+  Post(GAMESERVERMSG_HOST_HEARTBEAT, 0);
+  platform::fault::Reset();
+  EXPECT_NE(Log().find("S_P_F: HOST_HEARTBEAT : " + std::to_string(kError)), std::string::npos);
+
+  // The memory query's three steps, each failing through a faulted system
+  // call, with the real "last error" behind the lines.
+  static const auto failing_call = [] {
+    platform::fault::Arm(platform::fault::Point::kFileOpen, 1, kError);
+    platform::ScopedFile file(platform::OpenForReadExclusive("Setting.ini"));
+    platform::fault::Reset();
+    return file.valid();
+  };
+  const ProcessMemoryQuery& real = RealProcessMemoryQuery();
+  const ProcessMemoryQuery kQueries[] = {
+      {[]() -> uint32_t { return failing_call() ? 1 : 0; }, real.CanOpenProcess, real.PrivateBytes,
+       real.LastError},
+      {real.ProcessId, [](uint32_t) { return failing_call(); }, real.PrivateBytes, real.LastError},
+      {real.ProcessId, real.CanOpenProcess, []() -> uint64_t { return failing_call() ? 1 : 0; },
+       real.LastError},
+  };
+  const char* kLines[] = {"Get pid error.", "Open process error.", "GetProcessMemoryInfo error."};
+  for (size_t i = 0; i < std::size(kQueries); ++i) {
+    dlg_->m_AppHandler.SetProcessMemoryQuery(kQueries[i]);
+    EXPECT_EQ(dlg_->m_AppHandler.GetProcessMemoryUsage(), 0u);
+    EXPECT_NE(Log().find(std::string("GetProcessMemoryUsage() ") + kLines[i] +
+                         " (server index: 3, error number: " + std::to_string(kError) + ")"),
+              std::string::npos)
+        << kLines[i];
+  }
+  dlg_->m_AppHandler.SetProcessMemoryQuery(real);
 }
 
 TEST_F(DispatchTest, SmallForwardsCarryTheirValuesAndLogTheirOwnFailures) {

@@ -107,8 +107,9 @@ TEST_F(InjectorTest, SpecArmsEveryRuleOrNothing) {
 
 TEST_F(InjectorTest, EveryPointHasItsName) {
   const std::vector<std::string> names = {
-      "file_open",    "file_write",   "mkdir",          "shm_create",   "shm_open",  "shm_map",
-      "process_read", "library_load", "library_symbol", "http_connect", "http_read", "http_write"};
+      "file_open", "file_write",   "mkdir",        "shm_create",     "shm_open",
+      "shm_map",   "process_read", "library_load", "library_symbol", "http_connect",
+      "http_read", "http_write",   "file_rename",  "file_delete",    "window_post"};
   ASSERT_EQ(names.size(), static_cast<size_t>(Point::kCount));
   for (size_t i = 0; i < names.size(); ++i) {
     const Point p = static_cast<Point>(i);

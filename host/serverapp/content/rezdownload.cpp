@@ -1,11 +1,11 @@
 #include "content/rezdownload.h"
 
-#include <cerrno>
 #include <cstdio>
 
 #include "content/rezname.h"
 #include "hostlogger.h"
 #include "platform/files.h"
+#include "platform/runtime.h"
 #include "platform/settings.h"
 
 namespace {
@@ -19,58 +19,35 @@ std::string ReadUccSetting(const char* section, const char* key) {
   return value;
 }
 
-uint32_t LastSystemError() {
-  // The files seam reports failure as false; on POSIX the failing call left
-  // its errno, which is the number the log lines want.
-  return static_cast<uint32_t>(errno);
+}  // namespace
+
+RezTempFile::~RezTempFile() {
+  Close();
 }
 
-// Writes the body into the temporary file, opened when the server's answer
-// arrives, and counts it.
-class TempFileReceiver final : public platform::HttpGetReceiver {
- public:
-  explicit TempFileReceiver(std::string path) : path_(std::move(path)) {}
-  ~TempFileReceiver() { Close(); }
-
-  bool OnOpened(int /*http_status*/) override {
-    file_ = platform::OpenForWrite(path_.c_str());
-    if (file_ == platform::kInvalidFile) {
-      open_error_ = LastSystemError();
-      return false;
-    }
-    return true;
+bool RezTempFile::OnOpened(int /*http_status*/) {
+  file_ = platform::OpenForWrite(path_.c_str());
+  if (file_ == platform::kInvalidFile) {
+    open_error_ = platform::LastSystemError();
+    return false;
   }
+  return true;
+}
 
-  bool OnData(const void* data, std::size_t size) override {
-    if (!platform::WriteToFile(file_, data, size)) {
-      write_error_ = LastSystemError();
-      write_failed_ = true;
-      return false;
-    }
-    total_ += static_cast<int64_t>(size);
-    return true;
+bool RezTempFile::OnData(const void* data, std::size_t size) {
+  if (!platform::WriteToFile(file_, data, size)) {
+    write_error_ = platform::LastSystemError();
+    write_failed_ = true;
+    return false;
   }
+  total_ += static_cast<int64_t>(size);
+  return true;
+}
 
-  void Close() {
-    platform::CloseFile(file_);
-    file_ = platform::kInvalidFile;
-  }
-
-  bool write_failed() const { return write_failed_; }
-  uint32_t open_error() const { return open_error_; }
-  uint32_t write_error() const { return write_error_; }
-  int64_t total() const { return total_; }
-
- private:
-  std::string path_;
-  platform::FileHandle file_ = platform::kInvalidFile;
-  int64_t total_ = 0;
-  bool write_failed_ = false;
-  uint32_t open_error_ = 0;
-  uint32_t write_error_ = 0;
-};
-
-}  // namespace
+void RezTempFile::Close() {
+  platform::CloseFile(file_);
+  file_ = platform::kInvalidFile;
+}
 
 std::string GetRezFilePath() {
   std::string folder = ReadUccSetting("rezrepositoryinfo", "RezFilePath");
@@ -100,7 +77,7 @@ int DownloadRezFile(const std::string& fileName, const platform::HttpGetLimits& 
   const std::string url = ReadUccSetting("fileserverurl", "ServerURL") + PercentEncode(fileName);
   const std::string temp_path = folder + RezTempFileName(platform::GetLocalTime(), fileName);
 
-  TempFileReceiver receiver(temp_path);
+  RezTempFile receiver(temp_path);
   const platform::HttpGetResult result = platform::HttpGet(url.c_str(), limits, receiver);
   receiver.Close();
 
@@ -130,17 +107,21 @@ int DownloadRezFile(const std::string& fileName, const platform::HttpGetLimits& 
 
   if (receiver.total() <= kRezMaxRejectedBytes) return REZ_DOWNLOAD_TOO_SHORT;
 
-  const std::string final_path = folder + fileName;
+  PlaceRezFile(temp_path, folder + fileName);
+  return REZ_DOWNLOAD_OK;
+}
+
+void PlaceRezFile(const std::string& temp_path, const std::string& final_path) {
   if (RezFileExists(final_path)) {
     // Another instance placed the package while this transfer ran: its copy wins.
     if (!platform::DeleteFilePath(temp_path.c_str())) {
       HostLog(HLOG_ERROR, "[UCCLog] rez temp file delete fail. filename : %s, error Number : %d",
-              temp_path.c_str(), static_cast<int>(LastSystemError()));
+              temp_path.c_str(), static_cast<int>(platform::LastSystemError()));
     } else {
       HostLog(HLOG_INFO, "[UCCLog] rez temp file delete success. filename : %s", temp_path.c_str());
     }
   } else if (!platform::RenamePath(temp_path.c_str(), final_path.c_str())) {
-    const uint32_t rename_error = LastSystemError();
+    const uint32_t rename_error = platform::LastSystemError();
     if (RezFileExists(final_path)) {
       // Lost the race to another instance between the look and the rename.
       platform::DeleteFilePath(temp_path.c_str());
@@ -149,5 +130,4 @@ int DownloadRezFile(const std::string& fileName, const platform::HttpGetLimits& 
               temp_path.c_str(), static_cast<int>(rename_error));
     }
   }
-  return REZ_DOWNLOAD_OK;
 }

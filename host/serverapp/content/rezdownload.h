@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/http_get.h"
 
 // Read afresh at every use, relative to the current directory.
@@ -44,13 +45,48 @@ bool RezFileExists(const std::string& path);
 // "%d%02d%02d_" of minute, second and millisecond, the package name, ".log".
 std::string RezTempFileName(const platform::LocalTime& time, const std::string& fileName);
 
+// The temporary file a transfer writes: created when the server's answer
+// arrives, written as the body comes, counted. A failed create or write
+// keeps the system's error number of that call (platform::LastSystemError).
+class RezTempFile final : public platform::HttpGetReceiver {
+ public:
+  explicit RezTempFile(std::string path) : path_(std::move(path)) {}
+  ~RezTempFile();
+  RezTempFile(const RezTempFile&) = delete;
+  RezTempFile& operator=(const RezTempFile&) = delete;
+
+  bool OnOpened(int http_status) override;
+  bool OnData(const void* data, std::size_t size) override;
+  void Close();
+
+  bool write_failed() const { return write_failed_; }
+  uint32_t open_error() const { return open_error_; }
+  uint32_t write_error() const { return write_error_; }
+  int64_t total() const { return total_; }
+
+ private:
+  std::string path_;
+  platform::FileHandle file_ = platform::kInvalidFile;
+  int64_t total_ = 0;
+  bool write_failed_ = false;
+  uint32_t open_error_ = 0;
+  uint32_t write_error_ = 0;
+};
+
+// Puts a finished transfer in place: renames `temp_path` to `final_path`,
+// unless a package of that name arrived meanwhile (another instance's copy
+// wins and the temporary file is deleted). A failed delete or rename is
+// logged with the system's error number of that call.
+void PlaceRezFile(const std::string& temp_path, const std::string& final_path);
+
 // Downloads "ServerURL" of section "fileserverurl" followed by the
 // percent-encoded `fileName` into a temporary file of the repository folder
 // and renames it to `fileName` there, unless a package of that name arrived
 // meanwhile (the temporary file is then deleted). Blocks for the whole
 // transfer, within `limits`. Answers a RezDownloadCode; `lastError` (may be
 // null) receives the error number of the failure (the HTTP backend's code,
-// the refusing HTTP status, or the system's errno for file failures), 0 on
+// the refusing HTTP status, or the system's last error for file failures:
+// errno on POSIX, GetLastError on Windows), 0 on
 // success. A name that is not a plain file name (rezname.h) answers
 // REZ_DOWNLOAD_OPEN_FAILED at once, touching nothing.
 int DownloadRezFile(const std::string& fileName,

@@ -4,7 +4,8 @@
 // that can fail for reasons outside the program's control: opening and
 // writing files, creating folders, creating, opening and mapping shared
 // memory, reading another process's memory, loading libraries and looking up
-// their symbols, and connecting to, reading from and writing to HTTP servers.
+// their symbols, connecting to, reading from and writing to HTTP servers,
+// renaming and deleting files, and posting window messages.
 // When a test has armed the point, the call fails as the real one would, with
 // the chosen error, so that the failure paths above the seam run on every OS.
 //
@@ -44,6 +45,9 @@ enum class Point {
   kHttpConnect,
   kHttpRead,
   kHttpWrite,
+  kFileRename,
+  kFileDelete,
+  kWindowPost,
   kCount
 };
 
