@@ -24,6 +24,8 @@ add_compile_options(-fno-omit-frame-pointer)
 # folder. The compiler sees the source by its absolute path, or, through
 # ccache with a base_dir, by a path relative to the build folder: map both.
 # Only macros: the debug information keeps full paths for the debugger.
+# ccache hashes that these options are given, not their values: every value
+# here yields the same repository path, so a cached object fits any checkout.
 add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
 file(RELATIVE_PATH _serverapp_source_from_build ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
 string(REGEX REPLACE "/$" "" _serverapp_source_from_build "${_serverapp_source_from_build}")
