@@ -19,6 +19,20 @@ endif()
 # Frame pointers keep the crash handler's stack walk and the dumps useful.
 add_compile_options(-fno-omit-frame-pointer)
 
+# __FILE__ (the debugger-output lines, assertion reports) names a source
+# relative to the repository, "host/serverapp/...", not the build machine's
+# folder. The compiler sees the source by its absolute path, or, through
+# ccache with a base_dir, by a path relative to the build folder: map both.
+# Only macros: the debug information keeps full paths for the debugger.
+# ccache hashes that these options are given, not their values: every value
+# here yields the same repository path, so a cached object fits any checkout.
+add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
+file(RELATIVE_PATH _serverapp_source_from_build ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+string(REGEX REPLACE "/$" "" _serverapp_source_from_build "${_serverapp_source_from_build}")
+if(_serverapp_source_from_build)
+  add_compile_options(-fmacro-prefix-map=${_serverapp_source_from_build}/=)
+endif()
+
 function(serverapp_defaults target)
   target_compile_options(${target} PRIVATE ${SERVERAPP_WARNINGS})
   set_target_properties(${target} PROPERTIES

@@ -1,5 +1,6 @@
 // The gsmsim executable as an operator uses it: listen, post and send
-// against each other and against another program that speaks the protocol.
+// against each other and against another program that speaks the protocol;
+// and every tool's --help.
 #include <gtest/gtest.h>
 
 #include "cli_args.h"
@@ -11,9 +12,9 @@ namespace {
 
 // ---- the executable, as an operator uses it ----
 
-std::unique_ptr<platform::Process> Gsmsim(std::vector<std::string> args) {
+std::unique_ptr<platform::Process> Tool(std::string program, std::vector<std::string> args) {
   platform::ProcessOptions options;
-  options.program = GSMSIM_PATH;
+  options.program = std::move(program);
   options.args = std::move(args);
   options.std_out = platform::StdStream::kPipe;
   options.std_err = platform::StdStream::kPipe;
@@ -21,6 +22,40 @@ std::unique_ptr<platform::Process> Gsmsim(std::vector<std::string> args) {
   auto process = platform::Process::Start(options, &error);
   EXPECT_TRUE(process) << error;
   return process;
+}
+
+std::unique_ptr<platform::Process> Gsmsim(std::vector<std::string> args) {
+  return Tool(GSMSIM_PATH, std::move(args));
+}
+
+TEST(GsmsimTool, EveryToolAnswersHelpWithItsUsageOnStdout) {
+  struct Row {
+    const char* program;
+    std::vector<std::string> args;
+    const char* usage;  // a line of the answer
+  };
+  const Row rows[] = {
+      {GSMSIM_PATH, {"--help"}, "  gsmsim send HANDLE DWDATA (--hex HEX | --file PATH)"},
+      {GSMSIM_PATH, {"run", "--help"}, "usage: gsmsim run [--rooms N] [--dist DIR]"},
+      {GSMSIM_PATH, {"run", "--rooms", "2", "-h"}, "usage: gsmsim run [--rooms N] [--dist DIR]"},
+      {GSMSIM_PATH, {"listen", "--help"}, "usage: gsmsim listen [--seconds N]"},
+      {GSMSIM_PATH, {"post", "--help"}, "usage: gsmsim post HANDLE MSG WPARAM LPARAM"},
+      {GSMSIM_PATH, {"send", "5", "--help"}, "usage: gsmsim send HANDLE DWDATA"},
+      {MSZ_PATH, {"--help"}, "usage: msz build <source.txt> <out.msz>"},
+      {MSZ_PATH, {"dump", "-h"}, "       msz dump <in.msz>"},
+#ifdef DEVHTTP_PATH
+      {DEVHTTP_PATH, {"--help"}, "usage: devhttp [--host 127.0.0.1] [--port 0]"},
+#endif
+  };
+  for (const Row& row : rows) {
+    const std::string call = std::string(row.program) + " " + row.args.back();
+    auto tool = Tool(row.program, row.args);
+    ASSERT_TRUE(tool) << call;
+    std::string out, line;
+    while (tool->ReadStdoutLine(&line, 20000)) out += line + "\n";
+    EXPECT_EQ(tool->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0})) << call;
+    EXPECT_NE(out.find(row.usage), std::string::npos) << call << ":\n" << out;
+  }
 }
 
 TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {

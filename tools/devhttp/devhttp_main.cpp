@@ -24,6 +24,12 @@ bool ToNumber(const std::string& text, int low, int high, int* out) {
   return true;
 }
 
+constexpr char kUsage[] =
+    "usage: devhttp [--host 127.0.0.1] [--port 0] [--crs-path /crs/] [--crs-root DIR]\n"
+    "               [--crs-status 200] [--crs-stall-ms 0]\n"
+    "               [--content-path /content/] [--content-root DIR] [--log-requests 0|1]\n"
+    "Serves until SIGINT or SIGTERM; port 0 picks a free port.\n";
+
 }  // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, Options* out, std::string* error) {
@@ -72,10 +78,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options* out, std::strin
 }
 
 int DevHttpMain(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  // Looked for before the options are read, as every option takes a value.
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   Options options;
   std::string error;
-  if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
-    std::fprintf(stderr, "devhttp: %s\n", error.c_str());
+  if (!ParseOptions(args, &options, &error)) {
+    std::fprintf(stderr, "devhttp: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
   // Wait for SIGINT/SIGTERM on this thread; the server threads never see them.

@@ -6,7 +6,8 @@
 //
 // Prints "devhttp listening on http://HOST:PORT" once it serves, then (with
 // --log-requests 1) "devhttp content GET <name>" for each package request,
-// and runs until SIGINT or SIGTERM. Port 0 picks a free port.
+// and runs until SIGINT or SIGTERM. Port 0 picks a free port. "--help" (or
+// "-h") prints the usage and exits 0.
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace gsmsim {
@@ -18,22 +19,42 @@ std::span<const Command> Commands() {
 }
 
 namespace {
-void PrintUsage(std::ostream& err) {
-  err << "usage:\n";
+
+constexpr std::string_view kNumbers = "Numbers are decimal or 0x-hexadecimal.\n";
+
+void PrintUsage(std::ostream& os) {
+  os << "usage:\n";
   for (const Command& command : Commands()) {
-    err << "  gsmsim " << command.name << ' ' << command.usage << '\n';
+    os << "  gsmsim " << command.name << ' ' << command.usage << '\n';
   }
-  err << "Numbers are decimal or 0x-hexadecimal.\n";
+  os << kNumbers;
 }
+
+bool IsHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
+}
+
 }  // namespace
 
 int GsmsimMain(std::span<const std::string> args, CommandIo& io) {
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+  if (args.empty()) {
     PrintUsage(io.err);
-    return args.empty() ? kExitUsage : kExitOk;
+    return kExitUsage;
+  }
+  if (IsHelp(args[0])) {
+    PrintUsage(io.out);
+    return kExitOk;
   }
   for (const Command& command : Commands()) {
-    if (command.name == args[0]) return command.run(args.subspan(1), io);
+    if (command.name != args[0]) continue;
+    // Asked anywhere after the command, so that a half-typed command line
+    // can still ask; no value of any option is spelt like that.
+    const auto rest = args.subspan(1);
+    if (std::any_of(rest.begin(), rest.end(), IsHelp)) {
+      io.out << "usage: gsmsim " << command.name << ' ' << command.usage << '\n' << kNumbers;
+      return kExitOk;
+    }
+    return command.run(rest, io);
   }
   io.err << "gsmsim: unknown command \"" << args[0] << "\"\n";
   PrintUsage(io.err);

@@ -173,6 +173,16 @@ std::string Dump(const std::vector<msz::Record>& records, std::vector<std::strin
 }
 
 int Main(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  static constexpr char kUsage[] =
+      "usage: msz build <source.txt> <out.msz>\n"
+      "       msz dump <in.msz>\n";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      out << kUsage;
+      return 0;
+    }
+  }
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "build" && argc == 4) {
     std::string source;
@@ -216,8 +226,7 @@ int Main(int argc, const char* const* argv, std::ostream& out, std::ostream& err
     for (const std::string& w : warnings) err << argv[2] << ": warning: " << w << "\n";
     return 0;
   }
-  err << "usage: msz build <source.txt> <out.msz>\n"
-         "       msz dump <in.msz>\n";
+  err << kUsage;
   return 2;
 }
 

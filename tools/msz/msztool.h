@@ -38,8 +38,9 @@ std::vector<msz::Record> ToRecords(const std::vector<SourceEntry>& entries);
 // "\n" (noted in *warnings), as are texts that had no NUL unit.
 std::string Dump(const std::vector<msz::Record>& records, std::vector<std::string>* warnings);
 
-// The command line: "msz build <source.txt> <out.msz>" or "msz dump <in.msz>".
-// Answers the exit code: 0 done, 1 bad input, 2 bad usage.
+// The command line: "msz build <source.txt> <out.msz>" or "msz dump <in.msz>";
+// "--help" (or "-h") anywhere prints the usage to `out`.
+// Answers the exit code: 0 done (or help), 1 bad input, 2 bad usage.
 int Main(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
 }  // namespace msztool
