@@ -1,7 +1,8 @@
 // HTTP GET for content packages.
 //
-// Stands in for the WinINet session, URL handle and read loop of the package
-// download (InternetOpenA, InternetOpenUrlA, InternetReadFile). The transfer
+// Stands in for the WinINet session, request and read loop of the package
+// download (InternetOpenA, InternetConnectA, HttpOpenRequestA,
+// InternetReadFile). The transfer
 // is direct (no proxy, whatever the environment says) and blocks the calling
 // thread until it ends; the limits below bound how long a dead, stalled or
 // trickling server can hold that thread. The backend is libcurl on POSIX
