@@ -133,8 +133,15 @@ void Client::BuildExceptionText(const platform::CrashInfo* info, char* text) con
   AppendLine(text, "# Address=0x%016llX", static_cast<unsigned long long>(info->pc));
   AppendLine(text, "# ExceptionCode=0x%X", info->code);
 
+  const uint32_t symbol_error = platform::StartCrashSymbols();
+  if (symbol_error != 0) {
+    AppendLine(text, "# SymInitialize FAIL[%lu]", static_cast<unsigned long>(symbol_error));
+    platform::StopCrashSymbols();
+    return;
+  }
   platform::CrashFrame frames[kMaxFrames];
   size_t count = platform::WalkCrashStack(info, frames, kMaxFrames);
+  platform::StopCrashSymbols();
   for (size_t i = 0; i < count; ++i) {
     // The walk itself ends after the frame whose frame address is 0.
     const platform::CrashFrame& f = frames[i];
