@@ -109,6 +109,7 @@ uint32_t HttpSession::Connect(const HttpEndpoint& endpoint, const char* host_hea
 }
 
 void HttpSession::Close() {
+  session_ = connection_ = 0;  // no system handles on POSIX
   endpoint_ = nullptr;
   host_header_ = nullptr;
 }
