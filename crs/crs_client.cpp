@@ -133,8 +133,15 @@ void Client::BuildExceptionText(const platform::CrashInfo* info, char* text) con
   AppendLine(text, "# Address=0x%016llX", static_cast<unsigned long long>(info->pc));
   AppendLine(text, "# ExceptionCode=0x%X", info->code);
 
+  const uint32_t symbol_error = platform::StartCrashSymbols();
+  if (symbol_error != 0) {
+    AppendLine(text, "# SymInitialize FAIL[%lu]", static_cast<unsigned long>(symbol_error));
+    platform::StopCrashSymbols();
+    return;
+  }
   platform::CrashFrame frames[kMaxFrames];
   size_t count = platform::WalkCrashStack(info, frames, kMaxFrames);
+  platform::StopCrashSymbols();
   for (size_t i = 0; i < count; ++i) {
     // The walk itself ends after the frame whose frame address is 0.
     const platform::CrashFrame& f = frames[i];
@@ -159,10 +166,16 @@ void Client::RequestPath(const char* remote_name, char* out, size_t size) const 
 }
 
 bool Client::CheckResponse(platform::HttpPut& request, const char* label) {
-  uint32_t status = 0;
-  uint32_t error = request.ReceiveStatus(&status);
+  uint32_t error = request.ReceiveResponse();
   if (error != 0) {
     SetError("%s WinHttpReceiveResponse[%lu] URL=%s", label, static_cast<unsigned long>(error),
+             url_.url);
+    return false;
+  }
+  uint32_t status = 0;
+  error = request.QueryStatus(&status);
+  if (error != 0) {
+    SetError("%s WinHttpQueryHeaders[%lu] URL=%s", label, static_cast<unsigned long>(error),
              url_.url);
     return false;
   }
@@ -173,12 +186,24 @@ bool Client::CheckResponse(platform::HttpPut& request, const char* label) {
   return true;
 }
 
-bool Client::PutText(const char* text, const char* remote_name) {
+bool Client::OpenRequest(platform::HttpSession& session, platform::HttpPut& request,
+                         const char* remote_name, const char* label) {
   char path[260];
   RequestPath(remote_name, path, sizeof(path));
+  const uint32_t error = request.Open(session, path);
+  if (error != 0) {
+    SetError("%s WinHttpOpenRequest[%lu] URL=%s", label, static_cast<unsigned long>(error),
+             url_.url);
+    return false;
+  }
+  return true;
+}
+
+bool Client::PutText(platform::HttpSession& session, const char* text, const char* remote_name) {
   platform::HttpPut request;
+  if (!OpenRequest(session, request, remote_name, "LOG")) return false;
   size_t size = TextLength(text);
-  uint32_t error = request.Send(endpoint_, host_header_, path, version_header_, size);
+  uint32_t error = request.Send(version_header_, size);
   if (error != 0) {
     SetError("LOG WinHttpSendRequest[%lu] URL=%s", static_cast<unsigned long>(error), url_.url);
     return false;
@@ -191,10 +216,10 @@ bool Client::PutText(const char* text, const char* remote_name) {
   return CheckResponse(request, "LOG");
 }
 
-bool Client::PutFile(const char* dump_path, const char* remote_name) {
-  char path[260];
-  RequestPath(remote_name, path, sizeof(path));
+bool Client::PutFile(platform::HttpSession& session, const char* dump_path,
+                     const char* remote_name) {
   platform::HttpPut request;
+  if (!OpenRequest(session, request, remote_name, "DMP")) return false;
   intptr_t file = platform::CrashFileOpenRead(dump_path);
   if (file == platform::kNoCrashFile) {
     SetError("DMP CreateFile READ[%lu] URL=%s",
@@ -208,8 +233,7 @@ bool Client::PutFile(const char* dump_path, const char* remote_name) {
     platform::CrashFileClose(file);
     return false;
   }
-  uint32_t error =
-      request.Send(endpoint_, host_header_, path, version_header_, static_cast<uint64_t>(size));
+  uint32_t error = request.Send(version_header_, static_cast<uint64_t>(size));
   if (error != 0) {
     SetError("DMP WinHttpSendRequest[%lu] URL=%s", static_cast<unsigned long>(error), url_.url);
     platform::CrashFileClose(file);
@@ -253,9 +277,18 @@ bool Client::Upload(const char* dump_path, const char* text) {
   }
   platform::CrashTime t;
   platform::CrashLocalTime(&t);
+  // One session and one connection for both parts; closed when the upload
+  // ends, the connection first.
+  platform::HttpSession session;
+  uint32_t error = session.Open();
+  if (error != 0) {
+    SetError("WinHttpOpen[%lu] URL=%s", static_cast<unsigned long>(error), url_.url);
+    return false;
+  }
   // The address was resolved at Init; a failed lookup fails the connection.
-  if (resolve_error_ != 0 || endpoint_.address_size == 0) {
-    SetError("WinHttpConnect[%lu] URL=%s", static_cast<unsigned long>(resolve_error_), url_.url);
+  error = resolve_error_ != 0 ? resolve_error_ : session.Connect(endpoint_, host_header_);
+  if (error != 0) {
+    SetError("WinHttpConnect[%lu] URL=%s", static_cast<unsigned long>(error), url_.url);
     return false;
   }
   if (text != nullptr && text[0] != '\0') {
@@ -263,9 +296,9 @@ bool Client::Upload(const char* dump_path, const char* text) {
     FormatTo(remote, sizeof(remote), "%s_%04d%02d%02d-%02d%02d%02d%03d_%lu_%s", name_prefix_,
              t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond,
              static_cast<unsigned long>(process_id_), "crs.log");
-    if (!PutText(text, remote)) return false;
+    if (!PutText(session, text, remote)) return false;
   }
-  return PutFile(dump_path, file_name);
+  return PutFile(session, dump_path, file_name);
 }
 
 }  // namespace crs

@@ -81,8 +81,10 @@ class Client {
  private:
   void SetError(const char* format, ...) SERVERAPP_PRINTF(2, 3);
   void AppendLine(char* text, const char* format, ...) const SERVERAPP_PRINTF(3, 4);
-  bool PutText(const char* text, const char* remote_name);
-  bool PutFile(const char* path, const char* remote_name);
+  bool OpenRequest(platform::HttpSession& session, platform::HttpPut& request,
+                   const char* remote_name, const char* label);
+  bool PutText(platform::HttpSession& session, const char* text, const char* remote_name);
+  bool PutFile(platform::HttpSession& session, const char* path, const char* remote_name);
   bool CheckResponse(platform::HttpPut& request, const char* label);
   void RequestPath(const char* remote_name, char* out, size_t size) const;
 

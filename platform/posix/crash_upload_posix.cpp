@@ -91,23 +91,73 @@ void SetHttpTimeouts(uint32_t connect_ms, uint32_t io_ms) {
   g_io_ms.store(io_ms);
 }
 
+HttpSession::~HttpSession() {
+  Close();
+}
+
+// Nothing to open: the address was resolved beforehand, and each request
+// makes its own connection ("Connection: close").
+uint32_t HttpSession::Open() {
+  return 0;
+}
+
+uint32_t HttpSession::Connect(const HttpEndpoint& endpoint, const char* host_header) {
+  if (endpoint.address_size == 0) return EDESTADDRREQ;
+  endpoint_ = &endpoint;
+  host_header_ = host_header;
+  return 0;
+}
+
+void HttpSession::Close() {
+  session_ = connection_ = 0;  // no system handles on POSIX
+  endpoint_ = nullptr;
+  host_header_ = nullptr;
+}
+
 HttpPut::~HttpPut() {
   Close();
 }
 
 void HttpPut::Close() {
-  if (socket_ >= 0) close(static_cast<int>(socket_));
-  socket_ = -1;
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
-uint32_t HttpPut::Send(const HttpEndpoint& endpoint, const char* host_header, const char* path,
-                       const char* extra_header, uint64_t content_length) {
+uint32_t HttpPut::Open(HttpSession& session, const char* path) {
   Close();
-  if (endpoint.address_size == 0) return EDESTADDRREQ;
+  session_ = nullptr;
+  if (session.endpoint_ == nullptr) return EBADF;
+  // What WinHTTP escapes in a request path, byte by byte of its UTF-8 form:
+  // controls, space, DEL and above, and the characters a URL never carries
+  // as they are. A dump name starts with "[2112]", which a strict service
+  // refuses unescaped.
+  static const char kHex[] = "0123456789ABCDEF";
+  size_t used = 0;
+  for (const char* p = path; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    const bool escape = c <= 0x20 || c >= 0x7F || std::strchr("\"#<>[\\]^`{|}", c) != nullptr;
+    if (used + (escape ? 3 : 1) >= sizeof(text_)) return ENAMETOOLONG;
+    if (escape) {
+      text_[used++] = '%';
+      text_[used++] = kHex[c >> 4];
+      text_[used++] = kHex[c & 0xF];
+    } else {
+      text_[used++] = static_cast<char>(c);
+    }
+  }
+  text_[used] = '\0';
+  session_ = &session;
+  return 0;
+}
+
+uint32_t HttpPut::Send(const char* extra_header, uint64_t content_length) {
+  Close();
+  if (session_ == nullptr || session_->endpoint_ == nullptr) return EBADF;
+  const HttpEndpoint& endpoint = *session_->endpoint_;
   char head[2048];
   Line line{head, sizeof(head), 0};
-  bool fits = line.Add("PUT ") && line.Add(path) && line.Add(" HTTP/1.1\r\nHost: ") &&
-              line.Add(host_header) && line.Add("\r\nUser-Agent: Olvenna CRS\r\n") &&
+  bool fits = line.Add("PUT ") && line.Add(text_) && line.Add(" HTTP/1.1\r\nHost: ") &&
+              line.Add(session_->host_header_) && line.Add("\r\nUser-Agent: Olvenna CRS\r\n") &&
               line.Add("Content-Length: ") && line.AddNumber(content_length) &&
               line.Add("\r\nConnection: close\r\n");
   if (fits && extra_header != nullptr && extra_header[0] != '\0') {
@@ -120,7 +170,7 @@ uint32_t HttpPut::Send(const HttpEndpoint& endpoint, const char* host_header, co
   const auto* address = reinterpret_cast<const sockaddr*>(endpoint.address);
   int fd = socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return static_cast<uint32_t>(errno);
-  socket_ = fd;
+  handle_ = fd;
   if (connect(fd, address, endpoint.address_size) != 0) {
     if (errno != EINPROGRESS) return static_cast<uint32_t>(errno);
     pollfd p{fd, POLLOUT, 0};
@@ -145,11 +195,11 @@ uint32_t HttpPut::Send(const HttpEndpoint& endpoint, const char* host_header, co
 }
 
 uint32_t HttpPut::Write(const void* data, size_t size) {
-  if (socket_ < 0) return EBADF;
+  if (handle_ < 0) return EBADF;
   if (const int e = fault::Check(fault::Point::kHttpWrite)) return static_cast<uint32_t>(e);
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = send(static_cast<int>(socket_), p, size, MSG_NOSIGNAL);
+    ssize_t n = send(static_cast<int>(handle_), p, size, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return TimedOut(errno);
     p += n;
@@ -158,29 +208,39 @@ uint32_t HttpPut::Write(const void* data, size_t size) {
   return 0;
 }
 
-uint32_t HttpPut::ReceiveStatus(uint32_t* status) {
-  if (socket_ < 0) return EBADF;
+uint32_t HttpPut::ReceiveResponse() {
+  text_size_ = 0;
+  if (handle_ < 0) return EBADF;
   if (const int e = fault::Check(fault::Point::kHttpRead)) return static_cast<uint32_t>(e);
   // Only the status line matters; the rest of the answer is not read.
   char head[512];
   size_t used = 0;
   for (;;) {
     if (used == sizeof(head)) return EPROTO;
-    ssize_t n = recv(static_cast<int>(socket_), head + used, sizeof(head) - used, 0);
+    ssize_t n = recv(static_cast<int>(handle_), head + used, sizeof(head) - used, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return TimedOut(errno);
     if (n == 0) return used == 0 ? ECONNRESET : EPROTO;
     used += static_cast<size_t>(n);
     if (std::memchr(head, '\n', used) != nullptr) break;
   }
-  // "HTTP/1.x NNN reason", judged on the status line alone: what else the
-  // reads happened to bring must not change the answer, and a status code
-  // on a later line is not the service's status.
+  // Judged on the status line alone: what else the reads happened to bring
+  // must not change the answer, and a status code on a later line is not
+  // the service's status.
   const char* end = static_cast<const char*>(std::memchr(head, '\n', used));
   const size_t line = static_cast<size_t>(end - head);
-  if (line < 12 || std::memcmp(head, "HTTP/", 5) != 0) return EPROTO;
-  const char* p = static_cast<const char*>(std::memchr(head, ' ', line));
-  if (p == nullptr || p + 4 > end) return EPROTO;
+  if (line < 5 || std::memcmp(head, "HTTP/", 5) != 0) return EPROTO;
+  std::memcpy(text_, head, line);  // bytes, NULs included
+  text_size_ = line;
+  return 0;
+}
+
+uint32_t HttpPut::QueryStatus(uint32_t* status) {
+  // "HTTP/1.x NNN reason"
+  const size_t line = text_size_;
+  if (line < 12) return EPROTO;
+  const char* p = static_cast<const char*>(std::memchr(text_, ' ', line));
+  if (p == nullptr || p + 4 > text_ + line) return EPROTO;
   uint32_t code = 0;
   for (int i = 1; i <= 3; ++i) {
     char c = p[i];

@@ -124,7 +124,8 @@ FileHandle OpenForRead(const char* path) {
   return OpenWith(path, O_RDONLY);
 }
 
-FileHandle OpenForReadExclusive(const char* path) {
+FileHandle OpenForReadExclusive(const char* path, bool* held_by_another) {
+  if (held_by_another) *held_by_another = false;
   const FileHandle file = OpenWith(path, O_RDONLY);
   if (file == kInvalidFile) return kInvalidFile;
   int rc;
@@ -132,7 +133,10 @@ FileHandle OpenForReadExclusive(const char* path) {
     rc = ::flock(Fd(file), LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
+    const int error = errno;
     ::close(Fd(file));
+    if (held_by_another) *held_by_another = error == EWOULDBLOCK;
+    errno = error;
     return kInvalidFile;
   }
   return file;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/crash.h"
+#include "platform/fault_injection.h"
 #include "win32_text.h"
 // After windows.h, which it needs.
 #include <dbghelp.h>
@@ -92,11 +93,6 @@ size_t WalkCrashStack(const CrashInfo* info, CrashFrame* frames, size_t max_fram
   if (pointers->ContextRecord == nullptr) return 0;
 
   HANDLE process = GetCurrentProcess();
-  SymSetOptions(SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES);
-  if (!SymInitialize(process, nullptr, FALSE)) {
-    SymCleanup(process);
-    return 0;
-  }
   // StackWalk64 rewrites the context as it unwinds.
   CONTEXT context = *pointers->ContextRecord;
   STACKFRAME64 frame{};
@@ -124,8 +120,22 @@ size_t WalkCrashStack(const CrashInfo* info, CrashFrame* frames, size_t max_fram
     EnumerateLoadedModules64(process, &FindModule, &search);
     out.module_base = search.base;
   }
-  SymCleanup(process);
   return count;
+}
+
+uint32_t StartCrashSymbols() {
+  // The fault seam's "symbol" calls cover the symbol handler's start too.
+  if (int e = fault::Check(fault::Point::kLibrarySymbol)) return static_cast<uint32_t>(e);
+  SymSetOptions(SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES);
+  if (!SymInitialize(GetCurrentProcess(), nullptr, FALSE)) {
+    const DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_GEN_FAILURE;
+  }
+  return 0;
+}
+
+void StopCrashSymbols() {
+  SymCleanup(GetCurrentProcess());
 }
 
 }  // namespace platform

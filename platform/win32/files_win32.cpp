@@ -93,9 +93,13 @@ FileHandle OpenForRead(const char* path) {
               OPEN_EXISTING);
 }
 
-FileHandle OpenForReadExclusive(const char* path) {
+FileHandle OpenForReadExclusive(const char* path, bool* held_by_another) {
   // No sharing at all: every other opener fails while this one is open.
-  return Open(path, GENERIC_READ, 0, OPEN_EXISTING);
+  const FileHandle file = Open(path, GENERIC_READ, 0, OPEN_EXISTING);
+  if (held_by_another) {
+    *held_by_another = file == kInvalidFile && GetLastError() == ERROR_SHARING_VIOLATION;
+  }
+  return file;
 }
 
 FileHandle OpenForWrite(const char* path) {

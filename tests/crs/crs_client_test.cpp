@@ -150,6 +150,8 @@ TEST_F(ClientTest, NamePrefixAndVersionHeader) {
 
 TEST_F(ClientTest, UploadPutsTheTextAndThenTheDump) {
   auto client = MakeClient(ServiceUrl("/crs/"));
+  // Dump names start with "[2112]": the path must go out escaped.
+  service_->SetStrictPaths(true);
   // Larger than and not a multiple of the 4092-byte chunk.
   std::string dump = MakeDump("[2112]dmp_ServerApp_HOST_20211202-185906123.dmp", 3 * 4092 + 17);
   const char* text = "# Exception Infomation\r\nline two\r\n";

@@ -1,15 +1,20 @@
 // The crash-report client over WinHTTP (run under Wine) against the build
-// machine's development crash-report service: both parts stored whole, the
-// failure texts of a refused connection and of each failing WinHTTP step
-// (through the fault hooks), and the Windows spelling of the program path.
+// machine's development crash-report service: both parts stored whole under
+// an escaped name, one session per upload, the failure texts of a refused
+// connection and of each failing WinHTTP step (through the fault hooks), the
+// stack text's line for a symbol handler that cannot start, and the Windows
+// spelling of the program path.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "crs/crs_client.h"
 #include "platform/fault_injection.h"
 #include "wine_host.h"
+// After the test's own headers: the exception records of the stack text.
+#include <windows.h>
 
 namespace {
 
@@ -56,8 +61,17 @@ class ClientWin32Test : public ::testing::Test {
 TEST_F(ClientWin32Test, UploadStoresTextAndDumpWhole) {
   auto client = MakeClient(service_.Url("/crs/sub"));
   EXPECT_STREQ("ServerApp_HOST", client->report_name_prefix());
-  ASSERT_TRUE(client->Upload(dump_.string().c_str(), "line\r\n")) << client->GetLastErrorText();
-  const fs::path stored = service_.CrashStore() / "sub" / "x.dmp";
+  // A dump name starts with "[2112]": WinHTTP sends it escaped, which the
+  // service's strict mode insists on.
+  ASSERT_EQ(200, service_.Control("/_control/crs?strict_paths=1"));
+  const fs::path dump = folder_.dos() / "[2112]x.dmp";
+  WriteWhole(dump, body_);
+  platform::fault::StartCounting();
+  ASSERT_TRUE(client->Upload(dump.string().c_str(), "line\r\n")) << client->GetLastErrorText();
+  // One session and one connection for both parts: open, connect, then an
+  // open request and a send per part.
+  EXPECT_EQ(6u, platform::fault::Calls(Point::kHttpConnect));
+  const fs::path stored = service_.CrashStore() / "sub" / "[2112]x.dmp";
   EXPECT_TRUE(ReadWhole(stored) == body_);
   EXPECT_NE(std::string::npos, ReadWhole(stored.string() + ".headers").find("2112"));
   bool text_found = false;
@@ -81,25 +95,66 @@ TEST_F(ClientWin32Test, FailuresNameTheStepAndTheUrl) {
 
   auto client = MakeClient(service_.Url("/crs/"));
   const std::string url = service_.Url("/crs/");
-  platform::fault::Reset();
-  platform::fault::Arm(Point::kHttpConnect, 1, 12007);
-  EXPECT_FALSE(client->Upload(dump_.string().c_str(), "t"));
-  EXPECT_EQ("LOG WinHttpSendRequest[12007] URL=" + url, client->GetLastErrorText());
-
-  platform::fault::Reset();
-  platform::fault::Arm(Point::kHttpWrite, 2, 12030);  // the dump's first chunk
-  EXPECT_FALSE(client->Upload(dump_.string().c_str(), "t"));
-  EXPECT_EQ("DMP WinHttpWriteData[12030] URL=" + url, client->GetLastErrorText());
-
-  platform::fault::Reset();
-  platform::fault::Arm(Point::kHttpRead, 1, 12002);
-  EXPECT_FALSE(client->Upload(dump_.string().c_str(), "t"));
-  EXPECT_EQ("LOG WinHttpReceiveResponse[12002] URL=" + url, client->GetLastErrorText());
+  // The calls of an upload with a text, in order: open, connect, then per
+  // part open request, send, write(s), receive, query.
+  const struct {
+    Point point;
+    int nth;
+    int error;
+    const char* message;
+  } rows[] = {
+      {Point::kHttpConnect, 1, 8, "WinHttpOpen[8] URL="},
+      {Point::kHttpConnect, 2, 12005, "WinHttpConnect[12005] URL="},
+      {Point::kHttpConnect, 3, 12005, "LOG WinHttpOpenRequest[12005] URL="},
+      {Point::kHttpConnect, 4, 12007, "LOG WinHttpSendRequest[12007] URL="},
+      {Point::kHttpRead, 1, 12002, "LOG WinHttpReceiveResponse[12002] URL="},
+      {Point::kHttpRead, 2, 12019, "LOG WinHttpQueryHeaders[12019] URL="},
+      {Point::kHttpConnect, 5, 12005, "DMP WinHttpOpenRequest[12005] URL="},
+      {Point::kHttpWrite, 2, 12030, "DMP WinHttpWriteData[12030] URL="},
+      {Point::kHttpRead, 4, 12019, "DMP WinHttpQueryHeaders[12019] URL="},
+  };
+  for (const auto& row : rows) {
+    platform::fault::Reset();
+    platform::fault::Arm(row.point, static_cast<uint64_t>(row.nth), row.error);
+    EXPECT_FALSE(client->Upload(dump_.string().c_str(), "t")) << row.message;
+    EXPECT_EQ(row.message + url, client->GetLastErrorText());
+  }
 
   platform::fault::Reset();
   ASSERT_EQ(200, service_.Control("/_control/crs?status=204"));
   EXPECT_FALSE(client->Upload(dump_.string().c_str(), ""));
   EXPECT_EQ("DMP HTTP[204] URL=" + url, client->GetLastErrorText());
+}
+
+TEST_F(ClientWin32Test, StackTextSaysWhenTheSymbolHandlerCannotStart) {
+  auto client = MakeClient(service_.Url("/crs/"));
+  CONTEXT context{};
+  RtlCaptureContext(&context);
+  EXCEPTION_RECORD record{};
+  record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+  record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
+  EXCEPTION_POINTERS pointers{&record, &context};
+  platform::CrashInfo info{};
+  info.code = record.ExceptionCode;
+  info.pc = context.Rip;
+  info.sp = context.Rsp;
+  info.fp = context.Rbp;
+  info.native = &pointers;
+
+  char walked[crs::kExceptionTextSize] = {};
+  client->BuildExceptionText(&info, walked);
+  EXPECT_NE(nullptr, std::strstr(walked, "\r\n 0 0x")) << walked;
+  EXPECT_EQ(nullptr, std::strstr(walked, "SymInitialize")) << walked;
+
+  platform::fault::Arm(Point::kLibrarySymbol, 1, 87);
+  char text[crs::kExceptionTextSize] = {};
+  client->BuildExceptionText(&info, text);
+  const std::string s = text;
+  EXPECT_EQ(0u, s.find("# Exception Infomation\r\n# DATESTAMP=")) << s;
+  // The line, and no frame after it.
+  const std::string tail = "# ExceptionCode=0xC0000005\r\n# SymInitialize FAIL[87]\r\n";
+  ASSERT_GE(s.size(), tail.size()) << s;
+  EXPECT_EQ(tail, s.substr(s.size() - tail.size())) << s;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(DevHttp, ObjectNamesThatLeaveTheFolderAreRefused) {
+TEST(DevHttp, ObjectNamesThatLeaveTheFolderAndUnescapedPathsAreRefused) {
   EXPECT_TRUE(devhttp::IsSafeObjectName("a.dmp"));
   EXPECT_TRUE(devhttp::IsSafeObjectName("sub/a_crs.log"));
   for (const char* bad : {"", "/abs", "../x", "a/../../x", "a//b", "a/./b", "a\\b", "a/"}) {
@@ -47,22 +47,48 @@ TEST(DevHttp, ObjectNamesThatLeaveTheFolderAreRefused) {
   ASSERT_EQ(2u, objects.size());
   EXPECT_EQ("7", objects[0].version);
   EXPECT_EQ(500, objects[1].status);
+
+  // Strict paths: the path as sent must be percent-encoded.
+  client.set_url_encode(false);
+  ASSERT_TRUE(client.Post("/_control/crs?status=200&strict_paths=1", "", "text/plain"));
+  const struct {
+    const char* target;
+    int status;
+  } rows[] = {
+      {"/crs/[2112]c.dmp", 400},
+      {"/crs/%5B2112%5Dc.dmp", 200},
+      {"/crs/a%2", 400},
+      {"/crs/a%zz", 400},
+      {"/crs/a\"b", 400},
+      {"/crs/a{b}", 400},
+      {"/crs/-._~!$&'()*+,;=:@x", 200},
+      {"/crs/q?x=[1]", 400},
+  };
+  for (const auto& row : rows) {
+    auto answer = client.Put(row.target, "c", "application/octet-stream");
+    ASSERT_TRUE(answer) << row.target;
+    EXPECT_EQ(row.status, answer->status) << row.target;
+  }
+  EXPECT_TRUE(std::filesystem::exists(tmp.path() / "store" / "[2112]c.dmp"));
+  EXPECT_EQ(4u, service.Objects().size());  // the refused ones were not stored
 }
 
 TEST(DevHttp, OptionsAreCheckedBeforeServing) {
   devhttp::Options options;
   std::string error;
-  EXPECT_TRUE(
-      devhttp::ParseOptions({"--port", "8080", "--crs-path", "/up/", "--crs-status", "201",
-                             "--crs-stall-ms", "50", "--crs-root", "/tmp/x", "--log-requests", "1"},
-                            &options, &error));
+  EXPECT_TRUE(devhttp::ParseOptions(
+      {"--port", "8080", "--crs-path", "/up/", "--crs-status", "201", "--crs-stall-ms", "50",
+       "--crs-root", "/tmp/x", "--log-requests", "1", "--crs-strict-paths", "1"},
+      &options, &error));
   EXPECT_EQ(8080, options.port);
   EXPECT_EQ("/up/", options.crs_path);
   EXPECT_EQ(201, options.crs_status);
   EXPECT_EQ(50, options.crs_stall_ms);
   EXPECT_EQ("/tmp/x", options.crs_root);
   EXPECT_TRUE(options.log_requests);
+  EXPECT_TRUE(options.crs_strict_paths);
   EXPECT_FALSE(devhttp::Options{}.log_requests);
+  EXPECT_FALSE(devhttp::Options{}.crs_strict_paths);
 
   for (const auto& bad : std::vector<std::vector<std::string>>{{"--port"},
                                                                {"--port", "70000"},
@@ -70,6 +96,7 @@ TEST(DevHttp, OptionsAreCheckedBeforeServing) {
                                                                {"--crs-status", "99"},
                                                                {"--crs-path", "up"},
                                                                {"--log-requests", "yes"},
+                                                               {"--crs-strict-paths", "2"},
                                                                {"--what", "1"}}) {
     devhttp::Options o;
     EXPECT_FALSE(devhttp::ParseOptions(bad, &o, &error)) << bad[0];

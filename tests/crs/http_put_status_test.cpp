@@ -1,6 +1,6 @@
-// The crash upload's reading of the service's status line
-// (platform::HttpPut::ReceiveStatus), against a raw local TCP listener that
-// answers with exactly the bytes a case gives.
+// The crash upload's request line and its reading of the service's status
+// line (platform::HttpPut), against a raw local TCP listener that answers
+// with exactly the bytes a case gives.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -36,13 +36,19 @@ class RawService {
   }
   uint16_t port() const { return port_; }
 
-  // Sends a PUT, answers it with `answer` and hangs up; returns what
-  // ReceiveStatus made of it.
-  uint32_t Exchange(const std::string& answer, uint32_t* status) {
+  // Sends a PUT for path, answers it with `answer` and hangs up; returns
+  // what ReceiveResponse and then QueryStatus made of it (the first error).
+  // The request line that arrived goes to *request_line when given.
+  uint32_t Exchange(const std::string& answer, uint32_t* status, const char* path = "/crs/a.dmp",
+                    std::string* request_line = nullptr) {
     platform::HttpEndpoint endpoint{};
     EXPECT_EQ(0u, platform::HttpResolve("127.0.0.1", port_, &endpoint));
+    platform::HttpSession session;
+    EXPECT_EQ(0u, session.Open());
+    EXPECT_EQ(0u, session.Connect(endpoint, "127.0.0.1"));
     platform::HttpPut put;
-    EXPECT_EQ(0u, put.Send(endpoint, "127.0.0.1", "/crs/a.dmp", "", 0));
+    EXPECT_EQ(0u, put.Open(session, path));
+    EXPECT_EQ(0u, put.Send("", 0));
     const int peer = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     EXPECT_GE(peer, 0);
     // Read the whole request head, so that hanging up is an end, not a reset.
@@ -54,10 +60,12 @@ class RawService {
       request.append(buffer, static_cast<size_t>(n));
     }
     EXPECT_NE(std::string::npos, request.find("\r\n\r\n"));
+    if (request_line != nullptr) *request_line = request.substr(0, request.find("\r\n"));
     EXPECT_EQ(static_cast<ssize_t>(answer.size()),
               send(peer, answer.data(), answer.size(), MSG_NOSIGNAL));
     close(peer);
-    return put.ReceiveStatus(status);
+    const uint32_t error = put.ReceiveResponse();
+    return error != 0 ? error : put.QueryStatus(status);
   }
 
  private:
@@ -94,6 +102,29 @@ TEST(HttpPutStatus, TheStatusComesFromTheStatusLineOnly) {
   EXPECT_EQ(static_cast<uint32_t>(EPROTO),
             service.Exchange("HTTP/1.1 200 " + std::string(600, 'x') + "\r\n", &status));
   EXPECT_EQ(0u, status);
+}
+
+// The path goes out escaped byte for byte as WinHTTP escapes it (seen under
+// Wine): '%' and the characters allowed in a path stay.
+TEST(HttpPutStatus, TheRequestPathIsEscapedAsWinHttpSendsIt) {
+  RawService service;
+  ASSERT_NE(0, service.port());
+  const struct {
+    const char* path;
+    const char* line;
+  } rows[] = {
+      {"/crs/[2112]dmp_ServerApp_HOST_20211202-185906123.dmp",
+       "PUT /crs/%5B2112%5Ddmp_ServerApp_HOST_20211202-185906123.dmp HTTP/1.1"},
+      {"/up/a b%41~!$&'()*+,;=:@{}|^`\"<>\\x#?q=[1]",
+       "PUT /up/a%20b%41~!$&'()*+,;=:@%7B%7D%7C%5E%60%22%3C%3E%5Cx%23?q=%5B1%5D HTTP/1.1"},
+      {"/\x01\t\x7f\xc2\x80\xea\xb0\x80.dmp", "PUT /%01%09%7F%C2%80%EA%B0%80.dmp HTTP/1.1"},
+  };
+  for (const auto& row : rows) {
+    uint32_t status = 0;
+    std::string line;
+    EXPECT_EQ(0u, service.Exchange("HTTP/1.1 200 OK\r\n\r\n", &status, row.path, &line));
+    EXPECT_EQ(row.line, line) << row.path;
+  }
 }
 
 }  // namespace

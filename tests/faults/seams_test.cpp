@@ -215,24 +215,30 @@ TEST_F(SeamFaultTest, CrashUploadConnectWriteAndRead) {
   platform::HttpEndpoint endpoint;
   ASSERT_EQ(platform::HttpResolve("127.0.0.1", server.port(), &endpoint), 0u);
 
+  platform::HttpSession session;
+  ASSERT_EQ(session.Open(), 0u);
+  ASSERT_EQ(session.Connect(endpoint, "h"), 0u);
   {
     platform::HttpPut request;
+    ASSERT_EQ(request.Open(session, "/crs/a"), 0u);
     fault::Arm(Point::kHttpConnect, 1, ECONNREFUSED);
-    EXPECT_EQ(request.Send(endpoint, "h", "/crs/a", "", 2), static_cast<uint32_t>(ECONNREFUSED));
+    EXPECT_EQ(request.Send("", 2), static_cast<uint32_t>(ECONNREFUSED));
     // The request head is the first write.
     fault::Arm(Point::kHttpWrite, 1, EPIPE);
-    EXPECT_EQ(request.Send(endpoint, "h", "/crs/a", "", 2), static_cast<uint32_t>(EPIPE));
+    EXPECT_EQ(request.Send("", 2), static_cast<uint32_t>(EPIPE));
   }
   fault::Arm(Point::kHttpWrite, 3, ECONNRESET);
   fault::Arm(Point::kHttpRead, 1, ETIMEDOUT);
   // This connection reaches the server, which waits for the whole head.
   platform::HttpPut good;
-  ASSERT_EQ(good.Send(endpoint, "h", "/crs/a", "", 2), 0u);
+  ASSERT_EQ(good.Open(session, "/crs/a"), 0u);
+  ASSERT_EQ(good.Send("", 2), 0u);
   EXPECT_EQ(good.Write("ok", 2), static_cast<uint32_t>(ECONNRESET));
   EXPECT_EQ(good.Write("ok", 2), 0u);
   uint32_t status = 0;
-  EXPECT_EQ(good.ReceiveStatus(&status), static_cast<uint32_t>(ETIMEDOUT));
-  EXPECT_EQ(good.ReceiveStatus(&status), 0u);
+  EXPECT_EQ(good.ReceiveResponse(), static_cast<uint32_t>(ETIMEDOUT));
+  EXPECT_EQ(good.ReceiveResponse(), 0u);
+  EXPECT_EQ(good.QueryStatus(&status), 0u);
   EXPECT_EQ(status, 200u);
 }
 

@@ -1,6 +1,7 @@
 // The crash-report upload's reading of the service's answer
-// (platform::HttpPut::ReceiveStatus, whose status the crs client turns into
-// success or its "HTTP[...]" and "WinHttpReceiveResponse[...]" errors).
+// (platform::HttpPut::ReceiveResponse and QueryStatus, whose status the crs
+// client turns into success or its "HTTP[...]", "WinHttpReceiveResponse[...]"
+// and "WinHttpQueryHeaders[...]" errors).
 // A real request goes over a local stream socket to a listener in this
 // process, which answers with the input and hangs up.
 //
@@ -33,7 +34,7 @@ void Require(bool ok, const char* why) {
   if (!ok) Fail(why);
 }
 
-constexpr size_t kHeadCapacity = 512;  // what ReceiveStatus keeps of the answer
+constexpr size_t kHeadCapacity = 512;  // what ReceiveResponse keeps of the answer
 
 struct Service {
   int listener = -1;
@@ -87,9 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 16384) return 0;  // stays within the socket buffer: no writer blocks
   const Service& service = GetService();
 
+  platform::HttpSession session;
+  if (session.Open() != 0 || session.Connect(service.endpoint, "crs.test") != 0) Fail("session");
   platform::HttpPut put;
-  const uint32_t sent =
-      put.Send(service.endpoint, "crs.test", "/dumps/x_crs.log", "version:2112", 0);
+  if (put.Open(session, "/dumps/x_crs.log") != 0) Fail("request not opened");
+  const uint32_t sent = put.Send("version:2112", 0);
   if (sent != 0) Fail("request not sent");
   const int peer = accept4(service.listener, nullptr, nullptr, SOCK_CLOEXEC);
   if (peer < 0) Fail("accept");
@@ -106,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   close(peer);
 
   uint32_t status = 1000;
-  const uint32_t error = put.ReceiveStatus(&status);
+  uint32_t error = put.ReceiveResponse();
+  if (error == 0) error = put.QueryStatus(&status);
   uint32_t expected_status = 1000;
   const uint32_t expected = Expected(data, size, &expected_status);
   Require(error == expected, "answer accepted or refused wrongly");

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hostlogger_testing.h"
@@ -187,15 +190,55 @@ TEST_F(LogMsgManagerTest, EmptyTableMakesReadersWaitAndFail) {
   EXPECT_EQ(GetLogMsg(1), "");
 }
 
-TEST_F(LogMsgManagerTest, FileOpenedWithoutSharingShutsOutThePublisher) {
+TEST_F(LogMsgManagerTest, PublisherThatLosesTheFileWaitsForTheOthersTable) {
+  logtest::ScopedEnv base("SERVERAPP_LOG_BASE", (dir_.path() / "logs").string().c_str());
+  logtest::SetFixedTime(logtest::MakeTime(2026, 12, 5, 14, 3, 7, 15));
+  InitHostLogger("ROOMPC01", "ServerApp", "7_3", nullptr);
+  const fs::path log = dir_.path() / "logs" / "quellmark" / "ServerApp" / "20261205" / "7_3" /
+                       "error_ServerApp_ROOMPC01_20261205_04.log";
   WriteTable({{1, "one"}});
-  platform::ScopedFile holder(platform::OpenForReadExclusive(kLogMszPath));
-  ASSERT_TRUE(holder.valid());
+  // Another publisher has the file open (it is loading it) and never
+  // publishes: this one waits as a reader, twice, and fails with code 5.
+  auto holder = std::make_unique<platform::ScopedFile>(platform::OpenForReadExclusive(kLogMszPath));
+  ASSERT_TRUE(holder->valid());
   EXPECT_FALSE(InitLogMsgManager(EUSAGE_WRITE));
-  EXPECT_EQ(GetLogMsgError(), ELOGMSG_FILE);
-  // Nothing half-published was left behind: a reader does not find a table.
-  auto reader = StartPeer("read", "exit", {"1"});
-  EXPECT_EQ(reader->ReadLine(), "init=0 mode=1 error=1");
+  EXPECT_EQ(GetLogMsgError(), ELOGMSG_WAIT);
+  EXPECT_EQ(LogMsgManager::GetUsage(), EUSAGE_READ);
+  ReleaseLogMsgManager();
+  // Its log line tells when it has lost the open (this part wrote two).
+  const auto losses = [&] {
+    const std::string text = logtest::ReadFile(log);
+    int n = 0;
+    for (size_t at = 0; (at = text.find("by another instance, reading", at)) != std::string::npos;
+         ++at) {
+      ++n;
+    }
+    return n;
+  };
+  ASSERT_EQ(2, losses()) << logtest::ReadFile(log);
+
+  // This time the other publisher (a second process) publishes once this
+  // one has lost the open; this one then reads its table.
+  SetLogMsgWaitsForTesting(10000, 10000, 10);
+  std::future<bool> second =
+      std::async(std::launch::async, [] { return InitLogMsgManager(EUSAGE_WRITE); });
+  bool lost = false;
+  for (int i = 0; i < 1000 && !lost; ++i) {
+    lost = losses() == 3;
+    if (!lost) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  holder.reset();
+  std::unique_ptr<logtest::Peer> publisher;
+  if (lost) {
+    publisher = StartPeer("write", "hold");
+    EXPECT_EQ(publisher->ReadLine(), "init=1 mode=1 error=0");
+  }
+  EXPECT_TRUE(second.get());
+  ASSERT_TRUE(lost) << logtest::ReadFile(log);
+  EXPECT_EQ(LogMsgManager::GetUsage(), EUSAGE_READ);
+  EXPECT_EQ(GetLogMsgError(), ELOGMSG_OK);
+  EXPECT_EQ(GetLogMsg(1), "one");
+  platform::SetLocalTimeSource(nullptr);
 }
 
 TEST_F(LogMsgManagerTest, BadFormatTextFromTheTableIsCaught) {

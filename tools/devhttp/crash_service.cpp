@@ -24,6 +24,22 @@ bool EqualNoCase(const std::string& a, const char* b) {
 
 }  // namespace
 
+bool IsEscapedTarget(const std::string& target) {
+  for (size_t i = 0; i < target.size(); ++i) {
+    const auto c = static_cast<unsigned char>(target[i]);
+    if (c == '%') {
+      if (i + 2 >= target.size() || !std::isxdigit(static_cast<unsigned char>(target[i + 1])) ||
+          !std::isxdigit(static_cast<unsigned char>(target[i + 2]))) {
+        return false;
+      }
+      i += 2;
+    } else if (!std::isalnum(c) && std::strchr("-._~!$&'()*+,;=:@/?", c) == nullptr) {
+      return false;  // also NUL, which strchr would find
+    }
+  }
+  return true;
+}
+
 bool IsSafeObjectName(const std::string& name) {
   if (name.empty() || name.front() == '/') return false;
   size_t start = 0;
@@ -58,6 +74,11 @@ void CrashService::SetStallMilliseconds(int milliseconds) {
   releasing_ = false;
 }
 
+void CrashService::SetStrictPaths(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  strict_paths_ = on;
+}
+
 void CrashService::ReleaseStalls() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -87,6 +108,16 @@ void CrashService::Register(httplib::Server& server) {
   pattern += "(.*)";
   server.Put(pattern, [this](const httplib::Request& req, httplib::Response& res) {
     Stall();
+    bool strict = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      strict = strict_paths_;
+    }
+    if (strict && !IsEscapedTarget(req.target)) {
+      res.status = 400;
+      res.set_content("unescaped request path\n", "text/plain");
+      return;
+    }
     std::string name = req.matches.size() > 1 ? std::string(req.matches[1]) : std::string();
     if (!IsSafeObjectName(name)) {
       res.status = 400;
@@ -119,6 +150,7 @@ void CrashService::Register(httplib::Server& server) {
     if (req.has_param("stall_ms")) {
       SetStallMilliseconds(std::atoi(req.get_param_value("stall_ms").c_str()));
     }
+    if (req.has_param("strict_paths")) SetStrictPaths(req.get_param_value("strict_paths") == "1");
     res.set_content("ok\n", "text/plain");
   });
 }

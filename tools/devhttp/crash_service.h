@@ -2,10 +2,12 @@
 // client under a path prefix and stores each object as a file, with the
 // request's headers beside it.
 //
-// For tests it can answer another status than 200 (201, 500, ...) or stall
-// (hold every answer for a while, as a service that hangs does). Both can
-// be changed while it runs, from the code or over HTTP:
-//   POST /_control/crs?status=201&stall_ms=2000
+// For tests it can answer another status than 200 (201, 500, ...), stall
+// (hold every answer for a while, as a service that hangs does), or refuse
+// with 400 a request path that is not percent-encoded (strict paths, as a
+// strict web server does). Each can be changed while it runs, from the code
+// or over HTTP:
+//   POST /_control/crs?status=201&stall_ms=2000&strict_paths=1
 #pragma once
 
 #include <condition_variable>
@@ -41,6 +43,9 @@ class CrashService {
 
   void SetStatus(int status);
   void SetStallMilliseconds(int milliseconds);
+  // On: a PUT whose request path (as it arrived, before decoding) holds a
+  // character that must be escaped is answered 400 and not stored.
+  void SetStrictPaths(bool on);
   // Ends every stall at once (before the server stops).
   void ReleaseStalls();
 
@@ -57,8 +62,14 @@ class CrashService {
   bool releasing_ = false;
   int status_ = 200;
   int stall_ms_ = 0;
+  bool strict_paths_ = false;
   std::vector<StoredObject> objects_;
 };
+
+// True when target (a request path with its query, as sent) holds only
+// what a URL may carry unescaped: letters, digits, "-._~!$&'()*+,;=:@/?"
+// and '%' followed by two hexadecimal digits.
+bool IsEscapedTarget(const std::string& target);
 
 // A name below the prefix that is safe to store: relative, no "." or ".."
 // component, no empty component, no backslash or NUL. False for any other.

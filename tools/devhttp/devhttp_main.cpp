@@ -61,6 +61,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* out, std::strin
       out->content_root = value;
     } else if (name == "--crs-stall-ms") {
       ok = ToNumber(value, 0, 3600000, &out->crs_stall_ms);
+    } else if (name == "--crs-strict-paths") {
+      int on = 0;
+      ok = ToNumber(value, 0, 1, &on);
+      out->crs_strict_paths = on == 1;
     } else if (name == "--log-requests") {
       int on = 0;
       ok = ToNumber(value, 0, 1, &on);
@@ -102,6 +106,7 @@ int DevHttpMain(int argc, char** argv) {
   CrashService crs(options.crs_path, options.crs_root);
   crs.SetStatus(options.crs_status);
   crs.SetStallMilliseconds(options.crs_stall_ms);
+  crs.SetStrictPaths(options.crs_strict_paths);
   DevServer server;
   crs.Register(server.server());
   ContentService content(options.content_path, options.content_root);

@@ -1,7 +1,7 @@
 // The devhttp program: development HTTP services on one server.
 //
 //   devhttp [--host 127.0.0.1] [--port 0] [--crs-path /crs/] [--crs-root DIR]
-//           [--crs-status 200] [--crs-stall-ms 0]
+//           [--crs-status 200] [--crs-stall-ms 0] [--crs-strict-paths 0|1]
 //           [--content-path /content/] [--content-root DIR] [--log-requests 0|1]
 //
 // Prints "devhttp listening on http://HOST:PORT" once it serves, then (with
@@ -22,6 +22,9 @@ struct Options {
   std::string crs_root = "devhttp-crs";
   int crs_status = 200;
   int crs_stall_ms = 0;
+  // On: the crash-report service refuses (400) request paths that are not
+  // percent-encoded.
+  bool crs_strict_paths = false;
   std::string content_path = "/content/";
   std::string content_root = "devhttp-content";
   // Off by default: a parent that reads only the first line through a pipe

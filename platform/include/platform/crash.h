@@ -73,10 +73,19 @@ struct CrashFrame {
   char module[64];       // file name of that module without folder and extension
 };
 
-// Crash path. Walks the stack of the fault (frame 0 is the faulting pc) into
-// frames, at most max_frames; answers the number of frames stored (0 when
-// the stack cannot be walked). The walk ends after a frame whose frame
-// address is 0 or whose next link cannot be followed.
+// Crash path. Starts the symbol handler that WalkCrashStack needs (Windows:
+// DbgHelp's, with deferred loads and line information, no search path, the
+// modules not loaded at once). Answers 0, or the system error code when it
+// cannot start: then skip the walk. StopCrashSymbols releases it, also after
+// a failed start. POSIX has no symbol handler: 0, and nothing to release.
+uint32_t StartCrashSymbols();
+void StopCrashSymbols();
+
+// Crash path, between StartCrashSymbols and StopCrashSymbols. Walks the
+// stack of the fault (frame 0 is the faulting pc) into frames, at most
+// max_frames; answers the number of frames stored (0 when the stack cannot
+// be walked). The walk ends after a frame whose frame address is 0 or whose
+// next link cannot be followed.
 size_t WalkCrashStack(const CrashInfo* info, CrashFrame* frames, size_t max_frames);
 
 }  // namespace platform

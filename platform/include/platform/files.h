@@ -54,8 +54,10 @@ FileHandle OpenForRead(const char* path);
 // Opens an existing file for reading with no sharing: while it is open, every
 // other exclusive opener (this process or another) fails with kInvalidFile.
 // On POSIX this is flock(LOCK_EX|LOCK_NB), so only openers that also ask
-// for no sharing are shut out.
-FileHandle OpenForReadExclusive(const char* path);
+// for no sharing are shut out. When `held_by_another` is given, it tells
+// whether a failed open failed only because another opener holds the file
+// (a sharing violation on Windows), as opposed to a missing file or no right.
+FileHandle OpenForReadExclusive(const char* path, bool* held_by_another = nullptr);
 
 // Creates `path` (or empties it) and opens it for writing.
 FileHandle OpenForWrite(const char* path);

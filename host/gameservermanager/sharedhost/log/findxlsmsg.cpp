@@ -9,9 +9,10 @@ bool FindXlsMsg::Load(const char* path) {
   texts_.clear();
   problem_.clear();
   open_failed_ = false;
+  held_by_another_ = false;
   std::vector<std::uint8_t> image;
   {
-    platform::ScopedFile file(platform::OpenForReadExclusive(path));
+    platform::ScopedFile file(platform::OpenForReadExclusive(path, &held_by_another_));
     if (!file.valid()) {
       open_failed_ = true;
       problem_ = "cannot be opened (missing, no right, or opened by another instance)";

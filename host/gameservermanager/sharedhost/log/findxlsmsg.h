@@ -35,9 +35,13 @@ class FindXlsMsg {
   // True when the last Load could not open the file at all (as opposed to
   // refusing its contents).
   bool OpenFailed() const { return open_failed_; }
+  // True when the last Load could not open the file only because another
+  // instance had it open (without sharing) at that moment.
+  bool HeldByAnother() const { return held_by_another_; }
 
  private:
   std::map<std::int64_t, std::string> texts_;
   std::string problem_;
   bool open_failed_ = false;
+  bool held_by_another_ = false;
 };

@@ -72,9 +72,18 @@ std::uint32_t LoadCount(const void* view) {
       .load(std::memory_order_acquire);
 }
 
-bool LoadTable() {
+// Loads the file into m_pXlsLoader. *held_by_another (when given) tells a
+// failure that is only another instance having the file open: it is
+// publishing the table at this moment, and no error code is set for that.
+bool LoadTable(bool* held_by_another = nullptr) {
   auto table = std::make_unique<FindXlsMsg>();
   if (!table->Load(kLogMszPath)) {
+    if (held_by_another && table->HeldByAnother()) {
+      *held_by_another = true;
+      HostLog(HLOG_WARN, "Log Msz File %s : opened by another instance, reading its table",
+              kLogMszPath);
+      return false;
+    }
     Fail(ELOGMSG_FILE);
     HostLog(HLOG_ERROR, "Log Msz File %s : %s", kLogMszPath, table->Problem().c_str());
     return false;
@@ -214,7 +223,10 @@ bool InitMode(ESharedMemUsage usage) {
         platform::CloseSharedMemory(existing);
         return InitMode(EUSAGE_READ);
       }
-      if (!LoadTable()) return false;
+      // Two publishers at once: the one that loses the exclusive open waits
+      // for the other's table as a reader does.
+      bool held = false;
+      if (!LoadTable(&held)) return held && InitMode(EUSAGE_READ);
       const bool published = Publish();
       m_pXlsLoader.reset();
       return published;
