@@ -26,7 +26,7 @@ bool ToNumber(const std::string& text, int low, int high, int* out) {
 
 constexpr char kUsage[] =
     "usage: devhttp [--host 127.0.0.1] [--port 0] [--crs-path /crs/] [--crs-root DIR]\n"
-    "               [--crs-status 200] [--crs-stall-ms 0]\n"
+    "               [--crs-status 200] [--crs-stall-ms 0] [--crs-strict-paths 0|1]\n"
     "               [--content-path /content/] [--content-root DIR] [--log-requests 0|1]\n"
     "Serves until SIGINT or SIGTERM; port 0 picks a free port.\n";
 
