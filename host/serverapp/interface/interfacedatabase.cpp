@@ -47,7 +47,7 @@ CInterfaceDatabase::~CInterfaceDatabase() {
 }
 
 void* CInterfaceDatabase::DeleteThis(unsigned int nFlags) {
-  this->~CInterfaceDatabase();
+  this->CInterfaceDatabase::~CInterfaceDatabase();
   if (nFlags & 1) ::operator delete(this);
   return this;
 }

@@ -17,7 +17,11 @@
 
 class CInterfaceNameMgr;
 
-class CInterfaceDatabase final {
+// Deliberately not final: a final class lets the compiler call its
+// operations directly instead of through the table, and the module's
+// pMaster->Merge(own) would then run the module's code (and heap) on the
+// host's database.
+class CInterfaceDatabase {
  public:
   CInterfaceDatabase() = default;
   // Public for owners that keep a database on the stack (tests); an image

@@ -41,7 +41,7 @@ CInterfaceNameMgr::~CInterfaceNameMgr() {
 }
 
 void* CInterfaceNameMgr::DeleteThis(unsigned int nFlags) {
-  this->~CInterfaceNameMgr();
+  this->CInterfaceNameMgr::~CInterfaceNameMgr();
   if (nFlags & 1) ::operator delete(this);
   return this;
 }

@@ -16,7 +16,8 @@
 #include "interface/interfaceimpl.h"
 #include "interface/interfaceptrarray.h"
 
-class CInterfaceNameMgr final {
+// Not final, for the reason given at CInterfaceDatabase.
+class CInterfaceNameMgr {
  public:
   CInterfaceNameMgr(const char* pszName, uint32_t nVersion);
   // Public for owners that keep a manager on the stack (tests); any other

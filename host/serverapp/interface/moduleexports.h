@@ -21,6 +21,10 @@
 class CInterfaceDatabase;
 class IGameServer;
 
+// bool crosses the boundary (DeleteServer, IGameServer, the handler) as one
+// byte on every compiler this contract is built with.
+static_assert(sizeof(bool) == 1, "bool is one byte");
+
 // The version the host passes to CreateServer.
 inline constexpr uint32_t SERVER_INTERFACE_VERSION = 2;
 
