@@ -53,9 +53,9 @@ struct CReport {
 
 ILTCommon* s_pLTCommon = nullptr;  // set by the module's own holder
 
-// The holder the database points at the current "ILTCommon.Server": the
-// room builds its answers through it, so an answer proves that the host's
-// database called the right slot of this module's holder.
+// The holder the database points at the current "ILTCommon.Server"; the
+// room builds its answers through it, and the unload report counts the Set
+// and Clear calls it got (after the merge, from the host's code).
 class CCountingHolder final : public CAPIHolderBase {
  public:
   CCountingHolder() : CAPIHolderBase(kLTCommonServerName, kLTCommonServerVersion) {
@@ -247,8 +247,9 @@ int32_t CServer::SendToServerShell(ILTMessage_Read* pMessage) {
 CServer* s_pServer = nullptr;
 
 void Attach() {
-  // Provider first, then the consumer side: the holder is set at once and
-  // the hook chooses among what is there.
+  // Providers first, then the consumer side: the holder is set at once and
+  // the hook chooses among what is there. No C runtime runs constructors of
+  // static objects here, hence objects made at load.
   s_pLTCommonImpl = new CLTCommonImpl("msvcabi");
   s_pBackupImpl = new CLTCommonImpl("backup");
   s_pRegistration =

@@ -43,8 +43,8 @@ class CAPIHolderBase {
  private:
   const char* m_pszName;
   uint32_t m_nVersion;
-  [[maybe_unused]] uint32_t m_nReserved =
-      0;  // explicit, so that derived fields start at 24 on every compiler
+  // Explicit, so that derived fields start at 24 on every compiler.
+  [[maybe_unused]] uint32_t m_nReserved = 0;
 };
 static_assert(sizeof(CAPIHolderBase) == 24, "vtable pointer, name, version, reserved");
 
