@@ -8,6 +8,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libcpp-httplib-dev
   lldb
+  # the reference module built again with libc++ (docs/building-a-module.md)
+  clang libc++-dev libc++abi-dev
 )
 
 missing=()

@@ -30,8 +30,10 @@ done_step() {
 
 step "packages"
 # GoogleTest's sources (googletest) are built for the target; the Linux
-# devhttp the Windows tests talk to needs the native toolchain.
-scripts/deps.sh g++-mingw-w64-x86-64-posix wine64 wine googletest
+# devhttp the Windows tests talk to needs the native toolchain. clang and
+# lld-link build the module of the Windows compiler's C++ ABI
+# (docs/building-a-module.md).
+scripts/deps.sh g++-mingw-w64-x86-64-posix wine64 wine googletest clang lld
 done_step "packages"
 
 step "Wine prefix"

@@ -90,7 +90,7 @@ TEST(InterfaceDatabase, HolderRegisteredAfterItsImplementationIsSetAtOnce) {
 }
 
 std::vector<std::string> g_errors;
-void CaptureError(std::string_view text) {
+void CaptureError(const char* text) {
   g_errors.emplace_back(text);
 }
 

@@ -8,3 +8,7 @@ CAPIHolderBase::CAPIHolderBase(const char* pszName, uint32_t nVersion)
 CAPIHolderBase::~CAPIHolderBase() {
   InterfaceStateReleaseUsage();
 }
+
+void* CAPIHolderBase::DeleteThis(unsigned int /*nFlags*/) {
+  return this;
+}

@@ -2,7 +2,7 @@
 // meant to be a static object of the providing image.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "interface/apiholder.h"
 #include "interface/interfaceimpl.h"

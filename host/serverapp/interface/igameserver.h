@@ -6,8 +6,8 @@
 // module are built from this one header.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 class ILTMessage_Read;
 class ServerAppHandler;

@@ -3,7 +3,7 @@
 // it sends to the module.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "interface/interfaceimpl.h"
 #include "interface/ltmessage.h"

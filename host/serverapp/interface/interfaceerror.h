@@ -2,13 +2,11 @@
 // with two versions): a debug assertion and a log line.
 #pragma once
 
-#include <string_view>
-
 // Where the log line goes. Each image has its own sink; the default writes
 // to the debugger output. The host points it at its log, tests capture it.
 // Null restores the default.
-using InterfaceErrorSink = void (*)(std::string_view text);
+using InterfaceErrorSink = void (*)(const char* pszText);
 void SetInterfaceErrorSink(InterfaceErrorSink sink);
 
 // Raises the debug assertion and writes the line through the sink.
-void ReportInterfaceError(std::string_view text);
+void ReportInterfaceError(const char* pszText);

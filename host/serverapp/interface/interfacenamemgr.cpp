@@ -1,27 +1,31 @@
 #include "interface/interfacenamemgr.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace {
 
-bool ImplNameLess(const IInterfaceImpl* pA, const IInterfaceImpl* pB) {
-  return std::strcmp(pA->GetImplName(), pB->GetImplName()) < 0;
-}
-
-template <typename T>
-bool EraseOne(std::vector<T*>& rVec, T* pItem) {
-  auto it = std::find(rVec.begin(), rVec.end(), pItem);
-  if (it == rVec.end()) return false;
-  rVec.erase(it);
-  return true;
-}
-
 char* CopyName(const char* pszName) {
-  const size_t nLen = std::strlen(pszName);
+  uint32_t nLen = 0;
+  while (pszName[nLen]) ++nLen;
   char* pszCopy = new char[nLen + 1];
-  std::memcpy(pszCopy, pszName, nLen + 1);
+  for (uint32_t i = 0; i <= nLen; ++i) pszCopy[i] = pszName[i];
   return pszCopy;
+}
+
+// The first implementation whose name sorts after pszName (bAfterEqual) or
+// does not sort before it.
+uint32_t ImplBound(const CInterfacePtrArray<IInterfaceImpl>& impls, const char* pszName,
+                   bool bAfterEqual) {
+  uint32_t nLow = 0;
+  uint32_t nHigh = impls.m_nCount;
+  while (nLow < nHigh) {
+    const uint32_t nMid = nLow + (nHigh - nLow) / 2;
+    const int nCmp = InterfaceNameCompare(impls.m_ppItems[nMid]->GetImplName(), pszName);
+    if (nCmp < 0 || (bAfterEqual && nCmp == 0)) {
+      nLow = nMid + 1;
+    } else {
+      nHigh = nMid;
+    }
+  }
+  return nLow;
 }
 
 }  // namespace
@@ -31,44 +35,48 @@ CInterfaceNameMgr::CInterfaceNameMgr(const char* pszName, uint32_t nVersion)
 
 CInterfaceNameMgr::~CInterfaceNameMgr() {
   delete[] m_pszName;
+  m_Impls.Free();
+  m_Holders.Free();
+  m_Hooks.Free();
 }
 
-IInterfaceImpl* CInterfaceNameMgr::GetImpl(size_t nIndex) const {
-  return nIndex < m_Impls.size() ? m_Impls[nIndex] : nullptr;
+void* CInterfaceNameMgr::DeleteThis(unsigned int nFlags) {
+  this->CInterfaceNameMgr::~CInterfaceNameMgr();
+  if (nFlags & 1) ::operator delete(this);
+  return this;
 }
 
 void CInterfaceNameMgr::AddHolder(CAPIHolderBase* pHolder) {
   if (m_pCurrent) pHolder->Set(m_pCurrent);
-  m_Holders.push_back(pHolder);
+  m_Holders.Append(pHolder);
 }
 
 bool CInterfaceNameMgr::RemoveHolder(CAPIHolderBase* pHolder) {
-  return EraseOne(m_Holders, pHolder);
+  return m_Holders.Erase(pHolder);
 }
 
 void CInterfaceNameMgr::AddImplementation(IInterfaceImpl* pImpl) {
-  if (m_Impls.empty()) MakeCurrent(pImpl);
+  if (m_Impls.Empty()) MakeCurrent(pImpl);
   // After equal names, so that of two implementations with one name the
   // earlier stays first in name order.
-  auto it = std::upper_bound(m_Impls.begin(), m_Impls.end(), pImpl, ImplNameLess);
-  m_Impls.insert(it, pImpl);
-  if (!m_Hooks.empty()) {
-    m_Hooks.back()->OnImplementationAdded(pImpl, this);
+  m_Impls.Insert(ImplBound(m_Impls, pImpl->GetImplName(), true), pImpl);
+  if (!m_Hooks.Empty()) {
+    m_Hooks.Back()->OnImplementationAdded(pImpl, this);
   } else {
     MakeCurrent(pImpl);
   }
 }
 
 bool CInterfaceNameMgr::RemoveImplementation(IInterfaceImpl* pImpl) {
-  if (!EraseOne(m_Impls, pImpl)) return false;
-  if (!m_Hooks.empty()) m_Hooks.back()->OnImplementationRemoved(pImpl, this);
+  if (!m_Impls.Erase(pImpl)) return false;
+  if (!m_Hooks.Empty()) m_Hooks.Back()->OnImplementationRemoved(pImpl, this);
   // Checked after the hook: a hook may already have chosen a successor. A
   // current pointer that still names the removed object must never stay.
   if (m_pCurrent == pImpl) {
-    if (!m_Impls.empty()) {
-      MakeCurrent(m_Impls.front());
+    if (!m_Impls.Empty()) {
+      MakeCurrent(m_Impls.At(0));
     } else {
-      for (auto it = m_Holders.rbegin(); it != m_Holders.rend(); ++it) (*it)->Clear();
+      for (uint32_t i = m_Holders.m_nCount; i-- > 0;) m_Holders.m_ppItems[i]->Clear();
       m_pCurrent = nullptr;
     }
   }
@@ -76,47 +84,31 @@ bool CInterfaceNameMgr::RemoveImplementation(IInterfaceImpl* pImpl) {
 }
 
 void CInterfaceNameMgr::AddHook(CAPIHookBase* pHook) {
-  m_Hooks.push_back(pHook);
+  m_Hooks.Append(pHook);
   pHook->ChooseImplementation(this);
 }
 
 bool CInterfaceNameMgr::RemoveHook(CAPIHookBase* pHook) {
-  return EraseOne(m_Hooks, pHook);
+  return m_Hooks.Erase(pHook);
 }
 
 bool CInterfaceNameMgr::SelectImplementation(const char* pszImplName) {
-  auto it = std::lower_bound(m_Impls.begin(), m_Impls.end(), pszImplName,
-                             [](const IInterfaceImpl* pImpl, const char* pszName) {
-                               return std::strcmp(pImpl->GetImplName(), pszName) < 0;
-                             });
-  if (it == m_Impls.end() || std::strcmp((*it)->GetImplName(), pszImplName) != 0) return false;
-  MakeCurrent(*it);
+  if (!pszImplName) return false;
+  const uint32_t nPos = ImplBound(m_Impls, pszImplName, false);
+  IInterfaceImpl* pImpl = m_Impls.At(nPos);
+  if (!pImpl || InterfaceNameCompare(pImpl->GetImplName(), pszImplName) != 0) return false;
+  MakeCurrent(pImpl);
   return true;
 }
 
 void CInterfaceNameMgr::MakeCurrent(IInterfaceImpl* pImpl) {
   if (m_pCurrent == pImpl) return;
   m_pCurrent = pImpl;
-  for (auto it = m_Holders.rbegin(); it != m_Holders.rend(); ++it) (*it)->Set(pImpl);
+  for (uint32_t i = m_Holders.m_nCount; i-- > 0;) m_Holders.m_ppItems[i]->Set(pImpl);
 }
 
 int32_t CInterfaceNameMgr::Choose(CAPIHookBase* pHook) {
-  if (m_Hooks.empty()) return kChooseNoHooks;
-  if (m_Hooks.back() != pHook) return kChooseNotLastHook;
+  if (m_Hooks.Empty()) return kChooseNoHooks;
+  if (m_Hooks.Back() != pHook) return kChooseNotLastHook;
   return pHook->ChooseImplementation(this);
-}
-
-void CInterfaceNameMgr::TakeAllFrom(CInterfaceNameMgr* pOther) {
-  // Detach the entries first so that pOther is consistent (and empty) while
-  // this manager's callbacks run.
-  std::vector<CAPIHookBase*> hooks;
-  std::vector<CAPIHolderBase*> holders;
-  std::vector<IInterfaceImpl*> impls;
-  hooks.swap(pOther->m_Hooks);
-  holders.swap(pOther->m_Holders);
-  impls.swap(pOther->m_Impls);
-  pOther->m_pCurrent = nullptr;
-  for (CAPIHookBase* pHook : hooks) AddHook(pHook);
-  for (CAPIHolderBase* pHolder : holders) AddHolder(pHolder);
-  for (IInterfaceImpl* pImpl : impls) AddImplementation(pImpl);
 }

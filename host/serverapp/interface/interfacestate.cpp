@@ -27,7 +27,7 @@ void CInterfaceState::SetMasterDatabase(CInterfaceDatabase* pMaster) {
     // Names rejected for their version stay behind and are dropped with the
     // own database (the rejection was reported).
     pMaster->Merge(m_pOwn);
-    delete m_pOwn;
+    m_pOwn->DeleteThis(1);
     m_pOwn = nullptr;
   }
   m_pCurrent = pMaster;
@@ -75,7 +75,7 @@ void CInterfaceState::DropIfEmpty() {
   // it is deleted here only after that image gave it up.
   if (m_pCurrent != m_pOwn && !m_pCurrent->IsAbandoned()) return;
   CInterfaceDatabase* pDead = m_pCurrent;
-  delete pDead;
+  pDead->DeleteThis(1);  // the code and heap of the image that created it
   if (m_pOwn == pDead) m_pOwn = nullptr;
   if (m_pMaster == pDead) m_pMaster = nullptr;
   m_pCurrent = nullptr;
@@ -84,7 +84,7 @@ void CInterfaceState::DropIfEmpty() {
 void CInterfaceState::Release() {
   if (m_pOwn) {
     if (m_pOwn->IsEmpty()) {
-      delete m_pOwn;
+      m_pOwn->DeleteThis(1);
     } else {
       // Another image still has registrations in it (a module not yet
       // unloaded); that image deletes it once it removed the last one.

@@ -7,11 +7,11 @@
 // SetMasterDatabase, and the current one that registrations go to.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "interface/apiholder.h"
 #include "interface/interfaceimpl.h"
-#include "platform/export.h"
+#include "interface/moduleexports.h"
 
 class CInterfaceDatabase;
 

@@ -8,7 +8,7 @@
 // dropped and marks the writer.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 class ILTMessage_Read;
 

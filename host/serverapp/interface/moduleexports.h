@@ -2,10 +2,28 @@
 // the two the host exports for the module.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+
+// Marks the functions each image exports for the other (CreateServer,
+// DeleteServer, SetMasterDatabase, IsDebugMode). The same choice as
+// platform/export.h, repeated so that a module needs nothing but these
+// headers.
+#ifndef SERVERAPP_EXPORT
+#if defined(_MSC_VER) || defined(__MINGW32__) || defined(__CYGWIN__) || defined(_WIN32)
+#define SERVERAPP_EXPORT __declspec(dllexport)
+#elif defined(__GNUC__) || defined(__clang__)
+#define SERVERAPP_EXPORT __attribute__((visibility("default")))
+#else
+#define SERVERAPP_EXPORT
+#endif
+#endif
 
 class CInterfaceDatabase;
 class IGameServer;
+
+// bool crosses the boundary (DeleteServer, IGameServer, the handler) as one
+// byte on every compiler this contract is built with.
+static_assert(sizeof(bool) == 1, "bool is one byte");
 
 // The version the host passes to CreateServer.
 inline constexpr uint32_t SERVER_INTERFACE_VERSION = 2;

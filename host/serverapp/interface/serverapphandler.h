@@ -7,7 +7,7 @@
 // the host itself.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 class ILTMessage_Read;
 
