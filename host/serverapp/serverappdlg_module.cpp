@@ -22,7 +22,7 @@ constexpr uint32_t kUpdateThreadGraceMs = 5000;
 // A registration the host's interface database refuses (the module's
 // SetMasterDatabase bringing a name with another version) goes to the host
 // log, where the failing start-up is read about, not only to the debugger.
-void LogInterfaceError(std::string_view text) {
+void LogInterfaceError(const char* text) {
   HostLogText(HLOG_ERROR, text);
 }
 
