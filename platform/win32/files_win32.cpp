@@ -2,6 +2,7 @@
 // A FileHandle holds the HANDLE; INVALID_HANDLE_VALUE is kInvalidFile.
 
 #include <cstdlib>
+#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/files.h"
@@ -118,6 +119,27 @@ bool WriteToFile(FileHandle file, const void* data, std::size_t size) {
     if (!WriteFile(Native(file), p, chunk, &written, nullptr) || written == 0) return false;
     p += written;
     size -= written;
+  }
+  return true;
+}
+
+bool WriteToStandardOutput(const char* text, std::size_t size) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
+  std::string bytes;
+  bytes.reserve(size + 8);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (text[i] == '\n') bytes.push_back('\r');
+    bytes.push_back(text[i]);
+  }
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    DWORD written = 0;
+    const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    if (!WriteFile(out, p, chunk, &written, nullptr) || written == 0) return false;
+    p += written;
+    left -= written;
   }
   return true;
 }

@@ -44,6 +44,46 @@ TEST(HostShutdown, ModuleDeletedNoticeOnlyWhileTheManagerExists) {
   }
 }
 
+// An update thread hung in its second IsPreparing and stopped by force
+// after the grace. One that logs in a loop with the standard output's stream
+// held keeps that lock (and likely a log lock) for good: the shutdown's own
+// lines must not wait for it. One that cannot be stopped (every signal
+// blocked; only POSIX has that) ends the process without touching the
+// module, but the manager still gets its notice.
+TEST(HostShutdown, ForcedStopStillFinishesTheShutdown) {
+  struct Row {
+    const char* hang_mode;
+    bool stoppable;
+  };
+  const Row rows[] = {{"1", true}, {"2", false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string("HangMode=") + row.hang_mode);
+    if (!row.stoppable && !hosttest::kThreadsCanBlockTheStop) continue;
+    auto manager = gsmsim::ManagerPeer::Start();
+    ASSERT_NE(manager, nullptr);
+    HostFolder folder(hosttest::Switches{
+        {"HangInIsPreparing", "2"}, {"PreparingUpdates", "5"}, {"HangMode", row.hang_mode}});
+    auto host = folder.Start(Args(manager->handle()));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s));
+    ASSERT_TRUE(folder.WaitForTrace("IsPreparing 0 call=2", 15s));
+
+    ASSERT_TRUE(host->Terminate());
+    EXPECT_EQ(hosttest::WaitExit(*host, 30000), platform::kIdOk);
+    EXPECT_NE(folder.HostLog().find(TableText(18)), std::string::npos);
+    auto notice = manager->WaitFor(gsmsim::IsManagerPost(20), 2s);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->w_param, (5u << 16) | 20u);
+    EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), row.stoppable ? 1u : 0u);
+    if (!row.stoppable) {
+      EXPECT_NE(folder.HostLog().find("could not be stopped"), std::string::npos);
+    } else {
+      EXPECT_NE(hosttest::ReadAllStdout(*host).find("did not end within 5000 ms"),
+                std::string::npos);
+    }
+  }
+}
+
 TEST(HostShutdown, InterruptEndsAsCancel) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);

@@ -67,6 +67,13 @@ std::int64_t ReadFromFile(FileHandle file, void* buffer, std::size_t size);
 // Writes all `size` bytes. False when not all of them could be written.
 bool WriteToFile(FileHandle file, const void* data, std::size_t size);
 
+// Writes `text` to the process's standard output below the C stream: no
+// stream lock is taken and nothing is buffered, so a thread stopped by force
+// while it held the stream cannot block the caller. Line ends become what the
+// stream would write (CR LF on Windows). False when not all of it was written
+// or the process has no standard output.
+bool WriteToStandardOutput(const char* text, std::size_t size);
+
 // Size of the open file in bytes, or -1 when it cannot be told.
 std::int64_t FileSizeOf(FileHandle file);
 

@@ -1,8 +1,10 @@
 #include "hostlogger.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "hostlogger_testing.h"
@@ -38,6 +40,15 @@ CMustSyncObjectLog g_lock_timeout;
 CMustSyncObjectLog g_lock_etcinfo;
 CMustSyncObjectLog g_lock_rwpm;
 CMustSyncObjectLog g_lock_ipcmsg;
+
+// Set once a thread that may have been writing a line was stopped by force.
+// Its locks (ours and the standard output stream's) may stay taken for
+// good, so from then on a lock is waited for a bounded time and the line is
+// written without it when the time runs out, and the standard output is
+// written below its stream. A line may then interleave with another; the
+// process is on its way out and every line still lands.
+std::atomic<bool> g_locks_abandoned{false};
+constexpr std::chrono::milliseconds kAbandonedLockWait{200};
 
 struct LogFileInfo {
   const char* name;  // file name head
@@ -166,7 +177,13 @@ void WriteLine(HostLogFile file, std::uint32_t level, std::string_view text, va_
   hostlog::AppendTextMode(line, &bytes);
 
   {
-    CMustSyncObjectGuard guard(info.lock);
+    const bool abandoned = g_locks_abandoned.load(std::memory_order_acquire);
+    std::optional<CMustSyncObjectGuard> guard;
+    if (abandoned) {
+      guard.emplace(info.lock, kAbandonedLockWait);
+    } else {
+      guard.emplace(info.lock);
+    }
     platform::FileHandle out = platform::OpenForAppend(path);
     if (out == platform::kInvalidFile) {
       MakeLogFolders(now);
@@ -179,7 +196,12 @@ void WriteLine(HostLogFile file, std::uint32_t level, std::string_view text, va_
       platform::WriteToFile(out, bytes.data(), bytes.size());
       platform::CloseFile(out);
     }
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    // The stream's own lock may be one of those a stopped thread kept.
+    if (abandoned) {
+      platform::WriteToStandardOutput(line.data(), line.size());
+    } else {
+      std::fwrite(line.data(), 1, line.size(), stdout);
+    }
   }
   if (level == HLOG_FATAL && info.form == LineForm::kLevel && platform::IsDebuggerAttached()) {
     platform::BreakIntoDebugger();
@@ -214,6 +236,10 @@ void InitHostLogger(const char* machine_name, const char* program_name, const ch
   g_instance = instance_folder ? instance_folder : "";
   g_ready = true;
   g_generation.fetch_add(1);
+}
+
+void AbandonHostLogLocks() {
+  g_locks_abandoned.store(true, std::memory_order_release);
 }
 
 bool IsLogLevelOn(std::uint32_t level) {
@@ -334,6 +360,7 @@ void ResetHostLoggerForTesting() {
   g_root.clear();
   g_instance.clear();
   g_generation.fetch_add(1);
+  g_locks_abandoned.store(false);
 }
 
 unsigned int HostLogThresholdForTesting() {

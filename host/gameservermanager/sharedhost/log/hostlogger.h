@@ -65,6 +65,13 @@ void PacketLog(const char* format, ...) HOSTLOG_PRINTF(1, 2);
 void RwpmLog(const char* format, ...) HOSTLOG_PRINTF(1, 2);
 void IpcMsgLog(const char* format, ...) HOSTLOG_PRINTF(1, 2);
 
+// Called after a thread that may have been inside a writer was stopped by
+// force (it may keep a log lock or the standard output's lock for good):
+// from then on every writer waits for a lock at most a fraction of a second
+// and writes its line without it when the time runs out, and writes the
+// standard output below the C stream. For the process's last lines only.
+void AbandonHostLogLocks();
+
 // The gates.
 bool IsLogLevelOn(std::uint32_t level);  // threshold >= level
 bool IsIpcMemoryLogOn();                 // "IPCMemory" switch: RWPM log
