@@ -45,7 +45,10 @@ class WindowImpl final : public Window {
     std::vector<std::shared_ptr<ServerConnection>> connections;
   };
 
-  WindowImpl(WindowHandler& handler, WindowHandle handle, int listen_fd, int wake_fd);
+  // `manager_uid`: a user besides the owner's and root whose processes may
+  // drive the window; -1 for none.
+  WindowImpl(WindowHandler& handler, WindowHandle handle, int listen_fd, int wake_fd,
+             int64_t manager_uid);
   ~WindowImpl() override;
 
   WindowHandle handle() const override { return handle_; }
@@ -88,6 +91,7 @@ class WindowImpl final : public Window {
   const WindowHandle handle_;
   const int listen_fd_;
   const int wake_fd_;
+  const int64_t manager_uid_;
   std::vector<std::shared_ptr<ServerConnection>> connections_;
   std::deque<Posted> stash_;  // posts read while the owner waited for a reply
   std::map<uint64_t, Timer> timers_;
