@@ -51,9 +51,10 @@ class WindowImpl final : public Window {
              int64_t manager_uid);
   ~WindowImpl() override;
 
-  WindowHandle handle() const override { return handle_; }
+  WindowHandle handle() const override { return listen_fd_ < 0 ? 0 : handle_; }
   LResult Run() override;
   void End(LResult result) override;
+  void Close() override;
   bool SetTimer(uint64_t timer_id, uint32_t period_ms) override;
   bool KillTimer(uint64_t timer_id) override;
   void Invoke(std::function<void()> fn) override;
@@ -89,7 +90,7 @@ class WindowImpl final : public Window {
 
   WindowHandler& handler_;
   const WindowHandle handle_;
-  const int listen_fd_;
+  int listen_fd_;  // -1 once closed
   const int wake_fd_;
   const int64_t manager_uid_;
   std::vector<std::shared_ptr<ServerConnection>> connections_;

@@ -115,13 +115,21 @@ WindowImpl::WindowImpl(WindowHandler& handler, WindowHandle handle, int listen_f
 WindowImpl::~WindowImpl() {
   auto& windows = ThreadWindows();
   windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
+  Close();
+  std::lock_guard lock(mutex_);  // lets an End or Invoke in progress finish
+  close(wake_fd_);
+}
+
+void WindowImpl::Close() {
+  if (listen_fd_ < 0) return;
   // Closing the listener removes the window from the machine; closing the
   // connections ends every wait on it.
   close(listen_fd_);
+  listen_fd_ = -1;
   for (auto& connection : connections_) connection->closed = true;
   connections_.clear();
-  std::lock_guard lock(mutex_);  // lets an End or Invoke in progress finish
-  close(wake_fd_);
+  stash_.clear();
+  timers_.clear();
 }
 
 LResult WindowImpl::Run() {

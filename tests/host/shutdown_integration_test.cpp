@@ -1,7 +1,12 @@
 // Shutdown: message 20 (with log entry 18) only while the manager's window
-// exists; the module is deleted either way; the supervisor's signals and
-// the console's end finish the dialog as OK or Cancel.
+// exists; the module is deleted either way, also after a forced stop of the
+// update thread; the window is gone as soon as the dialog ends; the
+// supervisor's signals and the console's end finish the dialog as OK or
+// Cancel.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
@@ -65,10 +70,18 @@ TEST(HostShutdown, ForcedStopStillFinishesTheShutdown) {
         {"HangInIsPreparing", "2"}, {"PreparingUpdates", "5"}, {"HangMode", row.hang_mode}});
     auto host = folder.Start(Args(manager->handle()));
     ASSERT_NE(host, nullptr);
-    ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s));
+    auto report = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
+    ASSERT_TRUE(report);
     ASSERT_TRUE(folder.WaitForTrace("IsPreparing 0 call=2", 15s));
 
     ASSERT_TRUE(host->Terminate());
+    // Within the grace the dialog has ended: its window is gone, and a
+    // send to it returns at once instead of waiting out the shutdown.
+    std::this_thread::sleep_for(1s);
+    const auto send_start = std::chrono::steady_clock::now();
+    EXPECT_EQ(manager->SendCopyData(static_cast<platform::WindowHandle>(report->l_param), 1, {}),
+              0);
+    EXPECT_LT(std::chrono::steady_clock::now() - send_start, 1500ms);
     EXPECT_EQ(hosttest::WaitExit(*host, 30000), platform::kIdOk);
     EXPECT_NE(folder.HostLog().find(TableText(18)), std::string::npos);
     auto notice = manager->WaitFor(gsmsim::IsManagerPost(20), 2s);

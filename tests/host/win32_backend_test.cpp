@@ -41,6 +41,17 @@ TEST(Win32Process, ArgumentsArriveAsGiven) {
   EXPECT_EQ(child->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
 }
 
+// The title's command line is the one the process was started with: its
+// quotes and spacing, without the program name.
+TEST(Win32Process, TitleCommandLineIsTheRawOneWithoutTheProgram) {
+  auto child = Child({"cmdline", "two words", "x"});
+  ASSERT_NE(child, nullptr);
+  std::string line;
+  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
+  EXPECT_EQ(line, "cmdline \"two words\" x");
+  EXPECT_EQ(child->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+}
+
 TEST(Win32Process, EnvironmentIsAddedAndReplaced) {
   platform::ProcessOptions options;
   options.program = WIN32_CHILD_PATH;
