@@ -213,4 +213,8 @@ std::string LogBaseFolder() {
   return folder;
 }
 
+char PathSeparator() {
+  return '/';
+}
+
 }  // namespace platform

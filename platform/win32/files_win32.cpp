@@ -172,15 +172,22 @@ std::vector<FoundFile> FindFiles(const char* pattern) {
   return found;
 }
 
-// A deployment writes under C:/log. Tests (and an operator who wants the
+// A deployment writes under C:\log. Tests (and an operator who wants the
 // logs elsewhere) name another base in SERVERAPP_LOG_BASE, as on POSIX.
 std::string LogBaseFolder() {
   const char* base = std::getenv("SERVERAPP_LOG_BASE");
-  std::string folder = base && *base ? std::string(base) : std::string("C:/log");
+  std::string folder = base && *base ? std::string(base) : std::string("C:\\log");
+  for (char& c : folder) {
+    if (c == '/') c = '\\';
+  }
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') &&
          !(folder.size() == 3 && folder[1] == ':'))
     folder.pop_back();
   return folder;
+}
+
+char PathSeparator() {
+  return '\\';
 }
 
 }  // namespace platform

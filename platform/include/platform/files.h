@@ -110,9 +110,15 @@ struct FoundFile {
 // (unsorted). An empty list when the folder is missing or nothing matches.
 std::vector<FoundFile> FindFiles(const char* pattern);
 
-// The folder under which the logs and dumps of this machine lie: on POSIX the
-// value of the environment variable SERVERAPP_LOG_BASE when set and not
-// empty, else "/var/log"; on Windows "C:/log". No trailing separator.
+// The folder under which the logs and dumps of this machine lie: the value
+// of the environment variable SERVERAPP_LOG_BASE when set and not empty,
+// else "/var/log" on POSIX and "C:\log" on Windows, written with the
+// system's separator (every '/' becomes '\' on Windows). No trailing
+// separator.
 std::string LogBaseFolder();
+
+// The separator of the paths the host builds and shows: '/' on POSIX, '\'
+// on Windows ("C:\log\quellmark\...").
+char PathSeparator();
 
 }  // namespace platform

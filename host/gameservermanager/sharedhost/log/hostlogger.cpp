@@ -76,8 +76,9 @@ bool ComposeFolder(const platform::LocalTime& t, char* out, std::size_t size) {
   if (g_instance.empty()) {
     n = std::snprintf(out, size, "%s", g_root.c_str());
   } else {
-    n = std::snprintf(out, size, "%s/%d%02d%02d/%s", g_root.c_str(), t.year, t.month, t.day,
-                      g_instance.c_str());
+    const char sep = platform::PathSeparator();
+    n = std::snprintf(out, size, "%s%c%d%02d%02d%c%s", g_root.c_str(), sep, t.year, t.month, t.day,
+                      sep, g_instance.c_str());
   }
   return n >= 0 && static_cast<std::size_t>(n) < size;
 }
@@ -87,11 +88,12 @@ bool ComposePath(HostLogFile file, const platform::LocalTime& t, char* out, std:
   bool fits = ComposeFolder(t, folder, sizeof folder);
   const LogFileInfo& info = Info(file);
   int n;
+  const char sep = platform::PathSeparator();
   if (info.daily) {
-    n = std::snprintf(out, size, "%s/%s_%s_%s_%04d%02d%02d.log", folder, info.name,
+    n = std::snprintf(out, size, "%s%c%s_%s_%s_%04d%02d%02d.log", folder, sep, info.name,
                       g_program.c_str(), g_machine.c_str(), t.year, t.month, t.day);
   } else {
-    n = std::snprintf(out, size, "%s/%s_%s_%s_%04d%02d%02d_%02d.log", folder, info.name,
+    n = std::snprintf(out, size, "%s%c%s_%s_%s_%04d%02d%02d_%02d.log", folder, sep, info.name,
                       g_program.c_str(), g_machine.c_str(), t.year, t.month, t.day, t.hour / 3);
   }
   return fits && n >= 0 && static_cast<std::size_t>(n) < size;
@@ -227,7 +229,8 @@ void InitHostLogger(const char* machine_name, const char* program_name, const ch
 
   g_machine = machine_name ? machine_name : "";
   g_program = program_name ? program_name : "";
-  std::string root = platform::LogBaseFolder() + "/quellmark/" + g_program;
+  const char sep = platform::PathSeparator();
+  std::string root = platform::LogBaseFolder() + sep + "quellmark" + sep + g_program;
   // A drive letter replaces the drive of a base that has one ("C:/log").
   if (drive_letter && root.size() >= 2 && root[1] == ':')
     root[0] = *drive_letter ? *drive_letter : 'C';
