@@ -231,7 +231,7 @@ void InitHostLogger(const char* machine_name, const char* program_name, const ch
   g_program = program_name ? program_name : "";
   const char sep = platform::PathSeparator();
   std::string root = platform::LogBaseFolder() + sep + "quellmark" + sep + g_program;
-  // A drive letter replaces the drive of a base that has one ("C:/log").
+  // A drive letter replaces the drive of a base that has one ("C:\\log").
   if (drive_letter && root.size() >= 2 && root[1] == ':')
     root[0] = *drive_letter ? *drive_letter : 'C';
   if (root.size() >= hostlog::kPathBuffer) root.resize(hostlog::kPathBuffer - 1);

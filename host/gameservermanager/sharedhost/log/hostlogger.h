@@ -50,7 +50,7 @@ inline constexpr std::uint32_t HLOG_LOW = 5;
 // `instance_folder` ("%ld_%d" of group and server index) may be null: the
 // files then lie directly in the program's folder, without date folder.
 // `drive_letter` may be null; when given, it replaces the drive of a log base
-// that has one ("C:/log"); POSIX log bases have none and ignore it.
+// that has one ("C:\\log"); POSIX log bases have none and ignore it.
 // "LogLevel" of 6 or more raises an assertion report and sets threshold 0.
 void InitHostLogger(const char* machine_name, const char* program_name,
                     const char* instance_folder = nullptr, const char* drive_letter = nullptr);
