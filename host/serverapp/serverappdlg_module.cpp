@@ -139,9 +139,12 @@ bool CServerAppDlg::StopServer() {
   if (m_hUpdateThread) {
     m_hStopEvent.Set();
     if (!m_hUpdateThread->Wait(kUpdateThreadGraceMs)) {
+      // Whatever the thread held stays held: the module lock, a queue lock,
+      // and, when it was inside a log line, a log lock or the standard
+      // output's. The lines still to come must not wait for those.
+      AbandonHostLogLocks();
       if (m_hUpdateThread->Terminate()) {
-        // It may have been parked while holding the module lock or a queue
-        // lock: those stay taken for good and must never be deleted.
+        // The locks it may own are never deleted.
         m_bLocksAbandoned = true;
         HostLog(HLOG_FATAL,
                 "CServerAppDlg::StopServer - the update thread did not end within %u ms: "
@@ -150,7 +153,12 @@ bool CServerAppDlg::StopServer() {
       } else {
         // The thread still runs inside the module: neither the object nor
         // the library may be touched, and the dialog's own memory is about
-        // to go. Ending the process now is the only safe way out.
+        // to go. Ending the process now is the only safe way out; the
+        // manager still learns that the room's module is gone.
+        if (IsManagerWindowValid()) {
+          HostLogEntryText(HLOG_INFO, 18);
+          PostToManager(kManagerMsgModuleDeleted, 0);
+        }
         HostLog(HLOG_FATAL,
                 "CServerAppDlg::StopServer - the update thread could not be stopped; the "
                 "process ends now");

@@ -59,8 +59,11 @@ bool CServerAppDlg::ReadStartParameters(bool* from_command_line) {
   m_nReserved = params.nReserved;
   m_nGroupNumber = params.nGroupNumber;
 
-  // The title, from the caption the window has now.
-  std::string title = FormatTitle(platform::DialogTitle(), m_args, params);
+  // The title, from the caption the window has now and the command line as
+  // the system gave it (on Windows with its own quotes and spacing).
+  std::vector<std::string> shown;
+  if (!m_args.empty()) shown.push_back(platform::CommandLineText(m_args));
+  std::string title = FormatTitle(platform::DialogTitle(), shown, params);
   if (!title.empty()) platform::SetDialogTitle(title);
   std::srand(static_cast<unsigned>(std::time(nullptr)));
 

@@ -74,8 +74,8 @@ bool CReferenceServer::IsPreparing(int32_t nReserved) {
   if (switches_.hang_in_is_preparing > 0 &&
       preparing_calls_ == static_cast<uint64_t>(switches_.hang_in_is_preparing)) {
     // A module stuck for good: the host must stop this thread without
-    // waiting for it. The loop sleeps so that it costs no processor time.
-    for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // waiting for it.
+    HangForGood(switches_.hang_mode, handler_);
   }
   if (preparing_left_ > 0) {
     --preparing_left_;

@@ -53,6 +53,7 @@ ServerSwitches ReadServerSwitches(const char* ini_file) {
   s.probe_results = ParseProbeResults(text);
   s.preparing_updates = ReadInt("PreparingUpdates", s.preparing_updates, ini_file);
   s.hang_in_is_preparing = ReadInt("HangInIsPreparing", s.hang_in_is_preparing, ini_file);
+  s.hang_mode = ReadInt("HangMode", s.hang_mode, ini_file);
   s.console_result = ReadInt("ConsoleResult", s.console_result, ini_file);
   char trace[512] = {};
   platform::GetPrivateProfileString(kSection, "TraceFile", "", trace, sizeof(trace), ini_file);

@@ -24,7 +24,8 @@ struct ServerSwitches {
   std::vector<int32_t> probe_results{0};  // ProbeResults "7,80": one per call, the last repeats
   int32_t preparing_updates = 3;          // PreparingUpdates: IsPreparing answers true this often
   int32_t hang_in_is_preparing =
-      0;  // HangInIsPreparing: this call (1 = the first) never returns; 0: none
+      0;                  // HangInIsPreparing: this call (1 = the first) never returns; 0: none
+  int32_t hang_mode = 0;  // HangMode: how that call hangs, one of kHang* below
   int32_t console_result = -1;      // ConsoleResult: forced result of every command; -1: natural
   std::string trace_file;           // TraceFile: one line per call into the module, "" = none
   bool room_answers = true;         // RoomAnswers: 0: the room answers nothing on its own
@@ -32,6 +33,12 @@ struct ServerSwitches {
                                     // with SERVERAPPMSG_LOADING_FAILED and this reason
   int32_t addclient_id_kind = 3;    // AddClientIdKind: id kind of the room's ADDCLIENT answers
 };
+
+// Values of HangMode.
+inline constexpr int32_t kHangSleeps = 0;         // sleeps in a loop
+inline constexpr int32_t kHangLogs = 1;           // holds the standard output's stream and
+                                                  // writes a host log line every 20 ms
+inline constexpr int32_t kHangBlocksSignals = 2;  // sleeps with every signal blocked (POSIX)
 
 // Reads the switches from `ini_file` (".\ReferenceModule.ini" unless a test
 // says otherwise). A missing file or key keeps the default; a malformed

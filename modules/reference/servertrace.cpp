@@ -1,8 +1,17 @@
 // Appending trace lines.
 #include "servertrace.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
+
+#include "interface/serverapphandler.h"
+#include "serverswitches.h"
 
 #include "platform/files.h"
 #include "platform/thread.h"
@@ -24,6 +33,36 @@ void ServerTrace::Line(const char* format, ...) const {
   if (file == platform::kInvalidFile) return;
   platform::WriteToFile(file, text, length);
   platform::CloseFile(file);
+}
+
+void HangForGood(int32_t mode, ServerAppHandler* handler) {
+  if (mode == kHangLogs) {
+    // A module that prints a line in pieces holds the stream meanwhile; this
+    // one is stopped with it held, and very likely inside a host log line too.
+#if defined(_WIN32)
+    _lock_file(stdout);
+#else
+    flockfile(stdout);
+#endif
+  }
+#if !defined(_WIN32)
+  if (mode == kHangBlocksSignals) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  }
+#endif
+  // The loops sleep so that they cost no processor time.
+  for (unsigned long n = 0;; ++n) {
+    if (mode == kHangLogs && handler != nullptr) {
+      char line[64];
+      std::snprintf(line, sizeof(line), "reference module: still hung (%lu)\n", n);
+      handler->WriteLog(0, 4, line);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
 }
 
 }  // namespace refmod

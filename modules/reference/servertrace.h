@@ -3,9 +3,12 @@
 // another process can see what the host asked and in which order.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/printf_format.h"
+
+class ServerAppHandler;
 
 namespace refmod {
 
@@ -19,5 +22,9 @@ class ServerTrace {
  private:
   std::string file_;
 };
+
+// A module call stuck for good, the way HangMode (serverswitches.h) says:
+// never returns. `handler` (may be null) gets the log lines of kHangLogs.
+[[noreturn]] void HangForGood(int32_t mode, ServerAppHandler* handler);
 
 }  // namespace refmod

@@ -155,6 +155,15 @@ std::string DialogTitle() {
   return g_title;
 }
 
+std::string CommandLineText(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    if (!line.empty()) line += ' ';
+    line += arg;
+  }
+  return line;
+}
+
 void AppendResultLine(std::string_view line) {
   DialogTextSink sink;
   {

@@ -169,6 +169,17 @@ bool WriteToFile(FileHandle file, const void* data, std::size_t size) {
   return true;
 }
 
+bool WriteToStandardOutput(const char* text, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(STDOUT_FILENO, text, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 std::int64_t FileSizeOf(FileHandle file) {
   struct stat st;
   if (file == kInvalidFile || ::fstat(Fd(file), &st) != 0) return -1;
@@ -206,6 +217,10 @@ std::string LogBaseFolder() {
   std::string folder = base && *base ? posix::NativePath(base) : std::string("/var/log");
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder;
+}
+
+char PathSeparator() {
+  return '/';
 }
 
 }  // namespace platform

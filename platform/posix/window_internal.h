@@ -45,12 +45,16 @@ class WindowImpl final : public Window {
     std::vector<std::shared_ptr<ServerConnection>> connections;
   };
 
-  WindowImpl(WindowHandler& handler, WindowHandle handle, int listen_fd, int wake_fd);
+  // `manager_uid`: a user besides the owner's and root whose processes may
+  // drive the window; -1 for none.
+  WindowImpl(WindowHandler& handler, WindowHandle handle, int listen_fd, int wake_fd,
+             int64_t manager_uid);
   ~WindowImpl() override;
 
-  WindowHandle handle() const override { return handle_; }
+  WindowHandle handle() const override { return listen_fd_ < 0 ? 0 : handle_; }
   LResult Run() override;
   void End(LResult result) override;
+  void Close() override;
   bool SetTimer(uint64_t timer_id, uint32_t period_ms) override;
   bool KillTimer(uint64_t timer_id) override;
   void Invoke(std::function<void()> fn) override;
@@ -86,8 +90,9 @@ class WindowImpl final : public Window {
 
   WindowHandler& handler_;
   const WindowHandle handle_;
-  const int listen_fd_;
+  int listen_fd_;  // -1 once closed
   const int wake_fd_;
+  const int64_t manager_uid_;
   std::vector<std::shared_ptr<ServerConnection>> connections_;
   std::deque<Posted> stash_;  // posts read while the owner waited for a reply
   std::map<uint64_t, Timer> timers_;

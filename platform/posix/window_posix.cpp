@@ -2,6 +2,7 @@
 // how a frame that arrives is checked and dispatched.
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -29,6 +30,27 @@ namespace {
 constexpr size_t kStashLimit = 10000;
 constexpr int kCreateAttempts = 64;
 constexpr int kFramesPerRound = 32;
+
+// A window takes frames only from processes of its owner's user and root,
+// as Win32 keeps window messages inside one user's session; any other
+// process in the network namespace could otherwise stop every room or feed
+// it records. A manager that runs as a user of its own is named here (a
+// decimal uid) in every host's environment.
+constexpr const char* kManagerUidVariable = "SERVERAPP_MANAGER_UID";
+
+int64_t ManagerUidSetting() {
+  const char* text = getenv(kManagerUidVariable);
+  if (text == nullptr || *text == '\0') return -1;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long uid = strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || *text == '-' || uid >= 0xFFFFFFFFull) {
+    fprintf(stderr, "window: %s=%s is not a user id; only the owner's user and root are let in\n",
+            kManagerUidVariable, text);
+    return -1;
+  }
+  return static_cast<int64_t>(uid);
+}
 
 uint64_t RandomHandle() {
   thread_local std::mt19937_64 generator{std::random_device{}()};
@@ -65,7 +87,8 @@ std::unique_ptr<Window> Window::Create(WindowHandler& handler, WindowHandle want
     close(listen_fd);
     return fail(std::string("cannot create the window's wake event: ") + strerror(e));
   }
-  return std::make_unique<posix::WindowImpl>(handler, handle, listen_fd, wake_fd);
+  return std::make_unique<posix::WindowImpl>(handler, handle, listen_fd, wake_fd,
+                                             ManagerUidSetting());
 }
 
 namespace posix {
@@ -79,21 +102,34 @@ std::vector<WindowImpl*>& WindowImpl::ThreadWindows() {
   return windows;
 }
 
-WindowImpl::WindowImpl(WindowHandler& handler, WindowHandle handle, int listen_fd, int wake_fd)
-    : handler_(handler), handle_(handle), listen_fd_(listen_fd), wake_fd_(wake_fd) {
+WindowImpl::WindowImpl(WindowHandler& handler, WindowHandle handle, int listen_fd, int wake_fd,
+                       int64_t manager_uid)
+    : handler_(handler),
+      handle_(handle),
+      listen_fd_(listen_fd),
+      wake_fd_(wake_fd),
+      manager_uid_(manager_uid) {
   ThreadWindows().push_back(this);
 }
 
 WindowImpl::~WindowImpl() {
   auto& windows = ThreadWindows();
   windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
+  Close();
+  std::lock_guard lock(mutex_);  // lets an End or Invoke in progress finish
+  close(wake_fd_);
+}
+
+void WindowImpl::Close() {
+  if (listen_fd_ < 0) return;
   // Closing the listener removes the window from the machine; closing the
   // connections ends every wait on it.
   close(listen_fd_);
+  listen_fd_ = -1;
   for (auto& connection : connections_) connection->closed = true;
   connections_.clear();
-  std::lock_guard lock(mutex_);  // lets an End or Invoke in progress finish
-  close(wake_fd_);
+  stash_.clear();
+  timers_.clear();
 }
 
 LResult WindowImpl::Run() {
@@ -256,7 +292,21 @@ void WindowImpl::Accept() {
       }
       return;
     }
-    connections_.push_back(std::make_shared<ServerConnection>(fd, wire::PeerPid(fd)));
+    wire::PeerCredentials peer;
+    const bool known = wire::GetPeerCredentials(fd, &peer);
+    if (!known || (peer.uid != geteuid() && peer.uid != 0 &&
+                   static_cast<int64_t>(peer.uid) != manager_uid_)) {
+      if (known) {
+        fprintf(stderr, "window %llu: refused a connection from pid %u of uid %u; closing it\n",
+                static_cast<unsigned long long>(handle_), peer.pid, peer.uid);
+      } else {
+        fprintf(stderr, "window %llu: refused a connection whose peer is unknown; closing it\n",
+                static_cast<unsigned long long>(handle_));
+      }
+      close(fd);
+      continue;
+    }
+    connections_.push_back(std::make_shared<ServerConnection>(fd, peer.pid));
   }
 }
 

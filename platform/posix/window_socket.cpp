@@ -109,6 +109,15 @@ uint32_t PeerPid(int fd) {
   return credentials.pid > 0 ? static_cast<uint32_t>(credentials.pid) : 0;
 }
 
+bool GetPeerCredentials(int fd, PeerCredentials* peer) {
+  ucred credentials{};
+  socklen_t length = sizeof(credentials);
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return false;
+  peer->pid = credentials.pid > 0 ? static_cast<uint32_t>(credentials.pid) : 0;
+  peer->uid = static_cast<uint32_t>(credentials.uid);
+  return true;
+}
+
 bool PeerClosed(int fd) {
   pollfd p{fd, POLLIN, 0};
   if (poll(&p, 1, 0) < 0) return false;

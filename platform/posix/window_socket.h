@@ -50,6 +50,14 @@ ReceiveStatus ReceiveDatagram(int fd, std::span<std::byte> buffer, size_t* lengt
 // The pid of the process on the other end (SO_PEERCRED), 0 when unknown.
 uint32_t PeerPid(int fd);
 
+// Who is on the other end of a connection (SO_PEERCRED).
+struct PeerCredentials {
+  uint32_t pid = 0;
+  uint32_t uid = 0;
+};
+// False when the system cannot tell.
+bool GetPeerCredentials(int fd, PeerCredentials* peer);
+
 // True when the peer of a connected socket has closed it.
 bool PeerClosed(int fd);
 

@@ -157,11 +157,14 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT msg, WPARAM w_param, LPARAM l_pa
           return FALSE;
       }
     case WM_CLOSE:
+      // The close box (and taskkill without /F, which sends the same):
+      // Cancel, as the dialog framework answers it.
+      window->End(kIdCancel);
+      return TRUE;
     case WM_ENDSESSION: {
-      // The system's stop request (the title bar's close, taskkill, the
-      // session ending): as SIGTERM on POSIX, the dialog ends as its OK
+      // The session ends: as SIGTERM on POSIX, the dialog ends as its OK
       // button would, through the feed when one runs.
-      if (msg == WM_ENDSESSION && w_param == FALSE) return FALSE;
+      if (w_param == FALSE) return FALSE;
       bool handled = false;
       Feed(CurrentFeed(), [&](const DialogFeedHandlers& h) {
         if (h.on_terminate) {
@@ -384,6 +387,23 @@ void SetDialogTitle(std::string_view title) {
 std::string DialogTitle() {
   std::lock_guard lock(win32::g_mutex);
   return win32::g_title;
+}
+
+std::string CommandLineText(const std::vector<std::string>&) {
+  // The program name ends at its closing quote when it starts with one,
+  // else at the first blank, as the C runtime splits it; the blanks after
+  // it are not part of the arguments.
+  const char* p = GetCommandLineA();
+  if (p == nullptr) return {};
+  if (*p == '"') {
+    ++p;
+    while (*p != '\0' && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
 }
 
 void AppendResultLine(std::string_view line) {

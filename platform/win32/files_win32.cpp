@@ -2,6 +2,7 @@
 // A FileHandle holds the HANDLE; INVALID_HANDLE_VALUE is kInvalidFile.
 
 #include <cstdlib>
+#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/files.h"
@@ -134,6 +135,27 @@ bool WriteToFile(FileHandle file, const void* data, std::size_t size) {
   return true;
 }
 
+bool WriteToStandardOutput(const char* text, std::size_t size) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
+  std::string bytes;
+  bytes.reserve(size + 8);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (text[i] == '\n') bytes.push_back('\r');
+    bytes.push_back(text[i]);
+  }
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    DWORD written = 0;
+    const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    if (!WriteFile(out, p, chunk, &written, nullptr) || written == 0) return false;
+    p += written;
+    left -= written;
+  }
+  return true;
+}
+
 std::int64_t FileSizeOf(FileHandle file) {
   LARGE_INTEGER size{};
   if (file == kInvalidFile || !GetFileSizeEx(Native(file), &size)) return -1;
@@ -162,15 +184,22 @@ std::vector<FoundFile> FindFiles(const char* pattern) {
   return found;
 }
 
-// A deployment writes under C:/log. Tests (and an operator who wants the
+// A deployment writes under C:\log. Tests (and an operator who wants the
 // logs elsewhere) name another base in SERVERAPP_LOG_BASE, as on POSIX.
 std::string LogBaseFolder() {
   const char* base = std::getenv("SERVERAPP_LOG_BASE");
-  std::string folder = base && *base ? std::string(base) : std::string("C:/log");
+  std::string folder = base && *base ? std::string(base) : std::string("C:\\log");
+  for (char& c : folder) {
+    if (c == '/') c = '\\';
+  }
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') &&
          !(folder.size() == 3 && folder[1] == ':'))
     folder.pop_back();
   return folder;
+}
+
+char PathSeparator() {
+  return '\\';
 }
 
 }  // namespace platform

@@ -1,8 +1,9 @@
 // Another process's memory through OpenProcess, ReadProcessMemory and
 // WriteProcessMemory; private bytes from GetProcessMemoryInfo.
 
+#include "process_memory_win32.h"
+
 #include "platform/fault_injection.h"
-#include "platform/process_memory.h"
 #include "win32_text.h"
 
 #include <psapi.h>
@@ -54,13 +55,18 @@ class Win32ProcessMemory final : public ProcessMemory {
 
 }  // namespace
 
+namespace win32 {
+
+DWORD ProcessMemoryRights(ProcessMemoryAccess access) {
+  return access == ProcessMemoryAccess::kRead ? PROCESS_VM_READ
+                                              : PROCESS_VM_OPERATION | PROCESS_VM_WRITE;
+}
+
+}  // namespace win32
+
 std::unique_ptr<ProcessMemory> ProcessMemory::Open(uint32_t pid, ProcessMemoryAccess access) {
   if (pid == 0) return nullptr;
-  const DWORD rights =
-      access == ProcessMemoryAccess::kRead
-          ? PROCESS_VM_READ | PROCESS_QUERY_LIMITED_INFORMATION
-          : PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_QUERY_LIMITED_INFORMATION;
-  HANDLE process = OpenProcess(rights, FALSE, pid);
+  HANDLE process = OpenProcess(win32::ProcessMemoryRights(access), FALSE, pid);
   if (process == nullptr) return nullptr;
   return std::make_unique<Win32ProcessMemory>(pid, process, access);
 }

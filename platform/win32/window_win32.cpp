@@ -64,14 +64,26 @@ WindowImpl::WindowImpl(WindowHandler& handler) : handler_(handler) {
 }
 
 WindowImpl::~WindowImpl() {
-  if (hwnd_ != nullptr) {
-    // Unhooked first: the messages of the destruction reach no handler.
-    RemovePropW(hwnd_, kObjectProperty);
-    if (dialog_) MainDialogDestroyed(this);
-    DestroyWindow(hwnd_);
-  }
+  Close();
   std::lock_guard lock(mutex_);  // lets an End or Invoke in progress finish
   if (wake_event_ != nullptr) CloseHandle(wake_event_);
+}
+
+void WindowImpl::Close() {
+  HWND hwnd;
+  {
+    // Other threads' Invoke reads hwnd_ under the lock.
+    std::lock_guard lock(mutex_);
+    hwnd = hwnd_;
+    hwnd_ = nullptr;
+  }
+  if (hwnd == nullptr) return;
+  // Unhooked first: the messages of the destruction reach no handler.
+  RemovePropW(hwnd, kObjectProperty);
+  if (dialog_) MainDialogDestroyed(this);
+  for (uint64_t id : timers_) ::KillTimer(hwnd, static_cast<UINT_PTR>(id));
+  timers_.clear();
+  DestroyWindow(hwnd);
 }
 
 void WindowImpl::Attach(HWND hwnd, bool dialog) {

@@ -60,9 +60,10 @@ class WindowImpl final : public Window {
   // False when the wake-up event could not be made (the window is unusable).
   bool usable() const { return wake_event_ != nullptr; }
 
-  WindowHandle handle() const override { return FromHwnd(hwnd_); }
+  WindowHandle handle() const override { return FromHwnd(hwnd_); }  // 0 once closed
   LResult Run() override;
   void End(LResult result) override;
+  void Close() override;
   bool SetTimer(uint64_t timer_id, uint32_t period_ms) override;
   bool KillTimer(uint64_t timer_id) override;
   void Invoke(std::function<void()> fn) override;

@@ -38,6 +38,10 @@ TEST(CrashProfileInt, AnswersAsGetPrivateProfileInt) {
   }
   const std::string missing = (tmp.path() / "none.ini").string();
   EXPECT_EQ(1u, crs::CrashProfileInt("GameMgmt", "FullDump", 1, missing.c_str()));
+  // The deployment folder's file keeps full dumps, the default; rooms of the
+  // tests write their own 0.
+  const std::string shipped = SERVERAPP_SOURCE_DIR "/data/dist/Setting.ini";
+  EXPECT_EQ(1u, crs::CrashProfileInt("GameMgmt", "FullDump", 0, shipped.c_str()));
 }
 
 }  // namespace

@@ -67,6 +67,14 @@ std::string ReadAllStdout(platform::Process& process, int timeout_ms = 5000);
 // running, -signal when a signal ended it.
 int WaitExit(platform::Process& process, int timeout_ms);
 
+// True where a thread can refuse a forced stop: on POSIX the stop is a
+// signal, which a thread may block; Windows' TerminateThread always works.
+#if defined(_WIN32)
+inline constexpr bool kThreadsCanBlockTheStop = false;
+#else
+inline constexpr bool kThreadsCanBlockTheStop = true;
+#endif
+
 // The deployment folder's ServerApp.
 std::string ServerAppPath();
 

@@ -1,7 +1,12 @@
 // Shutdown: message 20 (with log entry 18) only while the manager's window
-// exists; the module is deleted either way; the supervisor's signals and
-// the console's end finish the dialog as OK or Cancel.
+// exists; the module is deleted either way, also after a forced stop of the
+// update thread; the window is gone as soon as the dialog ends; the
+// supervisor's signals and the console's end finish the dialog as OK or
+// Cancel.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
@@ -40,6 +45,54 @@ TEST(HostShutdown, ModuleDeletedNoticeOnlyWhileTheManagerExists) {
       ASSERT_TRUE(notice);
       EXPECT_EQ(notice->w_param, (5u << 16) | 20u);
       EXPECT_EQ(notice->l_param, 0);
+    }
+  }
+}
+
+// An update thread hung in its second IsPreparing and stopped by force
+// after the grace. One that logs in a loop with the standard output's stream
+// held keeps that lock (and likely a log lock) for good: the shutdown's own
+// lines must not wait for it. One that cannot be stopped (every signal
+// blocked; only POSIX has that) ends the process without touching the
+// module, but the manager still gets its notice.
+TEST(HostShutdown, ForcedStopStillFinishesTheShutdown) {
+  struct Row {
+    const char* hang_mode;
+    bool stoppable;
+  };
+  const Row rows[] = {{"1", true}, {"2", false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string("HangMode=") + row.hang_mode);
+    if (!row.stoppable && !hosttest::kThreadsCanBlockTheStop) continue;
+    auto manager = gsmsim::ManagerPeer::Start();
+    ASSERT_NE(manager, nullptr);
+    HostFolder folder(hosttest::Switches{
+        {"HangInIsPreparing", "2"}, {"PreparingUpdates", "5"}, {"HangMode", row.hang_mode}});
+    auto host = folder.Start(Args(manager->handle()));
+    ASSERT_NE(host, nullptr);
+    auto report = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
+    ASSERT_TRUE(report);
+    ASSERT_TRUE(folder.WaitForTrace("IsPreparing 0 call=2", 15s));
+
+    ASSERT_TRUE(host->Terminate());
+    // Within the grace the dialog has ended: its window is gone, and a
+    // send to it returns at once instead of waiting out the shutdown.
+    std::this_thread::sleep_for(1s);
+    const auto send_start = std::chrono::steady_clock::now();
+    EXPECT_EQ(manager->SendCopyData(static_cast<platform::WindowHandle>(report->l_param), 1, {}),
+              0);
+    EXPECT_LT(std::chrono::steady_clock::now() - send_start, 1500ms);
+    EXPECT_EQ(hosttest::WaitExit(*host, 30000), platform::kIdOk);
+    EXPECT_NE(folder.HostLog().find(TableText(18)), std::string::npos);
+    auto notice = manager->WaitFor(gsmsim::IsManagerPost(20), 2s);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->w_param, (5u << 16) | 20u);
+    EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), row.stoppable ? 1u : 0u);
+    if (!row.stoppable) {
+      EXPECT_NE(folder.HostLog().find("could not be stopped"), std::string::npos);
+    } else {
+      EXPECT_NE(hosttest::ReadAllStdout(*host).find("did not end within 5000 ms"),
+                std::string::npos);
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "process_memory_win32.h"
 #include "win32_text.h"
 
 namespace {
@@ -37,6 +38,17 @@ TEST(Win32Process, ArgumentsArriveAsGiven) {
   }
   std::string extra;
   EXPECT_FALSE(child->ReadStdoutLine(&extra, 20000));  // end of stream
+  EXPECT_EQ(child->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+}
+
+// The title's command line is the one the process was started with: its
+// quotes and spacing, without the program name.
+TEST(Win32Process, TitleCommandLineIsTheRawOneWithoutTheProgram) {
+  auto child = Child({"cmdline", "two words", "x"});
+  ASSERT_NE(child, nullptr);
+  std::string line;
+  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
+  EXPECT_EQ(line, "cmdline \"two words\" x");
   EXPECT_EQ(child->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
 }
 
@@ -118,6 +130,30 @@ TEST(Win32Text, KoreanDebuggerLineIsWrittenInCodePage949) {
   // Bytes that are not UTF-8 pass unchanged rather than being lost.
   EXPECT_EQ(platform::win32::Utf8ToCodePage("\xFF\xC4 bytes", 949), "\xFF\xC4 bytes");
   EXPECT_EQ(platform::win32::Utf8ToCodePage("", 949), "");
+}
+
+// OpenProcess asks for the reading or the writing rights and nothing more,
+// and those suffice for the calls made with the handle.
+TEST(Win32ProcessMemory, OpenAsksOnlyForTheRightsItsCallsNeed) {
+  using platform::ProcessMemoryAccess;
+  EXPECT_EQ(platform::win32::ProcessMemoryRights(ProcessMemoryAccess::kRead), 0x10u);
+  EXPECT_EQ(platform::win32::ProcessMemoryRights(ProcessMemoryAccess::kWrite), 0x28u);
+  volatile uint32_t value = 0x12345678;
+  uint32_t got = 0;
+  SIZE_T done = 0;
+  HANDLE reader = OpenProcess(platform::win32::ProcessMemoryRights(ProcessMemoryAccess::kRead),
+                              FALSE, GetCurrentProcessId());
+  ASSERT_NE(reader, nullptr);
+  EXPECT_TRUE(ReadProcessMemory(reader, const_cast<uint32_t*>(&value), &got, 4, &done));
+  EXPECT_EQ(got, 0x12345678u);
+  CloseHandle(reader);
+  HANDLE writer = OpenProcess(platform::win32::ProcessMemoryRights(ProcessMemoryAccess::kWrite),
+                              FALSE, GetCurrentProcessId());
+  ASSERT_NE(writer, nullptr);
+  const uint32_t fresh = 0x0BADF00D;
+  EXPECT_TRUE(WriteProcessMemory(writer, const_cast<uint32_t*>(&value), &fresh, 4, &done));
+  EXPECT_EQ(value, 0x0BADF00Du);
+  CloseHandle(writer);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // its first argument.
 //   args ...       prints each further argument on a line of its own
 //   env NAME       prints the value of NAME, or "<unset>"
+//   cmdline ...    prints the command line as the dialog's title shows it
 //   echo           copies stdin lines to stdout until end of input
 //   sleep          sleeps for a minute (stopped only by TerminateProcess)
 //   listen         waits for a stop request: exit 0 for Terminate, 1 for
@@ -11,12 +12,17 @@
 #include <cstring>
 #include <string>
 
+#include "platform/dialog.h"
 #include "stop_request_win32.h"
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "args") {
     for (int i = 2; i < argc; ++i) std::printf("%s\n", argv[i]);
+    return 0;
+  }
+  if (mode == "cmdline") {
+    std::printf("%s\n", platform::CommandLineText({}).c_str());
     return 0;
   }
   if (mode == "env" && argc > 2) {

@@ -221,6 +221,11 @@ TEST_F(HostLoggerTest, PathsForOtherWriters) {
   EXPECT_EQ(fs::path(out), Folder("20261205"));
   ASSERT_TRUE(GetHostLogRoot(out, sizeof out));
   EXPECT_EQ(fs::path(out), Root());
+  // Written with the system's own separator: "C:\log\quellmark\..." on
+  // Windows.
+  const char foreign = fs::path::preferred_separator == '/' ? '\\' : '/';
+  ASSERT_TRUE(GetHostLogPath(HostLogFile::kMain, t, out, sizeof out));
+  EXPECT_EQ(std::string(out).find(foreign), std::string::npos) << out;
   char tiny[8];
   EXPECT_FALSE(GetHostLogPath(HostLogFile::kMain, t, tiny, sizeof tiny));
   EXPECT_STREQ(tiny, "");

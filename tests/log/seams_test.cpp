@@ -123,10 +123,12 @@ TEST(Files, FoldersRenamesAndSearch) {
 
 TEST(Files, LogBaseComesFromTheEnvironment) {
   {
+    // Written with the system's separator ('\' on Windows).
     logtest::ScopedEnv env("SERVERAPP_LOG_BASE", "/tmp/somewhere/");
-    EXPECT_EQ(platform::LogBaseFolder(), "/tmp/somewhere");
+    EXPECT_EQ(platform::LogBaseFolder(),
+              testsupport::OnWindows() ? "\\tmp\\somewhere" : "/tmp/somewhere");
   }
-  const std::string system_base = testsupport::OnWindows() ? "C:/log" : "/var/log";
+  const std::string system_base = testsupport::OnWindows() ? "C:\\log" : "/var/log";
   logtest::ScopedEnv unset("SERVERAPP_LOG_BASE", nullptr);
   EXPECT_EQ(platform::LogBaseFolder(), system_base);
   logtest::ScopedEnv empty("SERVERAPP_LOG_BASE", "");

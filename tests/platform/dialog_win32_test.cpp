@@ -140,8 +140,11 @@ TEST(MainDialog, ButtonsCloseAndStopRequestsReachTheFeed) {
   EXPECT_EQ(window->Run(), kIdOk);
   Click(dialog, IDCANCEL);
   EXPECT_EQ(window->Run(), kIdCancel);
-  // The close box (and taskkill) is the system's stop request: OK.
+  // The close box (and taskkill) ends the dialog as Cancel; the session's
+  // end is the system's stop request: OK.
   SendMessageW(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(window->Run(), kIdCancel);
+  SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
   EXPECT_EQ(window->Run(), kIdOk);
   // Process::Interrupt's event, as SIGINT: Cancel.
   ASSERT_TRUE(win32::SignalStopRequest(CurrentProcessId(), win32::StopKind::kInterrupt));

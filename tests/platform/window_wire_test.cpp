@@ -1,9 +1,11 @@
 // The POSIX side of windows: handles chosen by their owner, and frames
 // that break the wire protocol, written on raw sockets.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -159,6 +161,80 @@ TEST(WindowBadInput, BadFramesAreDroppedLoggedAndTheirConnectionClosed) {
   }
   for (const Case& c : cases) EXPECT_NE(log.find(c.name), std::string::npos) << c.name;
   EXPECT_NE(log.find("posted WM_COPYDATA"), std::string::npos);
+}
+
+// --- peers of other users ---
+
+// Forks a child that becomes `uid` (never root), connects to `h` and posts
+// lParam 777. Its exit status: 0 when the window closed the connection on
+// it, 1 when the connection stayed open, 2 when it could not even try.
+int PostAsOtherUser(WindowHandle h, uid_t uid) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "hwnd:" + std::to_string(h);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) _exit(2);
+    wire::Header post;
+    post.kind = wire::Kind::kPost;
+    post.target = h;
+    post.msg = kTestMsg;
+    post.l_param = 777;
+    const auto frame = Frame(post, 0);
+    [[maybe_unused]] ssize_t sent = send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    _exit(ClosedByWindow(fd) ? 0 : 1);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 2;
+  return WEXITSTATUS(status);
+}
+
+// Another user's process is refused at once, with one line naming its pid
+// and uid, unless it is the manager's user named in SERVERAPP_MANAGER_UID;
+// processes of the window's own user keep working.
+TEST(WindowPeers, OnlyTheOwnersUserRootAndTheNamedManagerGetIn) {
+  if (geteuid() != 0) GTEST_SKIP() << "a peer of another user needs root to switch its uid";
+  constexpr uid_t kOther = 65534;  // nobody
+  struct Row {
+    const char* manager_uid;
+    bool admitted;
+  };
+  for (const Row row : {Row{nullptr, false}, Row{"1000", false}, Row{"65534", true}}) {
+    SCOPED_TRACE(row.manager_uid ? row.manager_uid : "no manager uid");
+    if (row.manager_uid) {
+      setenv("SERVERAPP_MANAGER_UID", row.manager_uid, 1);
+    } else {
+      unsetenv("SERVERAPP_MANAGER_UID");
+    }
+    FnHandler handler;
+    std::promise<void> own_user_seen;
+    std::vector<LParam> got;  // written on the window's thread until own_user_seen
+    handler.post = [&](uint32_t, WParam, LParam l) {
+      got.push_back(l);
+      if (l == 1) own_user_seen.set_value();
+    };
+    testing::internal::CaptureStderr();
+    {
+      WindowThread window(handler);
+      EXPECT_EQ(PostAsOtherUser(window.handle(), kOther), row.admitted ? 1 : 0);
+      // The window's own user still gets through, after the other user's
+      // post when that one was let in.
+      EXPECT_TRUE(PostMessage(window.handle(), kTestMsg, 0, 1));
+      ASSERT_EQ(own_user_seen.get_future().wait_for(std::chrono::seconds(5)),
+                std::future_status::ready);
+      const std::vector<LParam> expected =
+          row.admitted ? std::vector<LParam>{777, 1} : std::vector<LParam>{1};
+      EXPECT_EQ(got, expected);
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string refused = "of uid " + std::to_string(kOther) + "; closing it";
+    EXPECT_EQ(log.find(refused) != std::string::npos, !row.admitted) << log;
+  }
+  unsetenv("SERVERAPP_MANAGER_UID");
 }
 
 // A peer that answers a send with replies to sequences nobody sent: the

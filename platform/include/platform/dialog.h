@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -31,6 +32,12 @@ void SetDialogTitle(std::string_view title);
 
 // The caption last set, "ServerApp" before any call (the template's).
 std::string DialogTitle();
+
+// The command line as the title shows it: the program's arguments without
+// the program name. On Windows the text the process was started with
+// (GetCommandLineA after the program name, quotes and spacing as given); on
+// POSIX, where only the argument vector exists, `args` joined by spaces.
+std::string CommandLineText(const std::vector<std::string>& args);
 
 // Result list: appends one line (stdout on POSIX, flushed at once), and
 // empties the list (nothing to do on a terminal).

@@ -69,6 +69,13 @@ std::int64_t ReadFromFile(FileHandle file, void* buffer, std::size_t size);
 // Writes all `size` bytes. False when not all of them could be written.
 bool WriteToFile(FileHandle file, const void* data, std::size_t size);
 
+// Writes `text` to the process's standard output below the C stream: no
+// stream lock is taken and nothing is buffered, so a thread stopped by force
+// while it held the stream cannot block the caller. Line ends become what the
+// stream would write (CR LF on Windows). False when not all of it was written
+// or the process has no standard output.
+bool WriteToStandardOutput(const char* text, std::size_t size);
+
 // Size of the open file in bytes, or -1 when it cannot be told.
 std::int64_t FileSizeOf(FileHandle file);
 
@@ -105,9 +112,15 @@ struct FoundFile {
 // (unsorted). An empty list when the folder is missing or nothing matches.
 std::vector<FoundFile> FindFiles(const char* pattern);
 
-// The folder under which the logs and dumps of this machine lie: on POSIX the
-// value of the environment variable SERVERAPP_LOG_BASE when set and not
-// empty, else "/var/log"; on Windows "C:/log". No trailing separator.
+// The folder under which the logs and dumps of this machine lie: the value
+// of the environment variable SERVERAPP_LOG_BASE when set and not empty,
+// else "/var/log" on POSIX and "C:\log" on Windows, written with the
+// system's separator (every '/' becomes '\' on Windows). No trailing
+// separator.
 std::string LogBaseFolder();
+
+// The separator of the paths the host builds and shows: '/' on POSIX, '\'
+// on Windows ("C:\log\quellmark\...").
+char PathSeparator();
 
 }  // namespace platform

@@ -88,6 +88,15 @@ class Window {
   // any thread; the first call since Run started wins.
   virtual void End(LResult result) = 0;
 
+  // Takes the window off the machine at once, as destroying it does
+  // (IsWindow answers false, senders waiting on it get 0, new posts and
+  // sends to it fail, handle() answers 0), while the object lives on: End,
+  // Invoke and PostLocal from other threads stay safe and reach nothing.
+  // For a modal dialog whose loop has ended (the dialog framework destroys
+  // its window there) and whose owner still has work to do before the
+  // object goes. Owner thread only; Run is not called again afterwards.
+  virtual void Close() = 0;
+
   // Starts (or restarts with a new period) timer `timer_id`: OnTimer(id)
   // runs on the owner every `period_ms` (at least 1) while Run runs. Owner
   // thread only. Answers false for a period of 0.

@@ -1,8 +1,10 @@
 #include "hostlogger.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "hostlogger_testing.h"
@@ -39,6 +41,15 @@ CMustSyncObjectLog g_lock_etcinfo;
 CMustSyncObjectLog g_lock_rwpm;
 CMustSyncObjectLog g_lock_ipcmsg;
 
+// Set once a thread that may have been writing a line was stopped by force.
+// Its locks (ours and the standard output stream's) may stay taken for
+// good, so from then on a lock is waited for a bounded time and the line is
+// written without it when the time runs out, and the standard output is
+// written below its stream. A line may then interleave with another; the
+// process is on its way out and every line still lands.
+std::atomic<bool> g_locks_abandoned{false};
+constexpr std::chrono::milliseconds kAbandonedLockWait{200};
+
 struct LogFileInfo {
   const char* name;  // file name head
   bool daily;
@@ -65,8 +76,9 @@ bool ComposeFolder(const platform::LocalTime& t, char* out, std::size_t size) {
   if (g_instance.empty()) {
     n = std::snprintf(out, size, "%s", g_root.c_str());
   } else {
-    n = std::snprintf(out, size, "%s/%d%02d%02d/%s", g_root.c_str(), t.year, t.month, t.day,
-                      g_instance.c_str());
+    const char sep = platform::PathSeparator();
+    n = std::snprintf(out, size, "%s%c%d%02d%02d%c%s", g_root.c_str(), sep, t.year, t.month, t.day,
+                      sep, g_instance.c_str());
   }
   return n >= 0 && static_cast<std::size_t>(n) < size;
 }
@@ -76,11 +88,12 @@ bool ComposePath(HostLogFile file, const platform::LocalTime& t, char* out, std:
   bool fits = ComposeFolder(t, folder, sizeof folder);
   const LogFileInfo& info = Info(file);
   int n;
+  const char sep = platform::PathSeparator();
   if (info.daily) {
-    n = std::snprintf(out, size, "%s/%s_%s_%s_%04d%02d%02d.log", folder, info.name,
+    n = std::snprintf(out, size, "%s%c%s_%s_%s_%04d%02d%02d.log", folder, sep, info.name,
                       g_program.c_str(), g_machine.c_str(), t.year, t.month, t.day);
   } else {
-    n = std::snprintf(out, size, "%s/%s_%s_%s_%04d%02d%02d_%02d.log", folder, info.name,
+    n = std::snprintf(out, size, "%s%c%s_%s_%s_%04d%02d%02d_%02d.log", folder, sep, info.name,
                       g_program.c_str(), g_machine.c_str(), t.year, t.month, t.day, t.hour / 3);
   }
   return fits && n >= 0 && static_cast<std::size_t>(n) < size;
@@ -166,7 +179,13 @@ void WriteLine(HostLogFile file, std::uint32_t level, std::string_view text, va_
   hostlog::AppendTextMode(line, &bytes);
 
   {
-    CMustSyncObjectGuard guard(info.lock);
+    const bool abandoned = g_locks_abandoned.load(std::memory_order_acquire);
+    std::optional<CMustSyncObjectGuard> guard;
+    if (abandoned) {
+      guard.emplace(info.lock, kAbandonedLockWait);
+    } else {
+      guard.emplace(info.lock);
+    }
     platform::FileHandle out = platform::OpenForAppend(path);
     if (out == platform::kInvalidFile) {
       MakeLogFolders(now);
@@ -179,7 +198,12 @@ void WriteLine(HostLogFile file, std::uint32_t level, std::string_view text, va_
       platform::WriteToFile(out, bytes.data(), bytes.size());
       platform::CloseFile(out);
     }
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    // The stream's own lock may be one of those a stopped thread kept.
+    if (abandoned) {
+      platform::WriteToStandardOutput(line.data(), line.size());
+    } else {
+      std::fwrite(line.data(), 1, line.size(), stdout);
+    }
   }
   if (level == HLOG_FATAL && info.form == LineForm::kLevel && platform::IsDebuggerAttached()) {
     platform::BreakIntoDebugger();
@@ -205,8 +229,9 @@ void InitHostLogger(const char* machine_name, const char* program_name, const ch
 
   g_machine = machine_name ? machine_name : "";
   g_program = program_name ? program_name : "";
-  std::string root = platform::LogBaseFolder() + "/quellmark/" + g_program;
-  // A drive letter replaces the drive of a base that has one ("C:/log").
+  const char sep = platform::PathSeparator();
+  std::string root = platform::LogBaseFolder() + sep + "quellmark" + sep + g_program;
+  // A drive letter replaces the drive of a base that has one ("C:\\log").
   if (drive_letter && root.size() >= 2 && root[1] == ':')
     root[0] = *drive_letter ? *drive_letter : 'C';
   if (root.size() >= hostlog::kPathBuffer) root.resize(hostlog::kPathBuffer - 1);
@@ -214,6 +239,10 @@ void InitHostLogger(const char* machine_name, const char* program_name, const ch
   g_instance = instance_folder ? instance_folder : "";
   g_ready = true;
   g_generation.fetch_add(1);
+}
+
+void AbandonHostLogLocks() {
+  g_locks_abandoned.store(true, std::memory_order_release);
 }
 
 bool IsLogLevelOn(std::uint32_t level) {
@@ -334,6 +363,7 @@ void ResetHostLoggerForTesting() {
   g_root.clear();
   g_instance.clear();
   g_generation.fetch_add(1);
+  g_locks_abandoned.store(false);
 }
 
 unsigned int HostLogThresholdForTesting() {

@@ -50,7 +50,7 @@ inline constexpr std::uint32_t HLOG_LOW = 5;
 // `instance_folder` ("%ld_%d" of group and server index) may be null: the
 // files then lie directly in the program's folder, without date folder.
 // `drive_letter` may be null; when given, it replaces the drive of a log base
-// that has one ("C:/log"); POSIX log bases have none and ignore it.
+// that has one ("C:\\log"); POSIX log bases have none and ignore it.
 // "LogLevel" of 6 or more raises an assertion report and sets threshold 0.
 void InitHostLogger(const char* machine_name, const char* program_name,
                     const char* instance_folder = nullptr, const char* drive_letter = nullptr);
@@ -64,6 +64,13 @@ void EtcInfoLog(const char* format, ...) HOSTLOG_PRINTF(1, 2);
 void PacketLog(const char* format, ...) HOSTLOG_PRINTF(1, 2);
 void RwpmLog(const char* format, ...) HOSTLOG_PRINTF(1, 2);
 void IpcMsgLog(const char* format, ...) HOSTLOG_PRINTF(1, 2);
+
+// Called after a thread that may have been inside a writer was stopped by
+// force (it may keep a log lock or the standard output's lock for good):
+// from then on every writer waits for a lock at most a fraction of a second
+// and writes its line without it when the time runs out, and writes the
+// standard output below the C stream. For the process's last lines only.
+void AbandonHostLogLocks();
 
 // The gates.
 bool IsLogLevelOn(std::uint32_t level);  // threshold >= level

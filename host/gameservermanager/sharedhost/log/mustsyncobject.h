@@ -2,6 +2,7 @@
 // scoped guard over it that also leaves when an exception passes.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 
 class CMustSyncObjectLog {
@@ -13,21 +14,32 @@ class CMustSyncObjectLog {
 
   void Enter() { section_.lock(); }
   void Leave() { section_.unlock(); }
+  // True when the lock was taken within `bound`.
+  bool TryEnterFor(std::chrono::milliseconds bound) { return section_.try_lock_for(bound); }
 
  private:
-  std::recursive_mutex section_;  // a critical section: its owner may re-enter
+  std::recursive_timed_mutex section_;  // a critical section: its owner may re-enter
 };
 
+// Holds the lock for one scope. With a bound, the lock is waited for at most
+// that long and the scope goes on without it when the time runs out (held()
+// tells which): for writers that must finish even when the owner was stopped
+// for good.
 class CMustSyncObjectGuard {
  public:
   explicit CMustSyncObjectGuard(CMustSyncObjectLog* lock) : lock_(lock) {
     if (lock_) lock_->Enter();
+  }
+  CMustSyncObjectGuard(CMustSyncObjectLog* lock, std::chrono::milliseconds bound) : lock_(lock) {
+    if (lock_ && !lock_->TryEnterFor(bound)) lock_ = nullptr;
   }
   ~CMustSyncObjectGuard() {
     if (lock_) lock_->Leave();
   }
   CMustSyncObjectGuard(const CMustSyncObjectGuard&) = delete;
   CMustSyncObjectGuard& operator=(const CMustSyncObjectGuard&) = delete;
+
+  bool held() const { return lock_ != nullptr; }
 
  private:
   CMustSyncObjectLog* lock_;
