@@ -11,7 +11,8 @@
 # presets' folders keep their flags. The full report is written to
 # build/coverage/coverage-summary.json.
 # Environment: COVERAGE_JOBS (default: the number of processors) for the
-# build and ctest; COVERAGE_CTEST_ARGS adds ctest arguments (e.g. "-R Shell").
+# build and ctest; COVERAGE_CTEST_ARGS adds ctest arguments (e.g. "-R Shell");
+# COVERAGE_REPORT_ONLY=1 prints the figures of the last run again.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 2
 
@@ -25,35 +26,39 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
-mkdir -p "$dir"
-if ! cmake -S . -B "$dir" -G Ninja "${launcher[@]}" \
-  -DCMAKE_BUILD_TYPE=Debug \
-  -DSERVERAPP_TESTS=ON -DSERVERAPP_BENCH=OFF \
-  -DSERVERAPP_WERROR="$SERVERAPP_WERROR" \
-  -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
-  -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage \
-  -DCMAKE_MODULE_LINKER_FLAGS=--coverage >"$dir/configure.log" 2>&1; then
-  cat "$dir/configure.log" >&2
-  echo "coverage: configure failed" >&2
-  exit 1
-fi
-if ! cmake --build "$dir" -j "$jobs"; then
-  echo "coverage: build failed" >&2
-  exit 1
-fi
+ctest_rc=0
+if [[ "${COVERAGE_REPORT_ONLY:-0}" != 1 ]]; then
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" -G Ninja "${launcher[@]}" \
+    -DCMAKE_BUILD_TYPE=Debug \
+    -DSERVERAPP_TESTS=ON -DSERVERAPP_BENCH=OFF \
+    -DSERVERAPP_WERROR="$SERVERAPP_WERROR" \
+    -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
+    -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage \
+    -DCMAKE_MODULE_LINKER_FLAGS=--coverage >"$dir/configure.log" 2>&1; then
+    cat "$dir/configure.log" >&2
+    echo "coverage: configure failed" >&2
+    exit 1
+  fi
+  if ! cmake --build "$dir" -j "$jobs"; then
+    echo "coverage: build failed" >&2
+    exit 1
+  fi
 
-# Counters from an earlier run would add up with this one's.
-find "$dir" -name '*.gcda' -delete
-start=$(date +%s)
-# shellcheck disable=SC2086
-ctest --test-dir "$dir" -j "$jobs" -LE soak --output-on-failure ${COVERAGE_CTEST_ARGS:-}
-ctest_rc=$?
-echo "coverage: tests took $(($(date +%s) - start)) s, ctest exit $ctest_rc"
+  # Counters from an earlier run would add up with this one's.
+  find "$dir" -name '*.gcda' -delete
+  start=$(date +%s)
+  # shellcheck disable=SC2086
+  ctest --test-dir "$dir" -j "$jobs" -LE soak --output-on-failure ${COVERAGE_CTEST_ARGS:-}
+  ctest_rc=$?
+  echo "coverage: tests took $(($(date +%s) - start)) s, ctest exit $ctest_rc"
+fi
 
 # One pass over the counters; the per-folder sums are made from its per-file
 # summary. Only the code under test counts: not tests/, tools/ or bench/.
 if ! gcovr --root . --object-directory "$dir" \
   --filter 'host/' --filter 'crs/' --filter 'platform/' --filter 'modules/' \
+  --exclude-directories '.*/CMakeFiles/[0-9.]+' \
   --exclude-unreachable-branches --exclude-throw-branches \
   --json-summary "$dir/coverage-summary.json" >/dev/null; then
   echo "coverage: gcovr failed" >&2
@@ -72,11 +77,13 @@ for f in files:
         s[0] += f["line_covered"]; s[1] += f["line_total"]
         s[2] += f["branch_covered"]; s[3] += f["branch_total"]
 pct = lambda a, b: 100.0 * a / b if b else 0.0
-print(f"{'folder':<22}{'lines':>20}{'branches':>22}")
+def row(name, s):
+    lines = f"{pct(s[0], s[1]):5.1f} % ({s[0]}/{s[1]})"
+    branches = f"{pct(s[2], s[3]):5.1f} % ({s[2]}/{s[3]})"
+    print(f"{name:<20}{lines:<24}{branches}")
+print(f"{'folder':<20}{'lines':<24}branches")
 for d in dirs:
-    s = sums[d]
-    print(f"{d + '/':<22}{pct(s[0], s[1]):6.1f} % ({s[0]}/{s[1]}){pct(s[2], s[3]):8.1f} % ({s[2]}/{s[3]})")
-c = [sum(sums[d][i] for d in ("host", "crs", "platform")) for i in range(4)]
-print(f"{'host+crs+platform':<22}{pct(c[0], c[1]):6.1f} % ({c[0]}/{c[1]}){pct(c[2], c[3]):8.1f} % ({c[2]}/{c[3]})")
+    row(d + "/", sums[d])
+row("host+crs+platform", [sum(sums[d][i] for d in ("host", "crs", "platform")) for i in range(4)])
 EOF
 exit $ctest_rc
