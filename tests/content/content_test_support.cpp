@@ -1,67 +1,11 @@
 #include "content_test_support.h"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "hostlogger.h"
-#include "hostlogger_testing.h"
 #include "interface/ltmessage.h"
 
 namespace contenttest {
-namespace {
-
-int g_serial = 0;
-
-}  // namespace
-
-Sandbox::Sandbox() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  dir_ = fs::temp_directory_path() /
-         ("content-" + std::to_string(getpid()) + "-" + std::to_string(++g_serial) + "-" +
-          (info != nullptr ? info->name() : "x"));
-  fs::remove_all(dir_);
-  fs::create_directories(dir_);
-  old_cwd_ = fs::current_path();
-  fs::current_path(dir_);
-  setenv("SERVERAPP_LOG_BASE", (dir_ / "logs").c_str(), 1);
-  std::ofstream("Setting.ini") << "[LogInfo]\nLogLevel=4\n";
-  ResetHostLoggerForTesting();
-  InitHostLogger("ROOMPC01", "ServerApp", "7_3", nullptr);
-}
-
-Sandbox::~Sandbox() {
-  ResetHostLoggerForTesting();
-  unsetenv("SERVERAPP_LOG_BASE");
-  fs::current_path(old_cwd_);
-  std::error_code ignored;
-  fs::remove_all(dir_, ignored);
-}
-
-std::vector<std::string> Sandbox::LogLines() const {
-  std::vector<std::string> lines;
-  if (!fs::exists(dir_ / "logs")) return lines;
-  for (const auto& entry : fs::recursive_directory_iterator(dir_ / "logs")) {
-    if (entry.path().filename().string().rfind("error_", 0) != 0) continue;
-    std::istringstream in(ReadWhole(entry.path()));
-    std::string line;
-    while (std::getline(in, line)) {
-      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-      lines.push_back(line);
-    }
-  }
-  return lines;
-}
-
-bool Sandbox::LogHas(const std::string& text) const {
-  for (const std::string& line : LogLines()) {
-    if (line.find(text) != std::string::npos) return true;
-  }
-  return false;
-}
 
 void WriteUccSetting(const std::string& rez_file_path, const std::string& server_url) {
   std::ofstream ini("UCCSetting.ini");

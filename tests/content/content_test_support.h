@@ -1,5 +1,5 @@
-// Test support of the content download: a sandbox folder that is the
-// current directory (UCCSetting.ini, the repository, the logs), the
+// Test support of the content download: the log sandbox as the current
+// directory (UCCSetting.ini, the repository, the logs), the
 // development content server on a free loopback port, and a dialog stand-in
 // that records what CUccDownload asks of it.
 #pragma once
@@ -19,30 +19,18 @@
 #include "ltcommon.h"
 #include "protocol/gameprotocommon.h"
 #include "protocol/managerrecords.h"
+#include "support/log_sandbox.h"
 #include "support/null_game_server.h"
 
 namespace contenttest {
 
 namespace fs = std::filesystem;
 
-// A fresh folder as the current directory, with the host logger writing
-// below it. Restores the old directory and removes the folder at the end.
-class Sandbox {
+// The shared log sandbox with the main log at level 4.
+class Sandbox : public testsupport::LogSandbox {
  public:
-  Sandbox();
-  ~Sandbox();
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
-
-  const fs::path& dir() const { return dir_; }
-  // Every line of the main host log, without the time stamp.
-  std::vector<std::string> LogLines() const;
-  // True when a line of the main log contains `text`.
-  bool LogHas(const std::string& text) const;
-
- private:
-  fs::path dir_;
-  fs::path old_cwd_;
+  Sandbox() : LogSandbox("content-") { Start("LogLevel=4\n"); }
+  bool LogHas(const std::string& text) const { return Has(text); }
 };
 
 // Writes UCCSetting.ini in the current directory. An empty text leaves the

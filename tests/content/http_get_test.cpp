@@ -1,123 +1,173 @@
-// The HTTP GET seam against a loopback server: the body in order, the
-// refusals that count as "not opened", receivers that stop, redirects, and
-// direct access whatever the proxy environment says.
+// The HTTP GET seam of both systems against the development content server:
+// the body whole and in order, refusals that count as "not opened",
+// receivers that stop, the low-speed abort of a trickling or stalled server,
+// the fault points, and direct access whatever the proxy environment says.
 #include "platform/http_get.h"
-#include "http_recorder.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
-#include <cstdlib>
+#include <fstream>
 #include <string>
 
-#include "dev_server.h"
+#include "http_recorder.h"
+#include "platform/fault_injection.h"
+#include "support/content_server.h"
+#include "support/scratch.h"
 
 namespace {
+
+using platform::HttpGetStatus;
 
 class HttpGet : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Calls made before a point is armed count towards its nth call.
+    platform::fault::Reset();
+    std::string why;
+    if (!server_.Start(&why)) GTEST_SKIP() << why;
     payload_.resize(100000);
     for (size_t i = 0; i < payload_.size(); ++i) payload_[i] = static_cast<char>(i * 31);
-    auto& s = server_.server();
-    s.Get("/data", [this](const httplib::Request&, httplib::Response& res) {
-      res.set_content(payload_, "application/octet-stream");
-    });
-    s.Get("/empty", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("", "application/octet-stream");
-    });
-    s.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
-      res.status = 404;
-      res.set_content(std::string(20000, 'x'), "text/plain");  // a large error page
-    });
-    s.Get("/moved",
-          [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/data"); });
-    port_ = server_.Start("127.0.0.1", 0);
-    ASSERT_GT(port_, 0);
+    std::ofstream(server_.Root() / "map.rez", std::ios::binary) << payload_;
+    std::ofstream(server_.Root() / "empty.rez", std::ios::binary).flush();
   }
+  void TearDown() override { platform::fault::Reset(); }
 
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  platform::HttpGetResult Get(const std::string& url, Recorder& r) const {
+    return platform::HttpGet(url.c_str(), limits_, r);
   }
+  std::string Url(const std::string& name) const { return server_.Url() + name; }
 
-  platform::HttpGetLimits limits_{2000, 1024, 2, 10000};
-  devhttp::DevServer server_;
-  int port_ = -1;
+  // Connect 2 s; abort below 1024 bytes per second over 1 s; 60 s in all.
+  platform::HttpGetLimits limits_{2000, 1024, 1, 60000};
+  testsupport::ContentServer server_;
   std::string payload_;
 };
 
-TEST_F(HttpGet, SuccessfulAnswersReachTheReceiverWhole) {
+TEST_F(HttpGet, SuccessfulAnswersReachTheReceiverWholeAndInOrder) {
   Recorder r;
-  auto result = platform::HttpGet(Url("/data").c_str(), limits_, r);
-  EXPECT_EQ(result.status, platform::HttpGetStatus::kOk);
-  EXPECT_EQ(result.error, 0u);
-  EXPECT_EQ(result.http_status, 200);
-  EXPECT_EQ(r.opened, 1);
+  auto result = Get(Url("map.rez"), r);
+  EXPECT_EQ(HttpGetStatus::kOk, result.status);
+  EXPECT_EQ(0u, result.error);
+  EXPECT_EQ(200, result.http_status);
+  EXPECT_EQ(1, r.opened);
   EXPECT_TRUE(r.opened_before_data);
-  EXPECT_EQ(r.body, payload_);
+  EXPECT_EQ(payload_.size(), r.body.size());
+  EXPECT_TRUE(r.body == payload_);
 
-  Recorder redirected;
-  result = platform::HttpGet(Url("/moved").c_str(), limits_, redirected);
-  EXPECT_EQ(result.status, platform::HttpGetStatus::kOk);
-  EXPECT_EQ(redirected.body, payload_);
+  if (const std::string moved = server_.RedirectUrl("map.rez"); !moved.empty()) {
+    Recorder redirected;
+    EXPECT_EQ(HttpGetStatus::kOk, Get(moved, redirected).status);
+    EXPECT_TRUE(redirected.body == payload_);
+  }
 
-  // An empty body still opens the receiver, once, after the transfer.
+  // An empty body still opens the receiver, once.
   Recorder empty;
-  result = platform::HttpGet(Url("/empty").c_str(), limits_, empty);
-  EXPECT_EQ(result.status, platform::HttpGetStatus::kOk);
-  EXPECT_EQ(empty.opened, 1);
+  EXPECT_EQ(HttpGetStatus::kOk, Get(Url("empty.rez"), empty).status);
+  EXPECT_EQ(1, empty.opened);
   EXPECT_TRUE(empty.body.empty());
+
+  // A short answer is whole as far as HTTP goes: its length is its own.
+  ASSERT_EQ(200, server_.Control("/_control/content?mode=short&bytes=10240"));
+  Recorder s;
+  EXPECT_EQ(HttpGetStatus::kOk, Get(Url("map.rez"), s).status);
+  EXPECT_EQ(payload_.substr(0, 10240), s.body);
 }
 
-TEST_F(HttpGet, RefusalsAndBadAddressesAreNotOpened) {
+TEST_F(HttpGet, RefusalsAndBadUrlsAreNotOpened) {
   Recorder missing;
-  auto result = platform::HttpGet(Url("/missing").c_str(), limits_, missing);
-  EXPECT_EQ(result.status, platform::HttpGetStatus::kOpenFailed);
-  EXPECT_EQ(result.error, 404u);
-  EXPECT_EQ(missing.opened, 0);
+  auto result = Get(Url("absent.rez"), missing);
+  EXPECT_EQ(HttpGetStatus::kOpenFailed, result.status);
+  EXPECT_EQ(404u, result.error);
+  EXPECT_EQ(404, result.http_status);
+  EXPECT_EQ(0, missing.opened);
   EXPECT_TRUE(missing.body.empty());  // the error page is never taken for a package
 
-  // A port nobody listens on: the server is stopped first.
-  const std::string dead = Url("/data");
-  server_.Stop();
+  ASSERT_EQ(200, server_.Control("/_control/content?mode=status&status=500"));
   Recorder refused;
-  result = platform::HttpGet(dead.c_str(), limits_, refused);
-  EXPECT_EQ(result.status, platform::HttpGetStatus::kOpenFailed);
-  EXPECT_NE(result.error, 0u);
-  EXPECT_EQ(result.http_status, 0);
+  result = Get(Url("map.rez"), refused);
+  EXPECT_EQ(HttpGetStatus::kOpenFailed, result.status);
+  EXPECT_EQ(500, result.http_status);
+  EXPECT_EQ(0, refused.opened);
+  EXPECT_TRUE(refused.body.empty());
 
-  for (const char* url : {"", "not a url", "ftp://127.0.0.1/x.rez", "file:///etc/passwd"}) {
+  for (const char* url :
+       {"", "not a url", "map.rez", "ftp://127.0.0.1/x.rez", "file:///etc/passwd"}) {
     Recorder bad;
-    result = platform::HttpGet(url, limits_, bad);
-    EXPECT_EQ(result.status, platform::HttpGetStatus::kOpenFailed) << url;
-    EXPECT_EQ(bad.opened, 0) << url;
+    EXPECT_EQ(HttpGetStatus::kOpenFailed, Get(url, bad).status) << url;
+    EXPECT_EQ(0, bad.opened) << url;
   }
+
+  // A port nothing listens on any more.
+  const std::string gone = Url("map.rez");
+  server_.Stop();
+  Recorder unreachable;
+  result = Get(gone, unreachable);
+  EXPECT_EQ(HttpGetStatus::kOpenFailed, result.status);
+  EXPECT_NE(0u, result.error);
+  EXPECT_EQ(0, result.http_status);
 }
 
-TEST_F(HttpGet, ReceiverCanStopTheTransfer) {
-  Recorder no_open;
-  no_open.accept_open = false;
-  auto result = platform::HttpGet(Url("/data").c_str(), limits_, no_open);
-  EXPECT_EQ(result.status, platform::HttpGetStatus::kStopped);
-  EXPECT_TRUE(no_open.body.empty());
+TEST_F(HttpGet, ReceiverThatRefusesStopsTheTransfer) {
+  Recorder at_open;
+  at_open.accept_open = false;
+  EXPECT_EQ(HttpGetStatus::kStopped, Get(Url("map.rez"), at_open).status);
+  EXPECT_EQ(1, at_open.opened);
+  EXPECT_TRUE(at_open.body.empty());
 
-  Recorder no_data;
-  no_data.accept_data = false;
-  result = platform::HttpGet(Url("/data").c_str(), limits_, no_data);
-  EXPECT_EQ(result.status, platform::HttpGetStatus::kStopped);
-  EXPECT_LT(no_data.body.size(), payload_.size());
+  Recorder at_data;
+  at_data.accept_data = false;
+  EXPECT_EQ(HttpGetStatus::kStopped, Get(Url("map.rez"), at_data).status);
+  EXPECT_FALSE(at_data.body.empty());
+  EXPECT_LT(at_data.body.size(), payload_.size());
+}
+
+TEST_F(HttpGet, TricklingAndStalledServersAreAbandoned) {
+  // 64 bytes every 200 ms is 320 bytes per second: the whole file would take
+  // five minutes (longer than the test may run).
+  ASSERT_EQ(200, server_.Control("/_control/content?mode=trickle&bytes=64&ms=200"));
+  Recorder trickle;
+  auto result = Get(Url("map.rez"), trickle);
+  EXPECT_EQ(HttpGetStatus::kReadFailed, result.status);
+  EXPECT_NE(0u, result.error);
+  EXPECT_EQ(1, trickle.opened);
+  EXPECT_LT(trickle.body.size(), payload_.size());
+
+  // No answer at all for 30 s: given up while the head is awaited.
+  ASSERT_EQ(200, server_.Control("/_control/content?mode=stall&ms=30000"));
+  Recorder stalled;
+  result = Get(Url("map.rez"), stalled);
+  EXPECT_EQ(HttpGetStatus::kOpenFailed, result.status);
+  EXPECT_NE(0u, result.error);
+  EXPECT_EQ(0, stalled.opened);
+}
+
+TEST_F(HttpGet, InjectedFaultsFailAsTheRealCallsWould) {
+  platform::fault::Arm(platform::fault::Point::kHttpConnect, 1, 12029);
+  Recorder connect;
+  auto result = Get(Url("map.rez"), connect);
+  EXPECT_EQ(HttpGetStatus::kOpenFailed, result.status);
+  EXPECT_EQ(12029u, result.error);
+  EXPECT_EQ(0, connect.opened);
+
+  platform::fault::Reset();
+  platform::fault::Arm(platform::fault::Point::kHttpRead, 2, 12030);
+  Recorder read;
+  result = Get(Url("map.rez"), read);
+  EXPECT_EQ(HttpGetStatus::kReadFailed, result.status);
+  EXPECT_EQ(12030u, result.error);
+  EXPECT_EQ(1, read.opened);
+  EXPECT_LT(read.body.size(), payload_.size());
 }
 
 TEST_F(HttpGet, ProxySettingsOfTheEnvironmentAreIgnored) {
   // A proxy that does not exist: a transfer through it would fail.
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
-    setenv(name, "http://127.0.0.1:9", 1);
-  }
+  const char* const kNames[] = {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
+  for (const char* name : kNames) testsupport::SetEnv(name, "http://127.0.0.1:9");
   Recorder r;
-  auto result = platform::HttpGet(Url("/data").c_str(), limits_, r);
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
-  EXPECT_EQ(result.status, platform::HttpGetStatus::kOk);
-  EXPECT_EQ(r.body, payload_);
+  const auto result = Get(Url("map.rez"), r);
+  for (const char* name : kNames) testsupport::SetEnv(name, nullptr);
+  EXPECT_EQ(HttpGetStatus::kOk, result.status);
+  EXPECT_TRUE(r.body == payload_);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "interface/ltmessage.h"
 #include "ltcommon.h"
 #include "serverappdlg.h"
+#include "support/log_sandbox.h"
 #include "support/null_game_server.h"
 
 namespace dispatchtest {
@@ -50,7 +50,7 @@ class DispatchTest : public ::testing::Test {
   void Post(uint32_t msgID, int64_t lParam) { dlg_->OnPost(WM_GAMESERVER, msgID, lParam); }
   void CopyData(uint64_t dwData, const void* data, size_t size);
 
-  static std::filesystem::path root_;
+  static testsupport::LogSandbox* logs_;
   refmod::CLTCommon common_;
   FakeServer server_;
   std::unique_ptr<gsmsim::ManagerPeer> manager_;

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "content_server.h"
 #include "platform/process.h"
+#include "support/content_server.h"
 #include "support/scratch.h"
 
 namespace gsmsim {
@@ -121,7 +121,7 @@ TEST_F(GsmsimRun, BadScenarioIsAUsageError) {
 // The content-package map load: the host downloads the package from the
 // development content server, then loads the map.
 TEST_F(GsmsimRun, UccScenarioLoadsAPackageFromTheContentServer) {
-  gsmsim_test::ContentServer server;
+  testsupport::ContentServer server;
   std::string why;
   ASSERT_TRUE(server.Start(&why)) << why;
   std::ofstream(server.Root() / "demo_map.rez", std::ios::binary)

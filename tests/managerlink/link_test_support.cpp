@@ -10,8 +10,6 @@
 #include <sstream>
 
 #include "gsmsim/peer/manager_peer.h"
-#include "hostlogger.h"
-#include "hostlogger_testing.h"
 #include "platform/identity.h"
 #include "support/scratch.h"
 
@@ -39,76 +37,7 @@ std::vector<std::byte> FromHex(const std::string& text) {
   return bytes;
 }
 
-int g_sandbox_serial = 0;
-
 }  // namespace
-
-LogSandbox::LogSandbox(int ipc_memory, int ipc_msg) {
-  dir_ =
-      fs::temp_directory_path() / ("managerlink-" + std::to_string(platform::CurrentProcessId()) +
-                                   "-" + std::to_string(++g_sandbox_serial));
-  fs::remove_all(dir_);
-  fs::create_directories(dir_);
-  old_cwd_ = fs::current_path();
-  fs::current_path(dir_);
-  testsupport::SetEnv("SERVERAPP_LOG_BASE", (dir_ / "logs").string().c_str());
-  std::ofstream("Setting.ini") << "[LogInfo]\nLogLevel=4\nIPCMemory=" << ipc_memory
-                               << "\nIPCMsg=" << ipc_msg << "\n";
-  ResetHostLoggerForTesting();
-  InitHostLogger("ROOMPC01", "ServerApp", "7_3", nullptr);
-}
-
-LogSandbox::~LogSandbox() {
-  ResetHostLoggerForTesting();
-  testsupport::SetEnv("SERVERAPP_LOG_BASE", nullptr);
-  fs::current_path(old_cwd_);
-  std::error_code ignored;
-  fs::remove_all(dir_, ignored);
-}
-
-std::vector<std::string> LogSandbox::Lines(const std::string& prefix, size_t date_width,
-                                           const std::string& line_end) const {
-  std::vector<std::string> lines;
-  if (!fs::exists(dir_ / "logs")) return lines;
-  for (const auto& entry : fs::recursive_directory_iterator(dir_ / "logs")) {
-    if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string all = text.str();
-    size_t at = 0;
-    while (at < all.size()) {
-      const size_t end = all.find(line_end, at);
-      const std::string line = all.substr(at, end == std::string::npos ? end : end - at);
-      lines.push_back(line.size() > date_width ? line.substr(date_width) : line);
-      if (end == std::string::npos) break;
-      at = end + line_end.size();
-    }
-  }
-  return lines;
-}
-
-// "14:03:07.015 " before, " \r\r\n" after.
-std::vector<std::string> LogSandbox::MainLines() const {
-  return Lines("error_", 13, " \r\r\n");
-}
-
-// "2026-12-05-14:03:07.015, " before, " \r\n" after.
-std::vector<std::string> LogSandbox::RwpmLines() const {
-  return Lines("RWPM_", 25, " \r\n");
-}
-
-std::vector<std::string> LogSandbox::IpcMsgLines() const {
-  return Lines("IPCMSG_", 25, " \r\n");
-}
-
-bool LogSandbox::HasRwpmFile() const {
-  if (!fs::exists(dir_ / "logs")) return false;
-  for (const auto& entry : fs::recursive_directory_iterator(dir_ / "logs")) {
-    if (entry.path().filename().string().rfind("RWPM_", 0) == 0) return true;
-  }
-  return false;
-}
 
 uint32_t FaultySystem::GetWindowProcessId(platform::WindowHandle window) {
   return fail_process_id ? 0 : ManagerLinkSystem::GetWindowProcessId(window);

@@ -14,32 +14,25 @@
 #include "managerlink/linksystem.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "support/log_sandbox.h"
 
 namespace linktest {
 
-// The current directory moves to a fresh folder holding a Setting.ini with
-// the given [LogInfo] switches, and the host logger writes below it. All is
-// put back and removed at the end.
-class LogSandbox {
+// The shared log sandbox with Setting.ini's [LogInfo] switches, and the
+// entries of the files the link writes, without time stamp and line end:
+// main log "[ERROR] text", RWPM and IPCMSG "text".
+class LogSandbox : public testsupport::LogSandbox {
  public:
-  LogSandbox(int ipc_memory, int ipc_msg);
-  ~LogSandbox();
-  LogSandbox(const LogSandbox&) = delete;
-  LogSandbox& operator=(const LogSandbox&) = delete;
-
-  // Main-log lines without time and line end: "[ERROR] text".
-  std::vector<std::string> MainLines() const;
-  // RWPM and IPCMSG lines without date and line end: "text".
-  std::vector<std::string> RwpmLines() const;
-  std::vector<std::string> IpcMsgLines() const;
-  // True when any RWPM file exists.
-  bool HasRwpmFile() const;
-
- private:
-  std::vector<std::string> Lines(const std::string& prefix, size_t date_width,
-                                 const std::string& line_end) const;
-  std::filesystem::path dir_;
-  std::filesystem::path old_cwd_;
+  LogSandbox(int ipc_memory, int ipc_msg) : testsupport::LogSandbox("managerlink-") {
+    Start("LogLevel=4\nIPCMemory=" + std::to_string(ipc_memory) +
+          "\nIPCMsg=" + std::to_string(ipc_msg) + "\n");
+  }
+  // "14:03:07.015 " before, " \r\r\n" after.
+  std::vector<std::string> MainLines() const { return Lines("error_", 13, " \r\r\n"); }
+  // "2026-12-05-14:03:07.015, " before, " \r\n" after.
+  std::vector<std::string> RwpmLines() const { return Lines("RWPM_", 25, " \r\n"); }
+  std::vector<std::string> IpcMsgLines() const { return Lines("IPCMSG_", 25, " \r\n"); }
+  bool HasRwpmFile() const { return !Files("RWPM_").empty(); }
 };
 
 // The real system calls, except those a test chooses to fail, and a count

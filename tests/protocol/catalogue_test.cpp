@@ -33,7 +33,6 @@ TEST(Catalogue, ManagerIdsAndNamesRoundTrip) {
     EXPECT_EQ(GameServerMsgByName(info.name), info.id);
     EXPECT_EQ(FindGameServerMsg(info.id), &info);
   }
-  EXPECT_EQ(names.size(), 48u);
   EXPECT_FALSE(GameServerMsgByName("GAMESERVERMSG_NOPE").has_value());
   EXPECT_FALSE(GameServerMsgByName("gameservermsg_terminate").has_value());
 }
@@ -117,23 +116,29 @@ TEST(Catalogue, CopyDataPayloadSizes) {
   EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO_ACK)->size, 2);
 }
 
+// Records from the manager: the catalogue's size is the record's.
+template <typename Record>
+void ExpectInboundRecord(uint32_t id) {
+  const GameServerMsgInfo* info = FindGameServerMsg(id);
+  ASSERT_NE(info, nullptr) << id;
+  EXPECT_EQ(info->direction, Direction::kToHost) << info->name;
+  EXPECT_EQ(info->size, int32_t{sizeof(Record)}) << info->name;
+}
+
 TEST(Catalogue, RecordsFromTheManagerMatchTheirCatalogueSizes) {
-  EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_START_HOST)->size, int32_t{sizeof(PROTO_START_HOST)});
-  EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_INSERTCHARACTER)->size,
-            int32_t{sizeof(PROTO_GAME_USER_INFO)});
-  EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_USER_DISCONNECTED)->size,
-            int32_t{sizeof(PROTO_USER_DISCONNECTED)});
-  EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT)->size,
-            int32_t{sizeof(PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT)});
-  EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT)->size,
-            int32_t{sizeof(PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT)});
-  EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_UCC_MAP_LOAD)->size, int32_t{sizeof(stUCCGamePlay)});
-  EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_RWPM_ADDRESS_TABLE)->size,
-            int32_t{sizeof(RWPM_ADDRESS_TABLE)});
+  ExpectInboundRecord<PROTO_START_HOST>(GAMESERVERMSG_START_HOST);
+  ExpectInboundRecord<PROTO_GAME_USER_INFO>(GAMESERVERMSG_INSERTCHARACTER);
+  ExpectInboundRecord<PROTO_USER_DISCONNECTED>(GAMESERVERMSG_USER_DISCONNECTED);
+  ExpectInboundRecord<PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT>(
+      GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT);
+  ExpectInboundRecord<PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT>(
+      GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT);
+  ExpectInboundRecord<stUCCGamePlay>(GAMESERVERMSG_UCC_MAP_LOAD);
+  ExpectInboundRecord<RWPM_ADDRESS_TABLE>(GAMESERVERMSG_RWPM_ADDRESS_TABLE);
+  ExpectInboundRecord<PROTO_AUTO_MATCH_STARTING_USER_INFO>(
+      GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO);
   EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_RWPM_ADDRESS_TABLE)->transport,
             Transport::kPostedAddress);
-  EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO)->size,
-            int32_t{sizeof(PROTO_AUTO_MATCH_STARTING_USER_INFO)});
   EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_LOG_SERIAL)->size, kAnyLength);
   EXPECT_EQ(FindGameServerMsg(GAMESERVERMSG_HOST_HEARTBEAT)->direction, Direction::kToHost);
 }

@@ -1,21 +1,12 @@
 // The dumps as they reach the RWPM log file, and the IPCMemory switch.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
-#include "hostlogger.h"
-#include "hostlogger_testing.h"
-#include "platform/identity.h"
 #include "protocol/dumplog.h"
-#include "support/scratch.h"
-
-namespace fs = std::filesystem;
+#include "support/log_sandbox.h"
 
 namespace {
 
@@ -23,44 +14,10 @@ using namespace proto;
 
 class DumpLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("protocol-dumplog-" + std::to_string(platform::CurrentProcessId()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    old_cwd_ = fs::current_path();
-    fs::current_path(dir_);
-    testsupport::SetEnv("SERVERAPP_LOG_BASE", (dir_ / "logs").string().c_str());
-    ResetHostLoggerForTesting();
-  }
-  void TearDown() override {
-    ResetHostLoggerForTesting();
-    testsupport::SetEnv("SERVERAPP_LOG_BASE", nullptr);
-    fs::current_path(old_cwd_);
-    fs::remove_all(dir_);
-  }
+  void Init(int ipcMemory) { logs_.Start("IPCMemory=" + std::to_string(ipcMemory) + "\n"); }
+  std::string RwpmText() const { return logs_.Text("RWPM_"); }
 
-  void Init(int ipcMemory) {
-    std::ofstream("Setting.ini") << "[LogInfo]\nIPCMemory=" << ipcMemory << "\n";
-    InitHostLogger("ROOMPC01", "ServerApp", "7_3", nullptr);
-  }
-
-  // Everything written to RWPM files, or "" when there is none.
-  std::string RwpmText() const {
-    std::string all;
-    if (!fs::exists(dir_ / "logs")) return all;
-    for (const auto& entry : fs::recursive_directory_iterator(dir_ / "logs")) {
-      if (entry.path().filename().string().rfind("RWPM_", 0) != 0) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::stringstream text;
-      text << in.rdbuf();
-      all += text.str();
-    }
-    return all;
-  }
-
-  fs::path dir_;
-  fs::path old_cwd_;
+  testsupport::LogSandbox logs_{"protocol-dumplog-"};
 };
 
 TEST_F(DumpLogTest, SwitchOffWritesNothing) {

@@ -1,49 +1,24 @@
 // The server-app handler in process: WriteLog's categories, verbatim texts,
 // the console capture, the memory query's failure lines, and LogShellText.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "gameserverapphandler.h"
 #include "hostlogger.h"
 #include "serverappdlg.h"
 #include "serverglobals.h"
-#include "support/scratch.h"
+#include "support/log_sandbox.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// All lines of the log files whose names start with `prefix`.
-std::string ReadLogs(const fs::path& base, const std::string& prefix) {
-  std::string all;
-  if (!fs::exists(base)) return all;
-  for (const auto& entry : fs::recursive_directory_iterator(base)) {
-    if (entry.is_regular_file() && entry.path().filename().string().rfind(prefix, 0) == 0) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::stringstream text;
-      text << in.rdbuf();
-      all += text.str();
-    }
-  }
-  return all;
-}
 
 class HandlerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    base_ = new fs::path(testsupport::MakeScratchFolder("handlertest-"));
-    testsupport::SetEnv("SERVERAPP_LOG_BASE", base_->string().c_str());
-    // No Setting.ini in the test's folder: threshold 4.
-    InitHostLogger("TESTPC", "ServerApp", "9_2");
+    logs_ = new testsupport::LogSandbox("handlertest-");
+    logs_->Start("", "9_2", "TESTPC");  // no Setting.ini: threshold 4
   }
   static void TearDownTestSuite() {
-    std::error_code ignored;
-    fs::remove_all(*base_, ignored);
-    delete base_;
+    delete logs_;
+    logs_ = nullptr;
   }
 
   void SetUp() override {
@@ -51,13 +26,13 @@ class HandlerTest : public ::testing::Test {
     dlg_.m_nPort = 700;
   }
 
-  std::string Logs(const std::string& prefix) const { return ReadLogs(*base_, prefix); }
+  std::string Logs(const std::string& prefix) const { return logs_->Text(prefix); }
 
-  static fs::path* base_;
+  static testsupport::LogSandbox* logs_;
   CServerAppDlg dlg_{{}};
 };
 
-fs::path* HandlerTest::base_ = nullptr;
+testsupport::LogSandbox* HandlerTest::logs_ = nullptr;
 
 TEST_F(HandlerTest, WriteLogRoutesEachCategoryVerbatim) {
   CGameServerAppHandler& handler = dlg_.m_AppHandler;

@@ -1,10 +1,9 @@
 // The content server under Wine: devhttp of the build machine, started and
 // stopped through the shell, serving a folder both sides see.
-#include "content_server.h"
-
+#include "support/content_server.h"
 #include "wine_host.h"
 
-namespace gsmsim_test {
+namespace testsupport {
 
 struct ContentServer::State {
   wine_test::SharedFolder folder;
@@ -23,6 +22,10 @@ bool ContentServer::Start(std::string* why) {
   return !ec;
 }
 
+void ContentServer::Stop() {
+  state_->server.Stop();
+}
+
 std::filesystem::path ContentServer::Root() const {
   return state_->server.ContentRoot();
 }
@@ -31,4 +34,12 @@ std::string ContentServer::Url() const {
   return state_->server.Url("/content/");
 }
 
-}  // namespace gsmsim_test
+int ContentServer::Control(const std::string& path_and_query) const {
+  return state_->server.Control(path_and_query);
+}
+
+std::string ContentServer::RedirectUrl(const std::string&) const {
+  return {};
+}
+
+}  // namespace testsupport
