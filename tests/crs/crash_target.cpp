@@ -1,11 +1,24 @@
 // A small host stand-in for the crash tests: it starts as ServerApp does
 // (crash handler, then host logger) and then fails on purpose.
 //
-//   crs_crash_target MODE [--shift-days N]
+//   crs_crash_target MODE [--shift-days N] [--deny ptrace|clone]
 //
 // MODE: null-main, null-thread, overflow, abort, invalid-parameter, quiet
 // (quiet filter, then a null write), two-threads (two threads fault at once),
 // none (exit 0 after start-up). Names: host "CRASHHOST", instance "7_3".
+// A thread named "parked" waits beside the faulting one. --deny forbids,
+// with a seccomp filter, ptrace or the creation of a process (as a
+// container may): the dump helper cannot run.
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <pthread.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,7 +59,37 @@ __attribute__((noinline)) void CrashTargetAbort() {
   std::abort();
 }
 
+// The thread that waits beside the faulting one.
+std::atomic<bool> g_parked{false};
+__attribute__((noinline)) void CrashTargetParked() {
+  pthread_setname_np(pthread_self(), "parked");
+  g_parked.store(true);
+  for (;;) pause();
+}
+
 }  // extern "C"
+
+namespace {
+
+// Makes ptrace fail with EPERM, or a clone that makes a process (not a
+// thread) fail with ENOMEM.
+bool Deny(const std::string& what) {
+  const bool ptrace = what == "ptrace";
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ptrace ? unsigned{SYS_ptrace} : unsigned{SYS_clone}, 0,
+               3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, ptrace ? 0u : unsigned{CLONE_THREAD}, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ptrace ? unsigned{EPERM} : unsigned{ENOMEM})),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof(filter) / sizeof(filter[0])), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -56,9 +99,16 @@ int main(int argc, char** argv) {
   std::string mode = argv[1];
   InstallCrashHandler("CRASHHOST", "ServerApp", "7_3");
   InitHostLogger("CRASHHOST", "ServerApp", "7_3");
-  if (argc >= 4 && std::strcmp(argv[2], "--shift-days") == 0) {
-    platform::SetCrashClockShift(std::atoll(argv[3]) * 86400000LL);
+  for (int i = 2; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--shift-days") == 0) {
+      platform::SetCrashClockShift(std::atoll(argv[i + 1]) * 86400000LL);
+    } else if (std::strcmp(argv[i], "--deny") == 0 && !Deny(argv[i + 1])) {
+      std::perror("seccomp");
+      return 2;
+    }
   }
+  std::thread(CrashTargetParked).detach();
+  while (!g_parked.load()) std::this_thread::yield();
   std::fflush(stdout);
 
   if (mode == "null-main") {

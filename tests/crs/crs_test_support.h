@@ -2,6 +2,7 @@
 // running a helper program with its own environment and folder.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -40,5 +41,36 @@ struct ProcessResult {
 // variables ("NAME=value") added to this process's environment.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::filesystem::path& cwd, const std::vector<std::string>& env);
+
+// The bytes of the minidump stream of `type` in dump; empty when missing.
+std::string MinidumpStream(const std::string& dump, uint32_t type);
+
+// Threads in the minidump's thread list.
+size_t MinidumpThreadCount(const std::string& dump);
+
+// Threads LLDB's "thread list" printed.
+size_t LldbThreadCount(const std::string& lldb_output);
+
+// Breakpad's symbol files for binaries, made by its dump_syms, in the
+// layout minidump_stackwalk looks up (store/<name>/<id>/<name>.sym).
+// False (and a test failure) when one could not be made.
+bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
+                 const std::filesystem::path& store);
+
+// What Breakpad's minidump_stackwalk reads from a dump.
+struct StackwalkReading {
+  bool ok = false;           // it ran to the end and logged no error
+  std::string crash_reason;  // "SIGSEGV /SEGV_MAPERR"
+  int crashed_thread = -1;
+  // Per thread, its frames: "module!function", or "module" without symbols.
+  std::vector<std::vector<std::string>> threads;
+  std::string text;  // its whole output, for failure messages
+
+  // The first thread with a frame that starts with `frame`; -1 when none.
+  int ThreadWith(const std::string& frame) const;
+};
+
+// Runs minidump_stackwalk on dump with the symbols of store.
+StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store);
 
 }  // namespace crs_test
