@@ -477,8 +477,17 @@ MemoryDescriptor AppendThreadMemory(DumpFile& file, const MapsSnapshot& maps,
   if (const MapEntry* m = crash_posix::FindReadable(maps, context.rip)) {
     uint64_t from = context.rip - kPcWindow < m->start ? m->start : context.rip - kPcWindow;
     uint64_t to = context.rip + kPcWindow > m->end ? m->end : context.rip + kPcWindow;
-    g_memory[(*memory_count)++] = MemoryDescriptor{
-        from, {static_cast<uint32_t>(to - from), file.AppendMemory(from, to - from)}};
+    // Threads waiting in the same function share their code bytes: readers
+    // reject a memory list whose ranges overlap, so the bytes go in once.
+    bool overlaps = false;
+    for (uint32_t i = 0; i < *memory_count && !overlaps; ++i) {
+      const MemoryDescriptor& d = g_memory[i];
+      overlaps = from < d.start + d.memory.data_size && d.start < to;
+    }
+    if (!overlaps) {
+      g_memory[(*memory_count)++] = MemoryDescriptor{
+          from, {static_cast<uint32_t>(to - from), file.AppendMemory(from, to - from)}};
+    }
   }
   return stack;
 }

@@ -121,6 +121,12 @@ T ReadAt(const std::string& bytes, uint64_t offset) {
   return value;
 }
 
+bool IsNumber(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
 std::vector<std::string> Split(const std::string& line, char separator) {
   std::vector<std::string> parts;
   std::string part;
@@ -207,8 +213,7 @@ StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesys
     if (f.size() == 4 && f[0] == "Crash") {
       reading.crash_reason = f[1];
       reading.crashed_thread = std::atoi(f[3].c_str());
-    } else if (f.size() == 7 && !f[0].empty() &&
-               std::isdigit(static_cast<unsigned char>(f[0][0]))) {
+    } else if (f.size() == 7 && IsNumber(f[0]) && IsNumber(f[1])) {
       size_t t = std::stoul(f[0]);
       if (reading.threads.size() <= t) reading.threads.resize(t + 1);
       reading.threads[t].push_back(f[3].empty() ? f[2] : f[2] + "!" + f[3]);

@@ -52,6 +52,20 @@ std::vector<Stream> CheckLayout(const std::string& dump) {
     EXPECT_LE(uint64_t{s.rva} + s.size, dump.size()) << "stream " << s.type;
     streams.push_back(s);
   }
+  // Breakpad's reader drops a memory list whose ranges overlap.
+  for (const Stream& s : streams) {
+    if (s.type != 5) continue;
+    std::map<uint64_t, uint64_t> ranges;  // start -> end
+    for (uint32_t i = 0; i < At<uint32_t>(dump, s.rva); ++i) {
+      uint64_t start = At<uint64_t>(dump, s.rva + 4 + i * 16ull);
+      ranges[start] = start + At<uint32_t>(dump, s.rva + 12 + i * 16ull);
+    }
+    uint64_t end = 0;
+    for (const auto& [start, stop] : ranges) {
+      EXPECT_LE(end, start) << "memory ranges overlap at 0x" << std::hex << start;
+      end = stop;
+    }
+  }
   return streams;
 }
 
