@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <sstream>
+#include <vector>
 
 #include "crash_system.h"
 #include "crs_test_support.h"
@@ -103,7 +104,10 @@ DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem
 
   // Breakpad's reader, with symbols of the host and of the module.
   const std::filesystem::path store = program.parent_path() / "symbols";
-  crs_test::MakeSymbols({program, program.parent_path() / ModuleFileName()}, store);
+  std::vector<std::filesystem::path> binaries = crs_test::RuntimeLibraries();
+  binaries.push_back(program);
+  binaries.push_back(program.parent_path() / ModuleFileName());
+  crs_test::MakeSymbols(binaries, store);
   const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, store);
   reading.read = reading.read && walk.crash_reason.rfind("SIGSEGV", 0) == 0;
   reading.fault_in_module = reading.fault_in_module && walk.crashed_thread == 0 &&

@@ -130,7 +130,9 @@ class CrashHandlerTest : public ::testing::Test {
     EXPECT_NE(std::string::npos, lldb.find(signal == SIGABRT ? "SIGABRT" : "SIGSEGV")) << lldb;
 
     const fs::path store = tmp_.path() / "symbols";
-    ASSERT_TRUE(crs_test::MakeSymbols({exe_}, store));
+    std::vector<fs::path> binaries = crs_test::RuntimeLibraries();
+    binaries.push_back(exe_);
+    ASSERT_TRUE(crs_test::MakeSymbols(binaries, store));
     const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, store);
     EXPECT_EQ(0u, walk.crash_reason.find(signal == SIGABRT ? "SIGABRT" : "SIGSEGV")) << walk.text;
     EXPECT_EQ(threads, walk.threads.size()) << walk.text;

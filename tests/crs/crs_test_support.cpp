@@ -1,6 +1,7 @@
 #include "crs_test_support.h"
 
 #include <fcntl.h>
+#include <link.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -186,6 +187,23 @@ bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
     std::filesystem::rename(sym, store / name / id / (name + ".sym"));
   }
   return true;
+}
+
+std::vector<std::filesystem::path> RuntimeLibraries() {
+  std::vector<std::filesystem::path> found;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) {
+        const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        if (name.find("/libc.so") != std::string::npos ||
+            name.find("/libstdc++.so") != std::string::npos) {
+          std::error_code ec;
+          auto real = std::filesystem::canonical(name, ec);  // the name the dump records
+          if (!ec) static_cast<std::vector<std::filesystem::path>*>(out)->push_back(real);
+        }
+        return 0;
+      },
+      &found);
+  return found;
 }
 
 int StackwalkReading::ThreadWith(const std::string& frame) const {

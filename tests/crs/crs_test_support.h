@@ -57,6 +57,11 @@ size_t LldbThreadCount(const std::string& lldb_output);
 bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
                  const std::filesystem::path& store);
 
+// The C and C++ runtime libraries this process runs with (the same files
+// as a crashed helper program's): their symbols let minidump_stackwalk
+// unwind through them by their frame rules instead of guessing.
+std::vector<std::filesystem::path> RuntimeLibraries();
+
 // What Breakpad's minidump_stackwalk reads from a dump.
 struct StackwalkReading {
   bool ok = false;           // it ran to the end and logged no error
