@@ -75,6 +75,11 @@ struct DumpReading {
   // symbols dump_syms made of the host and the module, and it names the
   // module's function on the faulting thread.
   bool other_thread_seen = false;
+  // Breakpad's minidump_stackwalk reads the dump (Windows: the build
+  // machine's Linux tool on Wine's dump) and its module list carries the
+  // debug identifier (the build id) of the host and of the module, which
+  // symbol stores match builds by.
+  bool names_build = false;
   std::string text;  // what was read, for failure messages
 };
 

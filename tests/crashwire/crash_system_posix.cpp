@@ -112,6 +112,8 @@ DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem
   reading.read = reading.read && walk.crash_reason.rfind("SIGSEGV", 0) == 0;
   reading.fault_in_module = reading.fault_in_module && walk.crashed_thread == 0 &&
                             walk.ThreadWith(ModuleFileName() + "!") == 0;
+  reading.names_build =
+      walk.ok && walk.Identifies(HostFileName()) && walk.Identifies(ModuleFileName());
   const size_t listed = crs_test::MinidumpThreadCount(crs_test::ReadWhole(dump));
   if (crs_test::LldbThreadCount(lldb) == listed && walk.threads.size() == listed) {
     reading.threads = listed;

@@ -135,6 +135,7 @@ TEST(CrashWire, NullWriteOnTheWindowThreadIsReportedAndReadable) {
   // Every thread is there: the update thread waits in its loop.
   EXPECT_LE(2u, read.threads) << read.text;
   EXPECT_TRUE(read.other_thread_seen) << read.text;
+  EXPECT_TRUE(read.names_build) << read.text;
 }
 
 TEST(CrashWire, NullWriteOnTheUpdateThreadIsReported) {

@@ -122,21 +122,6 @@ T ReadAt(const std::string& bytes, uint64_t offset) {
   return value;
 }
 
-bool IsNumber(const std::string& text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0;
-  });
-}
-
-std::vector<std::string> Split(const std::string& line, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(line);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  if (!line.empty() && line.back() == separator) parts.emplace_back();
-  return parts;
-}
-
 }  // namespace
 
 std::string MinidumpStream(const std::string& dump, uint32_t type) {
@@ -206,37 +191,10 @@ std::vector<std::filesystem::path> RuntimeLibraries() {
   return found;
 }
 
-int StackwalkReading::ThreadWith(const std::string& frame) const {
-  for (size_t t = 0; t < threads.size(); ++t) {
-    for (const std::string& f : threads[t]) {
-      if (f.rfind(frame, 0) == 0) return static_cast<int>(t);
-    }
-  }
-  return -1;
-}
-
 StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store) {
   auto result = RunProcess(BreakpadTool("minidump_stackwalk"),
                            {"-m", dump.string(), store.string()}, dump.parent_path(), {});
-  StackwalkReading reading;
-  reading.text = result.output;
-  reading.ok = result.exited && result.code == 0;
-  // Errors of the reader of the file fail; the unwinder's (a frame rule it
-  // cannot apply, logged by its evaluator) do not.
-  static const std::regex kReadError("minidump(_processor)?\\.cc:[0-9]+: ERROR");
-  std::istringstream in(result.output);
-  for (std::string line; std::getline(in, line);) {
-    if (std::regex_search(line, kReadError)) reading.ok = false;
-    std::vector<std::string> f = Split(line, '|');
-    if (f.size() == 4 && f[0] == "Crash") {
-      reading.crash_reason = f[1];
-      reading.crashed_thread = std::atoi(f[3].c_str());
-    } else if (f.size() == 7 && IsNumber(f[0]) && IsNumber(f[1])) {
-      size_t t = std::stoul(f[0]);
-      if (reading.threads.size() <= t) reading.threads.resize(t + 1);
-      reading.threads[t].push_back(f[3].empty() ? f[2] : f[2] + "!" + f[3]);
-    }
-  }
+  StackwalkReading reading = ParseStackwalk(result.output, result.exited && result.code == 0);
   if (!reading.ok) ADD_FAILURE() << "minidump_stackwalk failed: " << reading.text;
   return reading;
 }

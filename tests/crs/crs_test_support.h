@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "stackwalk_reading.h"
+
 namespace crs_test {
 
 // A fresh folder under the system's temporary folder, removed with its
@@ -61,19 +63,6 @@ bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
 // as a crashed helper program's): their symbols let minidump_stackwalk
 // unwind through them by their frame rules instead of guessing.
 std::vector<std::filesystem::path> RuntimeLibraries();
-
-// What Breakpad's minidump_stackwalk reads from a dump.
-struct StackwalkReading {
-  bool ok = false;           // it ran to the end and logged no error
-  std::string crash_reason;  // "SIGSEGV /SEGV_MAPERR"
-  int crashed_thread = -1;
-  // Per thread, its frames: "module!function", or "module" without symbols.
-  std::vector<std::vector<std::string>> threads;
-  std::string text;  // its whole output, for failure messages
-
-  // The first thread with a frame that starts with `frame`; -1 when none.
-  int ThreadWith(const std::string& frame) const;
-};
 
 // Runs minidump_stackwalk on dump with the symbols of store.
 StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store);
