@@ -57,6 +57,18 @@ int RunCrashReport(CrashReportFn report, const CrashInfo* info);
 // invalid-parameter path: an access violation; on POSIX a SIGSEGV).
 [[noreturn]] void RaiseAccessViolation();
 
+// The C runtime's invalid-parameter handler (expression, function, file,
+// line, reserved).
+using InvalidParameterFn = void (*)(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
+                                    uintptr_t);
+
+// Makes handler the C runtime's invalid-parameter handler (Windows:
+// _set_invalid_parameter_handler; it stays through later InstallCrashFilter
+// calls). The POSIX C library has no such hook: its checks call abort(),
+// which the filter reports as SIGABRT; nothing is installed there. Answers
+// whether a handler was installed.
+bool InstallInvalidParameterHandler(InvalidParameterFn handler);
+
 // Crash path. Writes a minidump of this process for the fault to the open
 // file (a handle from CrashFileCreate, crash_io.h): the faulting thread with
 // its registers and stack, the loaded modules, the exception; with
