@@ -9,22 +9,15 @@
 // A thread named "parked" waits beside the faulting one. --deny forbids,
 // with a seccomp filter, ptrace or the creation of a process (as a
 // container may): the dump helper cannot run.
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <pthread.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "crash_target_system.h"
 #include "crs/crash_handler.h"
 #include "hostlogger.h"
 #include "platform/crash.h"
@@ -62,34 +55,12 @@ __attribute__((noinline)) void CrashTargetAbort() {
 // The thread that waits beside the faulting one.
 std::atomic<bool> g_parked{false};
 __attribute__((noinline)) void CrashTargetParked() {
-  pthread_setname_np(pthread_self(), "parked");
+  NameThisThread("parked");
   g_parked.store(true);
-  for (;;) pause();
+  WaitForever();
 }
 
 }  // extern "C"
-
-namespace {
-
-// Makes ptrace fail with EPERM, or a clone that makes a process (not a
-// thread) fail with ENOMEM.
-bool Deny(const std::string& what) {
-  const bool ptrace = what == "ptrace";
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ptrace ? unsigned{SYS_ptrace} : unsigned{SYS_clone}, 0,
-               3),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
-      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, ptrace ? 0u : unsigned{CLONE_THREAD}, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ptrace ? unsigned{EPERM} : unsigned{ENOMEM})),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  sock_fprog program{static_cast<unsigned short>(sizeof(filter) / sizeof(filter[0])), filter};
-  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -102,8 +73,7 @@ int main(int argc, char** argv) {
   for (int i = 2; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--shift-days") == 0) {
       platform::SetCrashClockShift(std::atoll(argv[i + 1]) * 86400000LL);
-    } else if (std::strcmp(argv[i], "--deny") == 0 && !Deny(argv[i + 1])) {
-      std::perror("seccomp");
+    } else if (std::strcmp(argv[i], "--deny") == 0 && !DenyToThisProcess(argv[i + 1])) {
       return 2;
     }
   }
