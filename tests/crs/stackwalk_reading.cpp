@@ -43,6 +43,7 @@ bool StackwalkReading::Identifies(const std::string& module) const {
 StackwalkReading ParseStackwalk(const std::string& output, bool ran_ok) {
   StackwalkReading reading;
   reading.text = output;
+  reading.ran = ran_ok;
   reading.ok = ran_ok;
   // Errors of the reader of the file fail; the unwinder's (a frame rule it
   // cannot apply, logged by its evaluator) do not.

@@ -10,7 +10,8 @@
 namespace crs_test {
 
 struct StackwalkReading {
-  bool ok = false;           // it ran to the end and logged no error reading the file
+  bool ran = false;          // it ran to the end
+  bool ok = false;           // ... and logged no error reading the file
   std::string crash_reason;  // "SIGSEGV /SEGV_MAPERR", "EXCEPTION_ACCESS_VIOLATION_WRITE"
   int crashed_thread = -1;
   // Per thread, its frames: "module!function", or "module" without symbols.
