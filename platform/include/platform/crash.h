@@ -70,10 +70,12 @@ using InvalidParameterFn = void (*)(const wchar_t*, const wchar_t*, const wchar_
 bool InstallInvalidParameterHandler(InvalidParameterFn handler);
 
 // Crash path. Writes a minidump of this process for the fault to the open
-// file (a handle from CrashFileCreate, crash_io.h): the faulting thread with
-// its registers and stack, the loaded modules, the exception; with
-// full_memory, every readable mapping as well. Answers false when the file
-// could not be written; a partial dump may remain.
+// file (a handle from CrashFileCreate, crash_io.h): every thread with its
+// registers and stack (the faulting one first; on POSIX the others are read
+// by a helper process, and the faulting thread alone is dumped where the
+// system refuses it), the loaded modules with their build ids, the
+// exception; with full_memory, every readable mapping as well. Answers
+// false when the file could not be written; a partial dump may remain.
 bool WriteMinidump(intptr_t file, const CrashInfo* info, bool full_memory);
 
 // One frame of the faulting stack, innermost first.
