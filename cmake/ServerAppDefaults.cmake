@@ -39,3 +39,25 @@ function(serverapp_defaults target)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
+
+# A program of the deployment that crash dumps must name. The Windows build
+# links it with a build id (a CodeView RSDS record, which a minidump's
+# module list carries as the debug identifier) and moves its debug
+# information into <file>.debug beside it, linked by .gnu_debuglink, so the
+# deployed file stays small and symbol tools find the exact build's DWARF.
+# Linux images carry a GNU build id already (the toolchain's default) and
+# keep their debug information.
+function(serverapp_deployed_binary target)
+  if(NOT WIN32)
+    return()
+  endif()
+  target_link_options(${target} PRIVATE LINKER:--build-id)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+            $<TARGET_FILE_NAME:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug
+            --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+            $<TARGET_FILE_NAME:${target}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
+endfunction()

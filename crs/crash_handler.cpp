@@ -8,6 +8,7 @@
 #include "crs/crs_client.h"
 #include "crs/safe_format.h"
 #include "hostlogger.h"
+#include "logline.h"
 #include "platform/crash_io.h"
 #include "platform/files.h"
 #include "platform/printf_format.h"
@@ -21,8 +22,7 @@ char g_szAppFolder[101];
 char g_szInstanceFolder[101];
 char g_szDumpFolder[401];
 char g_szDumpNamePattern[1001];
-char g_szLogRoot[401];          // <log base>/quellmark/<app>
-char g_szLogPathPattern[1001];  // the host's main log file, a pattern of the crash time
+char g_szLogRoot[401];  // <log base>/quellmark/<app>
 
 constexpr size_t kFileNameSize = 256;
 
@@ -53,52 +53,43 @@ void BuildPatterns() {
                 "%04d%02d%02d-%02d%02d%02d%03d.dmp");
 }
 
-// The main log's file for a crash time: the host logger's naming
-// (<root>/<day>/<instance>/error_<app>_<host>_<yyyymmdd>_<slot>.log).
-void BuildLogPathPattern() {
-  char* out = g_szLogPathPattern;
-  size_t size = sizeof(g_szLogPathPattern);
-  out[0] = '\0';
-  AppendEscaped(out, size, g_szLogRoot);
-  crs::AppendTo(out, size, "/%s/", "%d%02d%02d");
-  AppendEscaped(out, size, g_szInstanceFolder);
-  crs::AppendTo(out, size, "/error_");
-  AppendEscaped(out, size, g_szAppFolder);
-  crs::AppendTo(out, size, "_");
-  AppendEscaped(out, size, g_szHostName);
-  crs::AppendTo(out, size, "_%s", "%04d%02d%02d_%02d.log");
-}
-
-// One main-log line written with plain system calls: the time, the level's
-// tag, the text, " \r\n" with LF written as CR LF as the host logger's files
-// have it; the same line (without that translation) goes to stdout.
+// One main-log line written with plain system calls, composed by the host
+// logger's own helpers into fixed buffers: its file name, the time and the
+// level's tag, the text, " \r\n", with LF written as CR LF as the logger's
+// files have it; the same line (without that translation) goes to stdout.
 void CrashHostLog(uint32_t level, const platform::CrashTime& t, const char* format, ...)
     SERVERAPP_PRINTF(3, 4);
 void CrashHostLog(uint32_t level, const platform::CrashTime& t, const char* format, ...) {
   if (!IsLogLevelOn(level)) return;
+  platform::LocalTime when{};
+  when.year = t.year;
+  when.month = t.month;
+  when.day = t.day;
+  when.hour = t.hour;
+  when.minute = t.minute;
+  when.second = t.second;
+  when.millisecond = t.millisecond;
   char text[600];
   va_list args;
   va_start(args, format);
   crs::VFormatTo(text, sizeof(text), format, args);
   va_end(args);
-  const char* tag = level == HLOG_INFO ? " [INFO_]" : " [ERROR]";
-  char line[700];
-  crs::FormatTo(line, sizeof(line), "%02d:%02d:%02d.%03d%s %s \r\n", t.hour, t.minute, t.second,
-                t.millisecond, tag, text);
-  char bytes[1400];
-  size_t n = 0;
-  for (const char* p = line; *p != '\0' && n + 2 < sizeof(bytes); ++p) {
-    if (*p == '\n') bytes[n++] = '\r';
-    bytes[n++] = *p;
-  }
-  char path[1024];
-  crs::FormatTo(path, sizeof(path), g_szLogPathPattern, t.year, t.month, t.day, t.year, t.month,
-                t.day, t.hour / 3);
-  intptr_t file = platform::CrashFileOpenAppend(path);
+  char line_buffer[700];
+  hostlog::FixedText line(line_buffer, sizeof(line_buffer));
+  hostlog::AppendLinePrefix(hostlog::LineForm::kLevel, when, level, {}, {}, &line);
+  line.append(text).append(hostlog::LineSuffix(hostlog::LineForm::kLevel));
+  char bytes_buffer[1400];
+  hostlog::FixedText bytes(bytes_buffer, sizeof(bytes_buffer));
+  hostlog::AppendTextMode({line.data(), line.size()}, &bytes);
+  char path_buffer[1024];
+  hostlog::FixedText path(path_buffer, sizeof(path_buffer));
+  hostlog::AppendLogPath(g_szLogRoot, g_szInstanceFolder, "error", g_szAppFolder, g_szHostName,
+                         when, false, &path);
+  intptr_t file = platform::CrashFileOpenAppend(path.data());
   if (file != platform::kNoCrashFile) {
-    platform::CrashFileWrite(file, bytes, n);
+    platform::CrashFileWrite(file, bytes.data(), bytes.size());
     platform::CrashFileClose(file);
-    platform::CrashFileWrite(platform::CrashStandardOutput(), line, crs::TextLength(line));
+    platform::CrashFileWrite(platform::CrashStandardOutput(), line.data(), line.size());
   }
 }
 
@@ -114,7 +105,6 @@ void InstallCrashHandler(const char* host_name, const char* app_folder,
   const std::string base = platform::LogBaseFolder() + "/quellmark";
   crs::FormatTo(g_szLogRoot, sizeof(g_szLogRoot), "%s/%s", base.c_str(), g_szAppFolder);
   platform::CreateFolderChain(g_szLogRoot);
-  BuildLogPathPattern();
 
   // The crash path's clock needs the local offset before it names a day.
   platform::PrepareCrashClock();
@@ -124,6 +114,7 @@ void InstallCrashHandler(const char* host_name, const char* app_folder,
   crs::FormatTo(day, sizeof(day), "%d%02d%02d", now.year, now.month, now.day);
   RefreshDumpFolder(day);
   platform::InstallCrashFilter(&CrashFilter);
+  platform::InstallInvalidParameterHandler(&InvalidParameterHandler);
 
   char output[260];
   crs::FormatTo(output, sizeof(output), "%s/%s", base.c_str(), g_szAppFolder);

@@ -36,8 +36,9 @@ int WriteCrashReport(const platform::CrashInfo* info);
 // ("yyyymmdd") and points the dump folder and dump-name pattern there.
 void RefreshDumpFolder(const char* day);
 
-// The C runtime's invalid-parameter handler: raises an access violation
-// that reaches CrashFilter. Its arguments are ignored.
+// The C runtime's invalid-parameter handler, installed by
+// InstallCrashHandler (Windows; POSIX has no such hook): raises an access
+// violation that reaches CrashFilter. Its arguments are ignored.
 void InvalidParameterHandler(const wchar_t* expression, const wchar_t* function,
                              const wchar_t* file, unsigned int line, uintptr_t reserved);
 

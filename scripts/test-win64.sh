@@ -64,6 +64,8 @@ if [ ! -f build/dev/CMakeCache.txt ]; then
   cmake --preset dev >/dev/null
 fi
 cmake --build --preset dev --target devhttp -j "$(nproc)"
+# Breakpad's minidump_stackwalk beside it reads the Windows dumps.
+scripts/breakpad-tools.sh build/dev/breakpad
 done_step "native devhttp"
 
 step "configure"

@@ -1,13 +1,15 @@
 // The minidump writer of the POSIX crash backend. It runs in the signal
-// handler: raw writes from the process's own memory into the dump file,
-// fixed static buffers, no allocation. Only the faulting thread is dumped
-// with its registers: the registers of other threads would need a helper
-// process attached with ptrace.
+// handler, or in the dump helper cloned from it: raw writes of the
+// process's memory into the dump file, fixed static buffers, no
+// allocation. The helper (crash_threads_posix.cpp) adds every other thread
+// with the registers it read by ptrace; when it cannot run, the faulting
+// thread alone is dumped from inside the process.
 #include <cpuid.h>
 #include <elf.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 
 #include "crash_maps_posix.h"
 #include "crash_posix_internal.h"
+#include "crash_threads_posix.h"
 #include "minidump_format_posix.h"
 #include "platform/crash.h"
 
@@ -24,10 +27,12 @@ namespace platform {
 namespace {
 
 using namespace minidump;
+using crash_posix::CapturedThread;
 using crash_posix::MapEntry;
 using crash_posix::MapsSnapshot;
+using crash_posix::ThreadCapture;
 
-constexpr size_t kMaxStreams = 12;
+constexpr size_t kMaxStreams = 16;
 constexpr size_t kMaxModules = 1024;
 constexpr uint64_t kStackCapture = 256 * 1024;  // bytes above the stack pointer
 constexpr uint64_t kRedZone = 128;
@@ -38,10 +43,17 @@ constexpr uint64_t kMaxFullRegion = 1ull << 30;
 constexpr size_t kMaxFullRegions = 8192;
 constexpr size_t kProcFileSize = 64 * 1024;
 
+constexpr size_t kMaxThreads = crash_posix::kMaxDumpThreads + 1;
+constexpr size_t kNameSize = 16;  // a Linux thread name and its NUL
+
 Module g_modules[kMaxModules];
 Memory64Descriptor g_regions[kMaxFullRegions];
 char g_proc_buffer[kProcFileSize];
 const uint8_t kZeros[4096] = {};
+uint8_t g_copy[64 * 1024];  // another process's memory on its way to the file
+Thread g_thread_entries[kMaxThreads];
+MemoryDescriptor g_memory[2 * kMaxThreads];
+ThreadName g_names[kMaxThreads];
 
 // Sequential writer that remembers where each piece went and whether any
 // write failed.
@@ -105,6 +117,35 @@ class DumpFile {
         continue;
       }
       ok_ = false;
+    }
+    return rva;
+  }
+
+  // Copies the memory of process pid (the helper's crashed parent, whose
+  // threads it holds stopped) into the file, unreadable pages as zeros.
+  uint32_t AppendRemote(uint32_t pid, uint64_t address, uint64_t size) {
+    uint32_t rva = static_cast<uint32_t>(position_);
+    uint64_t at = address;
+    uint64_t end = address + size;
+    while (at < end && ok_) {
+      uint64_t want = end - at < sizeof(g_copy) ? end - at : sizeof(g_copy);
+      struct iovec local {
+        g_copy, static_cast<size_t>(want)
+      };
+      struct iovec remote {
+        reinterpret_cast<void*>(at), static_cast<size_t>(want)
+      };
+      auto n = static_cast<ssize_t>(syscall(SYS_process_vm_readv, pid, &local, 1, &remote, 1, 0));
+      if (n > 0) {
+        Append(g_copy, static_cast<size_t>(n));
+        at += static_cast<uint64_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      uint64_t next = (at | 4095) + 1;
+      if (next > end) next = end;
+      AppendZeros(next - at);
+      at = next;
     }
     return rva;
   }
@@ -382,46 +423,126 @@ void WriteFullMemory(DumpFile& file, const MapsSnapshot& maps, const MapEntry* l
   }
 }
 
-// The dump of one thread context (the fault's, or the caller's own).
-bool WriteDump(intptr_t handle, const CrashInfo* info, bool full_memory, const ucontext_t* uc) {
-  DumpFile file(static_cast<int>(handle));
-  file.AppendZeros(sizeof(Header) + kMaxStreams * sizeof(Directory));
-  MapsSnapshot maps;
-  crash_posix::ReadMaps(&maps);
-  uint32_t tid = info != nullptr ? info->thread_id : crash_posix::CurrentThreadId();
+// "/proc/<pid>/<rest>" into out (at least 64 bytes).
+void ProcPath(uint32_t pid, const char* rest, char* out) {
+  char digits[12];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + pid % 10);
+    pid /= 10;
+  } while (pid != 0);
+  std::memcpy(out, "/proc/", 6);
+  size_t at = 6;
+  while (n > 0) out[at++] = digits[--n];
+  out[at++] = '/';
+  for (; *rest != '\0' && at + 1 < 64; ++rest) out[at++] = *rest;
+  out[at] = '\0';
+}
 
-  ContextAmd64 context;
-  FillContext(*uc, &context);
-  uint32_t context_rva = file.Append(&context, sizeof(context));
+// The thread's name as the system keeps it (its "comm"); answers its length.
+size_t ReadThreadName(uint32_t pid, uint32_t tid, char* name) {
+  char rest[32] = "task/";
+  char digits[12];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + tid % 10);
+    tid /= 10;
+  } while (tid != 0);
+  size_t at = 5;
+  while (n > 0) rest[at++] = digits[--n];
+  std::memcpy(rest + at, "/comm", 6);
+  char path[64];
+  ProcPath(pid, rest, path);
+  size_t size = crash_posix::ReadWholeFile(path, name, kNameSize - 1);
+  while (size > 0 && (name[size - 1] == '\n' || name[size - 1] == '\0')) --size;
+  name[size] = '\0';
+  return size;
+}
 
-  MemoryDescriptor memory[2] = {};
-  uint32_t memory_count = 0;
+// One thread's stack (and the bytes around its pc) into the file and the
+// memory list; from the helper's stopped parent when pid is set, else from
+// this process. Answers the stack's descriptor (size 0 when none).
+MemoryDescriptor AppendThreadMemory(DumpFile& file, const MapsSnapshot& maps,
+                                    const ContextAmd64& context, uint32_t remote_pid,
+                                    uint32_t* memory_count) {
+  MemoryDescriptor stack{};
   uint64_t start = 0;
   uint64_t size = 0;
-  bool have_stack = StackRange(maps, context.rsp, &start, &size);
-  if (have_stack) {
-    memory[memory_count++] =
-        MemoryDescriptor{start, {static_cast<uint32_t>(size), file.AppendMemory(start, size)}};
+  if (StackRange(maps, context.rsp, &start, &size)) {
+    uint32_t rva = remote_pid != 0 ? file.AppendRemote(remote_pid, start, size)
+                                   : file.AppendMemory(start, size);
+    stack = MemoryDescriptor{start, {static_cast<uint32_t>(size), rva}};
+    g_memory[(*memory_count)++] = stack;
   }
   if (const MapEntry* m = crash_posix::FindReadable(maps, context.rip)) {
     uint64_t from = context.rip - kPcWindow < m->start ? m->start : context.rip - kPcWindow;
     uint64_t to = context.rip + kPcWindow > m->end ? m->end : context.rip + kPcWindow;
-    memory[memory_count++] = MemoryDescriptor{
-        from, {static_cast<uint32_t>(to - from), file.AppendMemory(from, to - from)}};
+    // Threads waiting in the same function share their code bytes: readers
+    // reject a memory list whose ranges overlap, so the bytes go in once.
+    bool overlaps = false;
+    for (uint32_t i = 0; i < *memory_count && !overlaps; ++i) {
+      const MemoryDescriptor& d = g_memory[i];
+      overlaps = from < d.start + d.memory.data_size && d.start < to;
+    }
+    if (!overlaps) {
+      g_memory[(*memory_count)++] = MemoryDescriptor{
+          from, {static_cast<uint32_t>(to - from), file.AppendMemory(from, to - from)}};
+    }
+  }
+  return stack;
+}
+
+// The dump of the fault's (or the caller's own) thread context uc on
+// thread tid, with the other threads of capture when the helper writes it.
+bool WriteDump(intptr_t handle, const CrashInfo* info, bool full_memory, const ucontext_t* uc,
+               uint32_t tid, const ThreadCapture* capture) {
+  DumpFile file(static_cast<int>(handle));
+  file.AppendZeros(sizeof(Header) + kMaxStreams * sizeof(Directory));
+  MapsSnapshot maps;
+  crash_posix::ReadMaps(&maps);
+  uint32_t remote_pid = capture != nullptr ? capture->pid : 0;
+  uint32_t pid = capture != nullptr ? capture->pid : static_cast<uint32_t>(getpid());
+
+  // The faulting thread first, as debuggers pick the first thread when the
+  // exception names none they know.
+  ContextAmd64 context;
+  FillContext(*uc, &context);
+  uint32_t context_rva = file.Append(&context, sizeof(context));
+  size_t thread_count = 0;
+  uint32_t memory_count = 0;
+  Thread& first = g_thread_entries[thread_count++];
+  first = Thread{};
+  first.thread_id = tid;
+  first.thread_context = LocationDescriptor{sizeof(context), context_rva};
+  first.stack = AppendThreadMemory(file, maps, context, remote_pid, &memory_count);
+  MemoryDescriptor faulting_stack = first.stack;
+  for (size_t i = 0; capture != nullptr && i < capture->count && thread_count < kMaxThreads; ++i) {
+    const CapturedThread& c = capture->threads[i];
+    Thread& t = g_thread_entries[thread_count++];
+    t = Thread{};
+    t.thread_id = c.tid;
+    t.thread_context =
+        LocationDescriptor{sizeof(c.context), file.Append(&c.context, sizeof(c.context))};
+    t.stack = AppendThreadMemory(file, maps, c.context, remote_pid, &memory_count);
   }
 
-  Thread thread{};
-  thread.thread_id = tid;
-  if (have_stack) thread.stack = memory[0];
-  thread.thread_context = LocationDescriptor{sizeof(context), context_rva};
-  uint32_t one = 1;
-  uint32_t rva = file.Append(&one, sizeof(one));
-  file.Append(&thread, sizeof(thread));
-  file.AddStream(kThreadList, rva, 4 + sizeof(thread));
+  auto n = static_cast<uint32_t>(thread_count);
+  uint32_t rva = file.Append(&n, sizeof(n));
+  file.Append(g_thread_entries, thread_count * sizeof(Thread));
+  file.AddStream(kThreadList, rva, static_cast<uint32_t>(4 + thread_count * sizeof(Thread)));
 
   rva = file.Append(&memory_count, sizeof(memory_count));
-  file.Append(memory, memory_count * sizeof(MemoryDescriptor));
+  file.Append(g_memory, memory_count * sizeof(MemoryDescriptor));
   file.AddStream(kMemoryList, rva, 4 + memory_count * sizeof(MemoryDescriptor));
+
+  for (size_t i = 0; i < thread_count; ++i) {
+    char name[kNameSize];
+    size_t size = ReadThreadName(pid, g_thread_entries[i].thread_id, name);
+    g_names[i] = ThreadName{g_thread_entries[i].thread_id, AppendString(file, name, size)};
+  }
+  rva = file.Append(&n, sizeof(n));
+  file.Append(g_names, thread_count * sizeof(ThreadName));
+  file.AddStream(kThreadNames, rva, static_cast<uint32_t>(4 + thread_count * sizeof(ThreadName)));
 
   if (info != nullptr) {
     Exception ex{};
@@ -439,14 +560,18 @@ bool WriteDump(intptr_t handle, const CrashInfo* info, bool full_memory, const u
   MiscInfo misc{};
   misc.size_of_info = sizeof(misc);
   misc.flags1 = 1;
-  misc.process_id = static_cast<uint32_t>(getpid());
+  misc.process_id = pid;
   rva = file.Append(&misc, sizeof(misc));
   file.AddStream(kMiscInfo, rva, sizeof(misc));
 
   WriteModules(file, maps);
-  WriteProcFile(file, kLinuxProcStatus, "/proc/self/status");
-  WriteProcFile(file, kLinuxCmdLine, "/proc/self/cmdline");
-  WriteProcFile(file, kLinuxAuxv, "/proc/self/auxv");
+  char path[64];
+  ProcPath(pid, "status", path);
+  WriteProcFile(file, kLinuxProcStatus, path);
+  ProcPath(pid, "cmdline", path);
+  WriteProcFile(file, kLinuxCmdLine, path);
+  ProcPath(pid, "auxv", path);
+  WriteProcFile(file, kLinuxAuxv, path);
   rva = file.Append(maps.text, maps.text_size);
   file.AddStream(kLinuxMaps, rva, static_cast<uint32_t>(maps.text_size));
 
@@ -455,8 +580,8 @@ bool WriteDump(intptr_t handle, const CrashInfo* info, bool full_memory, const u
     // debuggers fail to walk (LLDB 14 recurses per frame and dies): the
     // faulting stack is then kept only as far as the normal dump keeps it.
     const MapEntry* left_out = nullptr;
-    if (info != nullptr && info->stack_overflow && have_stack) {
-      left_out = crash_posix::FindReadable(maps, start);
+    if (info != nullptr && info->stack_overflow && faulting_stack.memory.data_size != 0) {
+      left_out = crash_posix::FindReadable(maps, faulting_stack.start);
     }
     WriteFullMemory(file, maps, left_out);
   }
@@ -465,13 +590,40 @@ bool WriteDump(intptr_t handle, const CrashInfo* info, bool full_memory, const u
   return file.ok();
 }
 
+// What the helper needs to write the dump.
+struct HelperArgs {
+  intptr_t handle;
+  const CrashInfo* info;
+  bool full_memory;
+  const ucontext_t* uc;
+  uint32_t tid;
+};
+
+bool WriteInHelper(const ThreadCapture* capture, void* arg) {
+  const auto* a = static_cast<const HelperArgs*>(arg);
+  return WriteDump(a->handle, a->info, a->full_memory, a->uc, a->tid, capture);
+}
+
+// Every thread through the helper; the dumping thread alone when the
+// helper cannot run. A helper that failed half-way leaves its part of the
+// file (and the shared file offset) behind: both are reset first.
+bool WriteAllThreads(intptr_t handle, const CrashInfo* info, bool full_memory,
+                     const ucontext_t* uc) {
+  uint32_t tid = info != nullptr ? info->thread_id : crash_posix::CurrentThreadId();
+  HelperArgs args{handle, info, full_memory, uc, tid};
+  int fd = static_cast<int>(handle);
+  if (crash_posix::RunDumpHelper(fd, tid, &WriteInHelper, &args)) return true;
+  if (syscall(SYS_ftruncate, fd, 0) != 0 || syscall(SYS_lseek, fd, 0, SEEK_SET) != 0) return false;
+  return WriteDump(handle, info, full_memory, uc, tid, nullptr);
+}
+
 // Without a fault record the calling thread is dumped where it stands.
 // Apart, because getcontext returns twice.
 __attribute__((noinline)) bool WriteOwnContext(intptr_t handle, const CrashInfo* info,
                                                bool full_memory) {
   ucontext_t own;
   getcontext(&own);
-  return WriteDump(handle, info, full_memory, &own);
+  return WriteAllThreads(handle, info, full_memory, &own);
 }
 
 }  // namespace
@@ -480,7 +632,8 @@ bool WriteMinidump(intptr_t handle, const CrashInfo* info, bool full_memory) {
   if (handle < 0) return false;
   if (info != nullptr && info->native != nullptr) {
     const auto* fault = static_cast<const crash_posix::NativeFault*>(info->native);
-    if (fault->context != nullptr) return WriteDump(handle, info, full_memory, fault->context);
+    if (fault->context != nullptr)
+      return WriteAllThreads(handle, info, full_memory, fault->context);
   }
   return WriteOwnContext(handle, info, full_memory);
 }

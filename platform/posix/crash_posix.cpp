@@ -134,6 +134,10 @@ bool InstallCrashFilter(CrashFilterFn filter) {
   return ok;
 }
 
+bool InstallInvalidParameterHandler(InvalidParameterFn) {
+  return false;  // the C library's checks abort() instead
+}
+
 int RunCrashReport(CrashReportFn report, const CrashInfo* info) {
   // The handler already runs on the alternate stack, which a stack
   // overflow leaves intact.

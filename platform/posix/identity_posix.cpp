@@ -19,7 +19,7 @@ std::string HostName() {
 }
 
 std::string ComputerName() {
-  return HostName();
+  return ComputerNameOf(HostName());
 }
 
 uint32_t CurrentProcessId() {

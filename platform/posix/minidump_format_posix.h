@@ -18,6 +18,7 @@ enum StreamType : uint32_t {
   kSystemInfo = 7,
   kMemory64List = 9,
   kMiscInfo = 15,
+  kThreadNames = 24,
   kLinuxProcStatus = 0x47670004,
   kLinuxCmdLine = 0x47670006,
   kLinuxAuxv = 0x47670008,
@@ -135,6 +136,14 @@ struct MiscInfo {
   uint32_t process_kernel_time;
 };
 static_assert(sizeof(MiscInfo) == 24);
+
+// One entry of the thread-name list: the name is a MINIDUMP_STRING at a
+// 64-bit offset.
+struct ThreadName {
+  uint32_t thread_id;
+  uint64_t name_rva;
+};
+static_assert(sizeof(ThreadName) == 12);
 
 // The AMD64 CONTEXT record; readers tell AMD64 by its size.
 struct ContextAmd64 {

@@ -4,6 +4,7 @@
 // DbgHelp is single-threaded; only the one reporting thread calls it.
 #include <cstring>
 
+#include "crash_codeview_win32.h"
 #include "platform/crash.h"
 #include "platform/fault_injection.h"
 #include "win32_text.h"
@@ -84,7 +85,7 @@ bool WriteMinidump(intptr_t file, const CrashInfo* info, bool full_memory) {
       MiniDumpWriteDump(process, GetCurrentProcessId(), reinterpret_cast<HANDLE>(file), type,
                         pointers != nullptr ? &exception : nullptr, nullptr, nullptr) != FALSE;
   if (symbols) SymCleanup(process);
-  return written;
+  return written && crash_win32::FillCodeViewRecords(reinterpret_cast<HANDLE>(file));
 }
 
 size_t WalkCrashStack(const CrashInfo* info, CrashFrame* frames, size_t max_frames) {

@@ -28,7 +28,8 @@ intptr_t Open(const char* path, DWORD access, DWORD share, DWORD disposition) {
 }  // namespace
 
 intptr_t CrashFileCreate(const char* path) {
-  return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  // Readable too: the dump writer reads its module list back to complete it.
+  return Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
 }
 
 intptr_t CrashFileOpenRead(const char* path) {

@@ -119,11 +119,6 @@ void StartOverflowReporter() {
   AddVectoredExceptionHandler(1, &OnStackOverflow);
 }
 
-void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
-                                uintptr_t) {
-  RaiseAccessViolation();
-}
-
 // abort() (also std::terminate) raises SIGABRT; without this the runtime
 // would end the process quietly with exit code 3 and no report.
 void __cdecl OnAbort(int) {
@@ -157,11 +152,15 @@ bool InstallCrashFilter(CrashFilterFn filter) {
   SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   StartOverflowReporter();
   SetUnhandledExceptionFilter(&TopLevelFilter);
-  _set_invalid_parameter_handler(&OnInvalidParameter);
   bool ok = signal(SIGABRT, &OnAbort) != SIG_ERR;
   // The guarantee is a help, not a need: the report runs on its own thread.
   PrepareThreadForCrashes();
   return ok;
+}
+
+bool InstallInvalidParameterHandler(InvalidParameterFn handler) {
+  _set_invalid_parameter_handler(handler);
+  return true;
 }
 
 int RunCrashReport(CrashReportFn report, const CrashInfo* info) {

@@ -64,6 +64,22 @@ struct DumpReading {
   // lies inside server_d_x64.dll's image.
   bool fault_in_module = false;
   FaultThread thread = FaultThread::kUnknown;
+  // Threads in the dump, as every reader lists them (POSIX: LLDB and
+  // Breakpad's minidump_stackwalk; Windows: the thread list); 0 when the
+  // readers disagree.
+  size_t threads = 0;
+  // The thread that did not fault is there too, where it waits: after a
+  // fault on the update thread, the window thread (POSIX: in the dialog's
+  // modal loop); after one on the window thread, the update thread (POSIX:
+  // in its loop). POSIX: both readers show it, minidump_stackwalk with the
+  // symbols dump_syms made of the host and the module, and it names the
+  // module's function on the faulting thread.
+  bool other_thread_seen = false;
+  // Breakpad's minidump_stackwalk reads the dump (Windows: the build
+  // machine's Linux tool on Wine's dump) and its module list carries the
+  // debug identifier (the build id) of the host and of the module, which
+  // symbol stores match builds by.
+  bool names_build = false;
   std::string text;  // what was read, for failure messages
 };
 

@@ -3,6 +3,9 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <sstream>
+#include <vector>
+
 #include "crash_system.h"
 #include "crs_test_support.h"
 #include "support/sanitizer_build.h"
@@ -45,6 +48,26 @@ uint32_t WindowThreadOf(uint64_t) {
   return 0;
 }
 
+namespace {
+
+// LLDB's "thread backtrace all" cut per thread: the faulting thread's
+// frames (marked '*') and those of the others.
+void SplitThreads(const std::string& lldb, std::string* faulting, std::string* others) {
+  const size_t all = lldb.find("thread backtrace all");
+  std::istringstream in(all == std::string::npos ? std::string() : lldb.substr(all));
+  std::string* into = nullptr;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("* thread #", 0) == 0) {
+      into = faulting;
+    } else if (line.rfind("  thread #", 0) == 0) {
+      into = others;
+    }
+    if (into != nullptr) *into += line + "\n";
+  }
+}
+
+}  // namespace
+
 DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem::path& dump,
                      uint32_t) {
   // Libraries are found by the paths the dump records.
@@ -52,27 +75,55 @@ DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem
       "/usr/bin/lldb",
       {"--no-lldbinit", "--batch", "-o",
        "target create \"" + program.string() + "\" --core \"" + dump.string() + "\"", "-o",
-       "thread backtrace"},
+       "thread list", "-o", "thread backtrace all"},
       dump.parent_path(), {});
   DumpReading reading;
-  reading.text = result.output;
-  const std::string& lldb = reading.text;
+  const std::string& lldb = result.output;
   reading.read = lldb.find("SIGSEGV") != std::string::npos;
+  std::string faulting, others;
+  SplitThreads(lldb, &faulting, &others);
   // Frame 0 is in the module's crash command (the null write itself may be
   // inlined into it).
-  const size_t frame0 = lldb.find("frame #0:");
+  const size_t frame0 = faulting.find("frame #0:");
   if (frame0 != std::string::npos) {
-    const std::string top = lldb.substr(frame0, lldb.find('\n', frame0) - frame0);
+    const std::string top = faulting.substr(frame0, faulting.find('\n', frame0) - frame0);
     reading.fault_in_module = top.find("server_d_x64.so`") != std::string::npos &&
                               top.find("servercrash.cpp") != std::string::npos;
   }
   // The console runs its lines on the window thread; the update thread's
-  // frames lead back to the host's update loop instead.
-  if (lldb.find("RunConsoleString") != std::string::npos) {
+  // frames lead back to the host's update loop instead. The other one waits
+  // in its own place.
+  std::string other_place;
+  if (faulting.find("RunConsoleString") != std::string::npos) {
     reading.thread = FaultThread::kWindowThread;
-  } else if (lldb.find("ThreadUpdate") != std::string::npos) {
+    other_place = "CServerAppDlg::ThreadUpdate";
+  } else if (faulting.find("ThreadUpdate") != std::string::npos) {
     reading.thread = FaultThread::kOtherThread;
+    other_place = "CServerAppDlg::DoModal";
   }
+
+  // Breakpad's reader, with symbols of the host and of the module.
+  const std::filesystem::path store = program.parent_path() / "symbols";
+  std::vector<std::filesystem::path> binaries = crs_test::RuntimeLibraries();
+  binaries.push_back(program);
+  binaries.push_back(program.parent_path() / ModuleFileName());
+  crs_test::MakeSymbols(binaries, store);
+  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, store);
+  reading.read = reading.read && walk.crash_reason.rfind("SIGSEGV", 0) == 0;
+  reading.fault_in_module = reading.fault_in_module && walk.crashed_thread == 0 &&
+                            walk.ThreadWith(ModuleFileName() + "!") == 0;
+  reading.names_build =
+      walk.ok && walk.Identifies(HostFileName()) && walk.Identifies(ModuleFileName());
+  const size_t listed = crs_test::MinidumpThreadCount(crs_test::ReadWhole(dump));
+  if (crs_test::LldbThreadCount(lldb) == listed && walk.threads.size() == listed) {
+    reading.threads = listed;
+  }
+  const int other = other_place.empty() ? -1 : walk.ThreadWith("ServerApp!" + other_place);
+  reading.other_thread_seen =
+      !other_place.empty() && others.find(other_place) != std::string::npos && other > 0;
+  reading.text = lldb + "\n" + walk.text + "\nthreads: dump " + std::to_string(listed) + ", lldb " +
+                 std::to_string(crs_test::LldbThreadCount(lldb)) + ", stackwalk " +
+                 std::to_string(walk.threads.size());
   return reading;
 }
 

@@ -132,6 +132,10 @@ TEST(CrashWire, NullWriteOnTheWindowThreadIsReportedAndReadable) {
   EXPECT_TRUE(read.read) << read.text;
   EXPECT_TRUE(read.fault_in_module) << read.text;
   EXPECT_EQ(FaultThread::kWindowThread, read.thread) << read.text;
+  // Every thread is there: the update thread waits in its loop.
+  EXPECT_LE(2u, read.threads) << read.text;
+  EXPECT_TRUE(read.other_thread_seen) << read.text;
+  EXPECT_TRUE(read.names_build) << read.text;
 }
 
 TEST(CrashWire, NullWriteOnTheUpdateThreadIsReported) {
@@ -147,6 +151,9 @@ TEST(CrashWire, NullWriteOnTheUpdateThreadIsReported) {
   EXPECT_TRUE(read.read) << read.text;
   EXPECT_TRUE(read.fault_in_module) << read.text;
   EXPECT_EQ(FaultThread::kOtherThread, read.thread) << read.text;
+  // Every thread is there: the window thread waits in the dialog's loop.
+  EXPECT_LE(2u, read.threads) << read.text;
+  EXPECT_TRUE(read.other_thread_seen) << read.text;
 }
 
 TEST(CrashWire, StackOverflowIsReported) {

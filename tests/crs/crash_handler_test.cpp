@@ -1,6 +1,7 @@
 // The crash handler end to end: a helper program (crs_crash_target) starts
 // as the host does and crashes on purpose; the dump, the uploads, the host
-// log line and LLDB's reading of the dump are checked.
+// log line and the readings of the dump by LLDB and by Breakpad's
+// minidump_stackwalk are checked.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -103,21 +104,58 @@ class CrashHandlerTest : public ::testing::Test {
         "/usr/bin/lldb",
         {"--no-lldbinit", "--batch", "-o",
          "target create \"" + exe_.string() + "\" --core \"" + dump.string() + "\"", "-o",
-         "thread backtrace"},
+         "thread list", "-o", "thread backtrace all"},
         tmp_.path(), {});
     return result.output;
   }
 
+  // Both readers see every thread of the dump (the helper's work), or the
+  // faulting one alone (helper refused), and put the faulting function on
+  // the crashed thread and the parked one's on another.
+  void ExpectReadable(const fs::path& dump, int signal, const std::string& function,
+                      bool all_threads) {
+    const std::string bytes = ReadWhole(dump);
+    const size_t threads = crs_test::MinidumpThreadCount(bytes);
+    // The faulting thread, the parked one, main (when it is not the
+    // faulting one) and any of a sanitizer's own.
+    if (all_threads) {
+      EXPECT_LE(2u, threads);
+    } else {
+      EXPECT_EQ(1u, threads);
+    }
+    const std::string lldb = Lldb(dump);
+    EXPECT_EQ(threads, crs_test::LldbThreadCount(lldb)) << lldb;
+    EXPECT_NE(std::string::npos, lldb.find(function)) << lldb;
+    EXPECT_EQ(all_threads, lldb.find("CrashTargetParked") != std::string::npos) << lldb;
+    EXPECT_NE(std::string::npos, lldb.find(signal == SIGABRT ? "SIGABRT" : "SIGSEGV")) << lldb;
+
+    const fs::path store = tmp_.path() / "symbols";
+    std::vector<fs::path> binaries = crs_test::RuntimeLibraries();
+    binaries.push_back(exe_);
+    ASSERT_TRUE(crs_test::MakeSymbols(binaries, store));
+    const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, store);
+    EXPECT_EQ(0u, walk.crash_reason.find(signal == SIGABRT ? "SIGABRT" : "SIGSEGV")) << walk.text;
+    EXPECT_EQ(threads, walk.threads.size()) << walk.text;
+    EXPECT_EQ(0, walk.crashed_thread) << walk.text;
+    EXPECT_EQ(0, walk.ThreadWith("ServerApp!" + function)) << walk.text;
+    const int parked = walk.ThreadWith("ServerApp!CrashTargetParked");
+    EXPECT_EQ(all_threads, parked > 0) << walk.text;
+  }
+
   // One crash kind: signal, dump name and folder, both uploads with the
-  // version header, the log line, and LLDB naming the faulting function.
-  // text_module: the module the stack text's frame 0 names. Normal dumps
-  // keep the debugger quick (full dumps of sanitizer builds are large);
-  // the stack overflow's full dump is read as well.
+  // version header, the log line, and the readers of the dump naming the
+  // faulting function. text_module: the module the stack text's frame 0
+  // names. Normal dumps keep the debugger quick (full dumps of sanitizer
+  // builds are large); the stack overflow's full dump is read as well.
+  // deny: what a seccomp filter forbids ("ptrace", "clone"; see
+  // crash_target.cpp), so the dump helper cannot run.
   void ExpectReported(const std::string& mode, int signal, const std::string& function, bool full,
-                      const std::string& text_module = "ServerApp") {
+                      const std::string& text_module = "ServerApp", const std::string& deny = "") {
     WriteCrsIni();
     if (!full) WriteSettings("[GameMgmt]\nFullDump=0\n");
-    auto result = Crash({mode});
+    std::vector<std::string> args{mode};
+    if (!deny.empty()) args.insert(args.end(), {"--deny", deny});
+    auto result = Crash(args);
     ASSERT_FALSE(result.exited) << result.output;
     EXPECT_EQ(signal, result.code) << result.output;
 
@@ -145,10 +183,7 @@ class CrashHandlerTest : public ::testing::Test {
 
     EXPECT_NE(std::string::npos,
               MainLogOf(dump).find("[INFO_] CRS Upload Succeeded: " + Url() + " \r\r\n"));
-
-    std::string lldb = Lldb(dump);
-    EXPECT_NE(std::string::npos, lldb.find(function)) << lldb;
-    EXPECT_NE(std::string::npos, lldb.find(signal == SIGABRT ? "SIGABRT" : "SIGSEGV")) << lldb;
+    ExpectReadable(dump, signal, function, deny.empty());
   }
 
   crs_test::TempFolder tmp_;
@@ -166,6 +201,16 @@ TEST_F(CrashHandlerTest, NullWriteOnTheMainThread) {
 
 TEST_F(CrashHandlerTest, NullWriteOnAnotherThread) {
   ExpectReported("null-thread", SIGSEGV, "CrashTargetNullWrite", false);
+}
+
+// Where ptrace is forbidden (Yama, a container's seccomp profile) or no
+// process can be made, the faulting thread alone is dumped and uploaded.
+TEST_F(CrashHandlerTest, WithoutPtraceTheFaultingThreadIsDumped) {
+  ExpectReported("null-thread", SIGSEGV, "CrashTargetNullWrite", false, "ServerApp", "ptrace");
+}
+
+TEST_F(CrashHandlerTest, WithoutANewProcessTheFaultingThreadIsDumped) {
+  ExpectReported("null-thread", SIGSEGV, "CrashTargetNullWrite", false, "ServerApp", "clone");
 }
 
 TEST_F(CrashHandlerTest, StackOverflowIsReportedFromTheAlternateStack) {

@@ -1,17 +1,23 @@
 // A small host stand-in for the crash tests: it starts as ServerApp does
 // (crash handler, then host logger) and then fails on purpose.
 //
-//   crs_crash_target MODE [--shift-days N]
+//   crs_crash_target MODE [--shift-days N] [--deny ptrace|clone]
 //
 // MODE: null-main, null-thread, overflow, abort, invalid-parameter, quiet
 // (quiet filter, then a null write), two-threads (two threads fault at once),
 // none (exit 0 after start-up). Names: host "CRASHHOST", instance "7_3".
+// A thread named "parked" waits beside the faulting one. --deny forbids,
+// with a seccomp filter, ptrace or the creation of a process (as a
+// container may): the dump helper cannot run.
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "crash_target_system.h"
 #include "crs/crash_handler.h"
 #include "hostlogger.h"
 #include "platform/crash.h"
@@ -46,6 +52,14 @@ __attribute__((noinline)) void CrashTargetAbort() {
   std::abort();
 }
 
+// The thread that waits beside the faulting one.
+std::atomic<bool> g_parked{false};
+__attribute__((noinline)) void CrashTargetParked() {
+  NameThisThread("parked");
+  g_parked.store(true);
+  WaitForever();
+}
+
 }  // extern "C"
 
 int main(int argc, char** argv) {
@@ -56,9 +70,15 @@ int main(int argc, char** argv) {
   std::string mode = argv[1];
   InstallCrashHandler("CRASHHOST", "ServerApp", "7_3");
   InitHostLogger("CRASHHOST", "ServerApp", "7_3");
-  if (argc >= 4 && std::strcmp(argv[2], "--shift-days") == 0) {
-    platform::SetCrashClockShift(std::atoll(argv[3]) * 86400000LL);
+  for (int i = 2; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--shift-days") == 0) {
+      platform::SetCrashClockShift(std::atoll(argv[i + 1]) * 86400000LL);
+    } else if (std::strcmp(argv[i], "--deny") == 0 && !DenyToThisProcess(argv[i + 1])) {
+      return 2;
+    }
   }
+  std::thread(CrashTargetParked).detach();
+  while (!g_parked.load()) std::this_thread::yield();
   std::fflush(stdout);
 
   if (mode == "null-main") {

@@ -1,12 +1,18 @@
 #include "crs_test_support.h"
 
 #include <fcntl.h>
+#include <link.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -92,6 +98,105 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   result.exited = WIFEXITED(status);
   result.code = result.exited ? WEXITSTATUS(status) : WTERMSIG(status);
   return result;
+}
+
+namespace {
+
+// One of Breakpad's tools of this build folder, fetched the first time one
+// is asked for when they are not there yet.
+std::string BreakpadTool(const std::string& name) {
+  static const bool fetched = [] {
+    auto result = RunProcess(SERVERAPP_SOURCE_DIR "/scripts/breakpad-tools.sh",
+                             {SERVERAPP_BREAKPAD_DIR}, SERVERAPP_SOURCE_DIR, {});
+    if (!result.exited || result.code != 0) ADD_FAILURE() << result.output;
+    return true;
+  }();
+  (void)fetched;
+  return SERVERAPP_BREAKPAD_DIR "/bin/linux-x64/" + name;
+}
+
+template <typename T>
+T ReadAt(const std::string& bytes, uint64_t offset) {
+  T value{};
+  if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
+  return value;
+}
+
+}  // namespace
+
+std::string MinidumpStream(const std::string& dump, uint32_t type) {
+  uint32_t count = ReadAt<uint32_t>(dump, 8);
+  uint32_t directory = ReadAt<uint32_t>(dump, 12);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint64_t at = directory + i * 12ull;
+    if (ReadAt<uint32_t>(dump, at) != type) continue;
+    uint32_t size = ReadAt<uint32_t>(dump, at + 4);
+    uint32_t rva = ReadAt<uint32_t>(dump, at + 8);
+    if (uint64_t{rva} + size > dump.size()) return {};
+    return dump.substr(rva, size);
+  }
+  return {};
+}
+
+size_t MinidumpThreadCount(const std::string& dump) {
+  return ReadAt<uint32_t>(MinidumpStream(dump, 3), 0);
+}
+
+size_t LldbThreadCount(const std::string& lldb_output) {
+  static const std::regex kLine("^\\*? +thread #[0-9]+: tid = [0-9]+");
+  size_t count = 0;
+  std::istringstream in(lldb_output);
+  for (std::string line; std::getline(in, line);) count += std::regex_search(line, kLine) ? 1 : 0;
+  return count;
+}
+
+bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
+                 const std::filesystem::path& store) {
+  for (const auto& binary : binaries) {
+    std::filesystem::path sym = store / (binary.filename().string() + ".sym");
+    std::filesystem::create_directories(store);
+    auto result = RunProcess("/bin/sh",
+                             {"-c", "\"$0\" \"$1\" > \"$2\" 2>/dev/null", BreakpadTool("dump_syms"),
+                              binary.string(), sym.string()},
+                             store, {});
+    // The first line: MODULE Linux x86_64 <id> <name>.
+    std::istringstream first(ReadWhole(sym));
+    std::string module, os, arch, id, name;
+    first >> module >> os >> arch >> id >> name;
+    if (!result.exited || result.code != 0 || module != "MODULE" || id.empty()) {
+      ADD_FAILURE() << "dump_syms failed for " << binary << ": " << result.output
+                    << " (tools: scripts/breakpad-tools.sh)";
+      return false;
+    }
+    std::filesystem::create_directories(store / name / id);
+    std::filesystem::rename(sym, store / name / id / (name + ".sym"));
+  }
+  return true;
+}
+
+std::vector<std::filesystem::path> RuntimeLibraries() {
+  std::vector<std::filesystem::path> found;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) {
+        const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        if (name.find("/libc.so") != std::string::npos ||
+            name.find("/libstdc++.so") != std::string::npos) {
+          std::error_code ec;
+          auto real = std::filesystem::canonical(name, ec);  // the name the dump records
+          if (!ec) static_cast<std::vector<std::filesystem::path>*>(out)->push_back(real);
+        }
+        return 0;
+      },
+      &found);
+  return found;
+}
+
+StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store) {
+  auto result = RunProcess(BreakpadTool("minidump_stackwalk"),
+                           {"-m", dump.string(), store.string()}, dump.parent_path(), {});
+  StackwalkReading reading = ParseStackwalk(result.output, result.exited && result.code == 0);
+  if (!reading.ok) ADD_FAILURE() << "minidump_stackwalk failed: " << reading.text;
+  return reading;
 }
 
 }  // namespace crs_test

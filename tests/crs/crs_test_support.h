@@ -2,9 +2,12 @@
 // running a helper program with its own environment and folder.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "stackwalk_reading.h"
 
 namespace crs_test {
 
@@ -40,5 +43,28 @@ struct ProcessResult {
 // variables ("NAME=value") added to this process's environment.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::filesystem::path& cwd, const std::vector<std::string>& env);
+
+// The bytes of the minidump stream of `type` in dump; empty when missing.
+std::string MinidumpStream(const std::string& dump, uint32_t type);
+
+// Threads in the minidump's thread list.
+size_t MinidumpThreadCount(const std::string& dump);
+
+// Threads LLDB's "thread list" printed.
+size_t LldbThreadCount(const std::string& lldb_output);
+
+// Breakpad's symbol files for binaries, made by its dump_syms, in the
+// layout minidump_stackwalk looks up (store/<name>/<id>/<name>.sym).
+// False (and a test failure) when one could not be made.
+bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
+                 const std::filesystem::path& store);
+
+// The C and C++ runtime libraries this process runs with (the same files
+// as a crashed helper program's): their symbols let minidump_stackwalk
+// unwind through them by their frame rules instead of guessing.
+std::vector<std::filesystem::path> RuntimeLibraries();
+
+// Runs minidump_stackwalk on dump with the symbols of store.
+StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store);
 
 }  // namespace crs_test

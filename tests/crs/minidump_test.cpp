@@ -3,13 +3,19 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "crs_test_support.h"
 #include "platform/crash.h"
@@ -45,6 +51,20 @@ std::vector<Stream> CheckLayout(const std::string& dump) {
     EXPECT_TRUE(types.insert(s.type).second) << "duplicate stream " << s.type;
     EXPECT_LE(uint64_t{s.rva} + s.size, dump.size()) << "stream " << s.type;
     streams.push_back(s);
+  }
+  // Breakpad's reader drops a memory list whose ranges overlap.
+  for (const Stream& s : streams) {
+    if (s.type != 5) continue;
+    std::map<uint64_t, uint64_t> ranges;  // start -> end
+    for (uint32_t i = 0; i < At<uint32_t>(dump, s.rva); ++i) {
+      uint64_t start = At<uint64_t>(dump, s.rva + 4 + i * 16ull);
+      ranges[start] = start + At<uint32_t>(dump, s.rva + 12 + i * 16ull);
+    }
+    uint64_t end = 0;
+    for (const auto& [start, stop] : ranges) {
+      EXPECT_LE(end, start) << "memory ranges overlap at 0x" << std::hex << start;
+      end = stop;
+    }
   }
   return streams;
 }
@@ -91,8 +111,58 @@ std::string WriteDump(const crs_test::TempFolder& tmp, const char* name,
   return crs_test::ReadWhole(path);
 }
 
-TEST(Minidump, NormalDumpHoldsThreadModulesAndLinuxStreams) {
+// A MINIDUMP_STRING as ASCII.
+std::string StringAt(const std::string& dump, uint64_t rva) {
+  uint32_t bytes = At<uint32_t>(dump, rva);
+  std::string text;
+  for (uint32_t k = 0; k < bytes; k += 2) text += static_cast<char>(dump[rva + 4 + k]);
+  return text;
+}
+
+// Threads that wait, named, each with a marker on its stack, while a dump
+// is written.
+class ParkedThreads {
+ public:
+  explicit ParkedThreads(int count) {
+    for (int i = 0; i < count; ++i) {
+      threads_.emplace_back([this, i] {
+        volatile uint64_t marker = 0xC0FFEE00 + i;  // on this thread's stack
+        std::string name = "parked" + std::to_string(i);
+        pthread_setname_np(pthread_self(), name.c_str());
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          markers_[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&marker), name};
+        }
+        while (!stop_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        (void)marker;
+      });
+    }
+    while (Size() < static_cast<size_t>(count)) std::this_thread::yield();
+  }
+  ~ParkedThreads() {
+    stop_.store(true);
+    for (auto& t : threads_) t.join();
+  }
+  size_t Size() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return markers_.size();
+  }
+  // tid -> (address of its marker, its name)
+  std::map<uint32_t, std::pair<uint64_t, std::string>> markers() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return markers_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<uint32_t, std::pair<uint64_t, std::string>> markers_;
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
+
+TEST(Minidump, NormalDumpHoldsEveryThreadModulesAndLinuxStreams) {
   crs_test::TempFolder tmp;
+  ParkedThreads parked(3);
   volatile int local = 0x5A5A1234;  // on this stack while the dump is written
   std::string dump = WriteDump(tmp, "n.dmp", nullptr, false);
   auto streams = CheckLayout(dump);
@@ -103,10 +173,42 @@ TEST(Minidump, NormalDumpHoldsThreadModulesAndLinuxStreams) {
   EXPECT_EQ(9u, At<uint16_t>(dump, system->rva));            // AMD64
   EXPECT_EQ(0x8201u, At<uint32_t>(dump, system->rva + 20));  // Linux
 
+  // Every thread: the caller first, then the parked ones, each with its
+  // registers and the stack that holds its marker, and with its name.
   const Stream* threads = Find(streams, 3);
   ASSERT_NE(nullptr, threads);
-  ASSERT_EQ(4u + 48u, threads->size);
-  EXPECT_EQ(1u, At<uint32_t>(dump, threads->rva));
+  uint32_t thread_count = At<uint32_t>(dump, threads->rva);
+  ASSERT_EQ(4u + thread_count * 48u, threads->size);
+  const Stream* names = Find(streams, 24);
+  ASSERT_NE(nullptr, names);
+  ASSERT_EQ(thread_count, At<uint32_t>(dump, names->rva));
+  std::map<uint32_t, std::string> name_of;
+  for (uint32_t i = 0; i < thread_count; ++i) {
+    uint64_t entry = names->rva + 4 + i * 12ull;
+    name_of[At<uint32_t>(dump, entry)] = StringAt(dump, At<uint64_t>(dump, entry + 4));
+  }
+  auto markers = parked.markers();
+  size_t seen = 0;
+  for (uint32_t i = 1; i < thread_count; ++i) {
+    uint64_t entry = threads->rva + 4 + i * 48ull;
+    auto it = markers.find(At<uint32_t>(dump, entry));
+    if (it == markers.end()) continue;
+    ++seen;
+    const auto& [marker, name] = it->second;
+    uint64_t start = At<uint64_t>(dump, entry + 24);
+    uint32_t size = At<uint32_t>(dump, entry + 32);
+    uint32_t context_rva = At<uint32_t>(dump, entry + 44);
+    ASSERT_EQ(1232u, At<uint32_t>(dump, entry + 40));
+    EXPECT_EQ(0x0010000Fu, At<uint32_t>(dump, context_rva + 0x30));
+    uint64_t thread_rsp = At<uint64_t>(dump, context_rva + 0x98);
+    EXPECT_LE(start, thread_rsp);
+    ASSERT_LE(start, marker) << name;
+    ASSERT_GE(start + size, marker + 8) << name;
+    EXPECT_EQ(0xC0FFEE00u + (name.back() - '0'),
+              At<uint64_t>(dump, At<uint32_t>(dump, entry + 36) + (marker - start)));
+    EXPECT_EQ(name, name_of[it->first]);
+  }
+  EXPECT_EQ(markers.size(), seen);
   uint64_t thread = threads->rva + 4;
   EXPECT_EQ(static_cast<uint32_t>(gettid()), At<uint32_t>(dump, thread));
   uint64_t stack_start = At<uint64_t>(dump, thread + 24);
@@ -151,10 +253,7 @@ TEST(Minidump, NormalDumpHoldsThreadModulesAndLinuxStreams) {
     ASSERT_EQ(4u + build_id.size(), cv_size);
     EXPECT_EQ(0x4270454Cu, At<uint32_t>(dump, cv_rva));
     EXPECT_EQ(build_id, dump.substr(cv_rva + 4, build_id.size()));
-    uint32_t name_rva = At<uint32_t>(dump, m + 20);
-    uint32_t name_bytes = At<uint32_t>(dump, name_rva);
-    std::string name;
-    for (uint32_t k = 0; k < name_bytes; k += 2) name += static_cast<char>(dump[name_rva + 4 + k]);
+    std::string name = StringAt(dump, At<uint32_t>(dump, m + 20));
     EXPECT_NE(std::string::npos, name.find("/crs_minidump_test")) << name;
   }
   EXPECT_TRUE(found);

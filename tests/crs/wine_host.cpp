@@ -122,6 +122,53 @@ std::string HostDevHttpPath() {
   return SERVERAPP_HOST_DEVHTTP;
 }
 
+namespace {
+
+// The Linux name of a Windows path; empty when unknown.
+std::string ToUnix(const fs::path& dos_path) {
+  using UnixFileNameFn = char* (*)(const WCHAR*);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto convert = kernel != nullptr ? reinterpret_cast<UnixFileNameFn>(reinterpret_cast<void*>(
+                                         GetProcAddress(kernel, "wine_get_unix_file_name")))
+                                   : nullptr;
+  if (convert == nullptr) return {};
+  char* name = convert(dos_path.wstring().c_str());
+  if (name == nullptr) return {};
+  std::string path(name);
+  HeapFree(GetProcessHeap(), 0, name);
+  return path;
+}
+
+}  // namespace
+
+crs_test::StackwalkReading HostStackwalk(const fs::path& dump) {
+  const std::string devhttp = HostDevHttpPath();
+  const std::string tool = devhttp.substr(0, devhttp.rfind("/tools/devhttp/")) +
+                           "/breakpad/bin/linux-x64/minidump_stackwalk";
+  const std::string unix_dump = ToUnix(dump);
+  const fs::path out = dump.parent_path() / "stackwalk.out";
+  const fs::path done = dump.parent_path() / "stackwalk.rc";
+  const std::string unix_out = ToUnix(out);
+  const std::string unix_done = ToUnix(done);
+  crs_test::StackwalkReading failed;
+  if (!UnderWine() || devhttp.empty() || unix_dump.empty() || unix_out.empty()) {
+    failed.text = "no minidump_stackwalk of the build machine to run";
+    return failed;
+  }
+  std::error_code ec;
+  fs::remove(done, ec);
+  if (!StartHostCommand("/bin/sh -c \"'" + tool + "' -m '" + unix_dump + "' > '" + unix_out +
+                        "' 2>&1; echo $? > '" + unix_done + "'\"")) {
+    failed.text = "cannot start " + tool;
+    return failed;
+  }
+  for (int i = 0; i < 1200 && ReadWhole(done).empty(); ++i) Sleep(50);
+  const std::string rc = ReadWhole(done);
+  failed = crs_test::ParseStackwalk(ReadWhole(out), rc.rfind("0", 0) == 0);
+  if (rc.empty()) failed.text = tool + " did not end within 60 s\n" + failed.text;
+  return failed;
+}
+
 SharedFolder::SharedFolder() {
   if (!UnderWine()) return;
   static std::atomic<int> counter{0};

@@ -10,8 +10,10 @@
 #pragma once
 
 #include <filesystem>
+
 #include <string>
 #include <vector>
+#include "stackwalk_reading.h"
 
 namespace wine_test {
 
@@ -24,6 +26,11 @@ int FreePort();
 
 // The Linux path of devhttp, or empty when none is known.
 std::string HostDevHttpPath();
+
+// Breakpad's minidump_stackwalk of the build machine (the one the native
+// crash tests fetched beside devhttp, scripts/breakpad-tools.sh) run on a
+// dump: ok is false (and the text says why) when it is missing or failed.
+crs_test::StackwalkReading HostStackwalk(const std::filesystem::path& dump);
 
 // A fresh folder under the build machine's /tmp, removed with its content
 // at the end of the scope. dos() is its Windows name, unix() its Linux one.

@@ -22,6 +22,29 @@ TEST(Identity, DescribesThisProcess) {
   EXPECT_NE(platform::CurrentProcessId(), 0u);
 }
 
+// A fully qualified host name too long for a computer name gives its host
+// part; one whose host part is too long gives none (the crash report then
+// names the machine "unknwon").
+TEST(Identity, ComputerNameOfAHostName) {
+  const struct {
+    const char* host;
+    const char* computer;
+  } kRows[] = {
+      {"gs01", "gs01"},
+      {"fifteen-chars-x", "fifteen-chars-x"},
+      {"gs01.a.example", "gs01.a.example"},
+      {"gs01.rooms.example.com", "gs01"},
+      {"fifteen-chars-x.example.com", "fifteen-chars-x"},
+      {"sixteen-chars-xy.example.com", ""},
+      {"sixteen-chars-xy", ""},
+      {"", ""},
+  };
+  for (const auto& row : kRows) {
+    EXPECT_EQ(row.computer, platform::ComputerNameOf(row.host)) << row.host;
+  }
+  EXPECT_LE(platform::ComputerName().size(), platform::kComputerNameMax);
+}
+
 TEST(Identity, SinksCaptureDebuggerOutputAndAssertions) {
   std::vector<std::string> debug, asserts;
   platform::SetDebuggerOutputSink([&](std::string_view t) { debug.emplace_back(t); });

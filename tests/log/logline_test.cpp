@@ -36,10 +36,30 @@ TEST(LogLine, PrefixesAndSuffixesOfTheThreeForms) {
   EXPECT_EQ(hostlog::LineSuffix(LineForm::kIpc), " \n");
 }
 
-TEST(LogLine, TextModeTurnsEachLfIntoCrLf) {
+// The crash path writes into fixed buffers with the same helpers: the same
+// bytes, cut (and NUL-terminated) where the buffer ends.
+TEST(LogLine, TextModeTurnsEachLfIntoCrLfAlsoIntoAFixedBuffer) {
   std::string out;
   hostlog::AppendTextMode("a\nb \r\n", &out);
   EXPECT_EQ(out, "a\r\nb \r\r\n");
+  char buffer[6];
+  hostlog::FixedText fixed(buffer, sizeof(buffer));
+  hostlog::AppendTextMode("a\nb \r\n", &fixed);
+  EXPECT_STREQ("a\r\nb ", buffer);
+  EXPECT_TRUE(fixed.truncated());
+}
+
+TEST(LogLine, LogPathsOfBothFileKinds) {
+  const platform::LocalTime t = At(23, 0, 0, 0);
+  std::string eighth;
+  hostlog::AppendLogPath("/l/quellmark/ServerApp", "9_4", "error", "ServerApp", "GS01", t, false,
+                         &eighth);
+  EXPECT_EQ("/l/quellmark/ServerApp/20261205/9_4/error_ServerApp_GS01_20261205_07.log", eighth);
+  char buffer[128];
+  hostlog::FixedText daily(buffer, sizeof(buffer));
+  hostlog::AppendLogPath("/l", "", "packet", "ServerApp", "GS01", t, true, &daily);
+  EXPECT_STREQ("/l/packet_ServerApp_GS01_20261205.log", buffer);
+  EXPECT_FALSE(daily.truncated());
 }
 
 TEST(LogLine, CutKeepsConversionsAndCharactersWhole) {

@@ -57,11 +57,25 @@ int RunCrashReport(CrashReportFn report, const CrashInfo* info);
 // invalid-parameter path: an access violation; on POSIX a SIGSEGV).
 [[noreturn]] void RaiseAccessViolation();
 
+// The C runtime's invalid-parameter handler (expression, function, file,
+// line, reserved).
+using InvalidParameterFn = void (*)(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
+                                    uintptr_t);
+
+// Makes handler the C runtime's invalid-parameter handler (Windows:
+// _set_invalid_parameter_handler; it stays through later InstallCrashFilter
+// calls). The POSIX C library has no such hook: its checks call abort(),
+// which the filter reports as SIGABRT; nothing is installed there. Answers
+// whether a handler was installed.
+bool InstallInvalidParameterHandler(InvalidParameterFn handler);
+
 // Crash path. Writes a minidump of this process for the fault to the open
-// file (a handle from CrashFileCreate, crash_io.h): the faulting thread with
-// its registers and stack, the loaded modules, the exception; with
-// full_memory, every readable mapping as well. Answers false when the file
-// could not be written; a partial dump may remain.
+// file (a handle from CrashFileCreate, crash_io.h): every thread with its
+// registers and stack (the faulting one first; on POSIX the others are read
+// by a helper process, and the faulting thread alone is dumped where the
+// system refuses it), the loaded modules with their build ids, the
+// exception; with full_memory, every readable mapping as well. Answers
+// false when the file could not be written; a partial dump may remain.
 bool WriteMinidump(intptr_t file, const CrashInfo* info, bool full_memory);
 
 // One frame of the faulting stack, innermost first.

@@ -6,6 +6,7 @@
 // an empty text or false when the system cannot tell.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,8 +17,18 @@ namespace platform {
 // The machine's network host name; empty when it cannot be read.
 std::string HostName();
 
-// The machine's own (NetBIOS-like) name; on POSIX the same as HostName().
+// The machine's own (NetBIOS-like) name, at most kComputerNameMax
+// characters: on POSIX ComputerNameOf(HostName()). Empty when unknown or too
+// long.
 std::string ComputerName();
+
+// A computer name is what a 16-character buffer holds.
+inline constexpr size_t kComputerNameMax = 15;
+
+// The computer name of a host name: the whole name when it fits
+// kComputerNameMax, else its first label (a fully qualified name's host
+// part) when that fits, else empty.
+std::string ComputerNameOf(std::string_view host_name);
 
 // This process's id.
 uint32_t CurrentProcessId();

@@ -84,19 +84,13 @@ bool ComposeFolder(const platform::LocalTime& t, char* out, std::size_t size) {
 }
 
 bool ComposePath(HostLogFile file, const platform::LocalTime& t, char* out, std::size_t size) {
-  char folder[hostlog::kPathBuffer];
-  bool fits = ComposeFolder(t, folder, sizeof folder);
+  // The crash path names the main log with the same helper.
   const LogFileInfo& info = Info(file);
-  int n;
-  const char sep = platform::PathSeparator();
-  if (info.daily) {
-    n = std::snprintf(out, size, "%s%c%s_%s_%s_%04d%02d%02d.log", folder, sep, info.name,
-                      g_program.c_str(), g_machine.c_str(), t.year, t.month, t.day);
-  } else {
-    n = std::snprintf(out, size, "%s%c%s_%s_%s_%04d%02d%02d_%02d.log", folder, sep, info.name,
-                      g_program.c_str(), g_machine.c_str(), t.year, t.month, t.day, t.hour / 3);
-  }
-  return fits && n >= 0 && static_cast<std::size_t>(n) < size;
+  hostlog::FixedText path(out, size);
+  hostlog::AppendLogPath(g_root, g_instance, info.name, g_program, g_machine, t, info.daily, &path);
+  // The folder alone must fit a path buffer ("/yyyymmdd/" is 10 bytes).
+  const std::size_t folder = g_root.size() + (g_instance.empty() ? 0 : 10 + g_instance.size());
+  return !path.truncated() && folder < hostlog::kPathBuffer;
 }
 
 // Appends `format` expanded with `args` to *out (a copy of `args` is used).

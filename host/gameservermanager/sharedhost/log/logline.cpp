@@ -1,5 +1,7 @@
 #include "logline.h"
 
+#include "platform/files.h"
+
 namespace hostlog {
 
 std::string_view LevelTag(std::uint32_t level) {
@@ -22,7 +24,8 @@ std::string_view LevelTag(std::uint32_t level) {
 namespace {
 
 // "%0<width>d" of a value, without printf: every line has seven of these.
-void AppendDigits(int value, int width, std::string* out) {
+template <typename Out>
+void AppendDigits(int value, int width, Out* out) {
   char digits[12];
   int n = 0;
   unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
@@ -34,10 +37,9 @@ void AppendDigits(int value, int width, std::string* out) {
   while (n > 0) out->push_back(digits[--n]);
 }
 
-}  // namespace
-
-void AppendLinePrefix(LineForm form, const platform::LocalTime& t, std::uint32_t level,
-                      std::string_view machine, std::string_view program, std::string* out) {
+template <typename Out>
+void AppendPrefixTo(LineForm form, const platform::LocalTime& t, std::uint32_t level,
+                    std::string_view machine, std::string_view program, Out* out) {
   const auto clock = [&] {
     AppendDigits(t.hour, 2, out);
     out->push_back(':');
@@ -79,6 +81,79 @@ void AppendLinePrefix(LineForm form, const platform::LocalTime& t, std::uint32_t
       out->append(", ");
       break;
   }
+}
+
+template <typename Out>
+void AppendTextModeTo(std::string_view line, Out* out) {
+  while (!line.empty()) {
+    const std::size_t lf = line.find('\n');
+    if (lf == std::string_view::npos) {
+      out->append(line);
+      return;
+    }
+    out->append(line.substr(0, lf));
+    out->append("\r\n");
+    line.remove_prefix(lf + 1);
+  }
+}
+
+template <typename Out>
+void AppendLogPathTo(std::string_view root, std::string_view instance, std::string_view name,
+                     std::string_view program, std::string_view machine,
+                     const platform::LocalTime& t, bool daily, Out* out) {
+  const auto day = [&] {
+    AppendDigits(t.year, 4, out);
+    AppendDigits(t.month, 2, out);
+    AppendDigits(t.day, 2, out);
+  };
+  const char sep = platform::PathSeparator();
+  out->append(root);
+  if (!instance.empty()) {
+    out->push_back(sep);
+    day();
+    out->push_back(sep);
+    out->append(instance);
+  }
+  out->push_back(sep);
+  out->append(name).append("_").append(program).append("_").append(machine).append("_");
+  day();
+  if (!daily) {
+    out->push_back('_');
+    AppendDigits(t.hour / 3, 2, out);
+  }
+  out->append(".log");
+}
+
+}  // namespace
+
+void AppendLinePrefix(LineForm form, const platform::LocalTime& t, std::uint32_t level,
+                      std::string_view machine, std::string_view program, std::string* out) {
+  AppendPrefixTo(form, t, level, machine, program, out);
+}
+
+void AppendLinePrefix(LineForm form, const platform::LocalTime& t, std::uint32_t level,
+                      std::string_view machine, std::string_view program, FixedText* out) {
+  AppendPrefixTo(form, t, level, machine, program, out);
+}
+
+void AppendTextMode(std::string_view line, std::string* out) {
+  AppendTextModeTo(line, out);
+}
+
+void AppendTextMode(std::string_view line, FixedText* out) {
+  AppendTextModeTo(line, out);
+}
+
+void AppendLogPath(std::string_view root, std::string_view instance, std::string_view name,
+                   std::string_view program, std::string_view machine, const platform::LocalTime& t,
+                   bool daily, std::string* out) {
+  AppendLogPathTo(root, instance, name, program, machine, t, daily, out);
+}
+
+void AppendLogPath(std::string_view root, std::string_view instance, std::string_view name,
+                   std::string_view program, std::string_view machine, const platform::LocalTime& t,
+                   bool daily, FixedText* out) {
+  AppendLogPathTo(root, instance, name, program, machine, t, daily, out);
 }
 
 std::string LinePrefix(LineForm form, const platform::LocalTime& t, std::uint32_t level,
@@ -134,19 +209,6 @@ std::size_t CutLength(std::string_view text, std::size_t budget, bool is_format)
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
   }
   return cut;
-}
-
-void AppendTextMode(std::string_view line, std::string* out) {
-  while (!line.empty()) {
-    const std::size_t lf = line.find('\n');
-    if (lf == std::string_view::npos) {
-      out->append(line);
-      return;
-    }
-    out->append(line.substr(0, lf));
-    out->append("\r\n");
-    line.remove_prefix(lf + 1);
-  }
 }
 
 }  // namespace hostlog
