@@ -45,7 +45,8 @@ void BuildPatterns() {
   crs::FormatTo(tag, sizeof(tag), "[%d]", crs::kHostBuildNumber);
   g_szDumpNamePattern[0] = '\0';
   AppendEscaped(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), g_szDumpFolder);
-  crs::AppendTo(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), "/%sdmp_", tag);
+  crs::AppendTo(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), "%c%sdmp_",
+                platform::PathSeparator(), tag);
   AppendEscaped(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), g_szAppFolder);
   crs::AppendTo(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), "_");
   AppendEscaped(g_szDumpNamePattern, sizeof(g_szDumpNamePattern), g_szHostName);
@@ -102,8 +103,10 @@ void InstallCrashHandler(const char* host_name, const char* app_folder,
   crs::CopyTo(g_szInstanceFolder, sizeof(g_szInstanceFolder),
               instance_folder != nullptr ? instance_folder : "");
 
-  const std::string base = platform::LogBaseFolder() + "/quellmark";
-  crs::FormatTo(g_szLogRoot, sizeof(g_szLogRoot), "%s/%s", base.c_str(), g_szAppFolder);
+  // Paths shown in the logs and the crash text use the system's separator.
+  const char sep = platform::PathSeparator();
+  const std::string base = platform::LogBaseFolder() + sep + "quellmark";
+  crs::FormatTo(g_szLogRoot, sizeof(g_szLogRoot), "%s%c%s", base.c_str(), sep, g_szAppFolder);
   platform::CreateFolderChain(g_szLogRoot);
 
   // The crash path's clock needs the local offset before it names a day.
@@ -117,15 +120,16 @@ void InstallCrashHandler(const char* host_name, const char* app_folder,
   platform::InstallInvalidParameterHandler(&InvalidParameterHandler);
 
   char output[260];
-  crs::FormatTo(output, sizeof(output), "%s/%s", base.c_str(), g_szAppFolder);
+  crs::FormatTo(output, sizeof(output), "%s%c%s", base.c_str(), sep, g_szAppFolder);
   crs::Client::Instance().Init(output, g_szInstanceFolder);
 }
 
 void RefreshDumpFolder(const char* day) {
   char folder[sizeof(g_szDumpFolder)];
-  crs::FormatTo(folder, sizeof(folder), "%s/%s", g_szLogRoot, day);
+  const char sep = platform::PathSeparator();
+  crs::FormatTo(folder, sizeof(folder), "%s%c%s", g_szLogRoot, sep, day);
   platform::CrashMakeFolder(folder);
-  crs::AppendTo(folder, sizeof(folder), "/%s", g_szInstanceFolder);
+  crs::AppendTo(folder, sizeof(folder), "%c%s", sep, g_szInstanceFolder);
   platform::CrashMakeFolder(folder);
   crs::CopyTo(g_szDumpFolder, sizeof(g_szDumpFolder), folder);
   BuildPatterns();
