@@ -423,36 +423,12 @@ void WriteFullMemory(DumpFile& file, const MapsSnapshot& maps, const MapEntry* l
   }
 }
 
-// "/proc/<pid>/<rest>" into out (at least 64 bytes).
-void ProcPath(uint32_t pid, const char* rest, char* out) {
-  char digits[12];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + pid % 10);
-    pid /= 10;
-  } while (pid != 0);
-  std::memcpy(out, "/proc/", 6);
-  size_t at = 6;
-  while (n > 0) out[at++] = digits[--n];
-  out[at++] = '/';
-  for (; *rest != '\0' && at + 1 < 64; ++rest) out[at++] = *rest;
-  out[at] = '\0';
-}
-
 // The thread's name as the system keeps it (its "comm"); answers its length.
 size_t ReadThreadName(uint32_t pid, uint32_t tid, char* name) {
-  char rest[32] = "task/";
-  char digits[12];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + tid % 10);
-    tid /= 10;
-  } while (tid != 0);
-  size_t at = 5;
-  while (n > 0) rest[at++] = digits[--n];
-  std::memcpy(rest + at, "/comm", 6);
-  char path[64];
-  ProcPath(pid, rest, path);
+  char path[crash_posix::kProcPathSize];
+  crash_posix::ProcPath(pid, "task/", path);
+  size_t at = crash_posix::AppendDecimal(tid, path, std::strlen(path));
+  std::memcpy(path + at, "/comm", 6);
   size_t size = crash_posix::ReadWholeFile(path, name, kNameSize - 1);
   while (size > 0 && (name[size - 1] == '\n' || name[size - 1] == '\0')) --size;
   name[size] = '\0';
@@ -566,11 +542,11 @@ bool WriteDump(intptr_t handle, const CrashInfo* info, bool full_memory, const u
 
   WriteModules(file, maps);
   char path[64];
-  ProcPath(pid, "status", path);
+  crash_posix::ProcPath(pid, "status", path);
   WriteProcFile(file, kLinuxProcStatus, path);
-  ProcPath(pid, "cmdline", path);
+  crash_posix::ProcPath(pid, "cmdline", path);
   WriteProcFile(file, kLinuxCmdLine, path);
-  ProcPath(pid, "auxv", path);
+  crash_posix::ProcPath(pid, "auxv", path);
   WriteProcFile(file, kLinuxAuxv, path);
   rva = file.Append(maps.text, maps.text_size);
   file.AddStream(kLinuxMaps, rva, static_cast<uint32_t>(maps.text_size));

@@ -46,20 +46,6 @@ long Sys(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0
   return r;
 }
 
-// "/proc/<pid>/task" into out.
-void TaskPath(uint32_t pid, char* out) {
-  char digits[12];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + pid % 10);
-    pid /= 10;
-  } while (pid != 0);
-  std::memcpy(out, "/proc/", 6);
-  size_t at = 6;
-  while (n > 0) out[at++] = digits[--n];
-  std::memcpy(out + at, "/task", 6);
-}
-
 uint32_t ParseTid(const char* name) {
   uint32_t tid = 0;
   for (; *name >= '0' && *name <= '9'; ++name) tid = tid * 10 + static_cast<uint32_t>(*name - '0');
@@ -143,8 +129,8 @@ int Capture(uint32_t tid, CapturedThread* out) {
   char byte = 0;
   if (Sys(SYS_read, go, reinterpret_cast<long>(&byte), 1) != 1) Sys(SYS_exit_group, 1);
 
-  char path[40];
-  TaskPath(pid, path);
+  char path[kProcPathSize];
+  ProcPath(pid, "task", path);
   int dir = static_cast<int>(Sys(SYS_open, reinterpret_cast<long>(path), O_RDONLY | O_DIRECTORY));
   if (dir < 0) Sys(SYS_exit_group, 1);
   size_t count = 0;
@@ -202,6 +188,25 @@ int64_t FileSize(int file) {
 }
 
 }  // namespace
+
+size_t AppendDecimal(uint32_t value, char* out, size_t at) {
+  char digits[12];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out[at++] = digits[--n];
+  return at;
+}
+
+void ProcPath(uint32_t pid, const char* rest, char* out) {
+  std::memcpy(out, "/proc/", 6);
+  size_t at = AppendDecimal(pid, out, 6);
+  out[at++] = '/';
+  for (; *rest != '\0' && at + 1 < kProcPathSize; ++rest) out[at++] = *rest;
+  out[at] = '\0';
+}
 
 bool RunDumpHelper(int file, uint32_t crashed_tid, HelperDumpFn write, void* arg) {
   int go[2];

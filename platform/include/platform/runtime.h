@@ -35,4 +35,7 @@ uint32_t AnsiCodePage();
 // character the code page lacks becomes its default character ('?').
 std::string Utf16ToAnsi(std::u16string_view text, std::size_t max_bytes);
 
+// UTF-16 in UTF-8 on every system, with the same rules as Utf16ToAnsi.
+std::string Utf16ToUtf8(std::u16string_view text, std::size_t max_bytes);
+
 }  // namespace platform
