@@ -179,8 +179,12 @@ std::vector<std::filesystem::path> RuntimeLibraries() {
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* out) {
         const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        // The sanitizers' runtimes too: a waiting thread of a sanitized
+        // build sits in their interceptors.
         if (name.find("/libc.so") != std::string::npos ||
-            name.find("/libstdc++.so") != std::string::npos) {
+            name.find("/libstdc++.so") != std::string::npos ||
+            name.find("/libtsan.so") != std::string::npos ||
+            name.find("/libasan.so") != std::string::npos) {
           std::error_code ec;
           auto real = std::filesystem::canonical(name, ec);  // the name the dump records
           if (!ec) static_cast<std::vector<std::filesystem::path>*>(out)->push_back(real);

@@ -12,6 +12,7 @@
 #include "host_harness.h"
 #include "platform/dialog.h"
 #include "protocol/gameservermsg.h"
+#include "support/sanitizer_build.h"
 #include "table_text.h"
 
 namespace {
@@ -64,6 +65,10 @@ TEST(HostShutdown, ForcedStopStillFinishesTheShutdown) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string("HangMode=") + row.hang_mode);
     if (!row.stoppable && !hosttest::kThreadsCanBlockTheStop) continue;
+    // TSan's exit flushes the standard output under its lock, which this
+    // row's parked thread holds by design (the C library's own exit flushes
+    // without taking it).
+    if (row.stoppable && testsupport::kThreadSanitizer) continue;
     auto manager = gsmsim::ManagerPeer::Start();
     ASSERT_NE(manager, nullptr);
     HostFolder folder(hosttest::Switches{

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 class CMustSyncObjectLog {
  public:
@@ -14,11 +15,20 @@ class CMustSyncObjectLog {
 
   void Enter() { section_.lock(); }
   void Leave() { section_.unlock(); }
-  // True when the lock was taken within `bound`.
-  bool TryEnterFor(std::chrono::milliseconds bound) { return section_.try_lock_for(bound); }
+  // True when the lock was taken within `bound`. Polled rather than a timed
+  // lock: only a few lines of a shutdown ever wait here, and every system
+  // (and every sanitizer) knows a plain try.
+  bool TryEnterFor(std::chrono::milliseconds bound) {
+    const auto until = std::chrono::steady_clock::now() + bound;
+    while (!section_.try_lock()) {
+      if (std::chrono::steady_clock::now() >= until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
 
  private:
-  std::recursive_timed_mutex section_;  // a critical section: its owner may re-enter
+  std::recursive_mutex section_;  // a critical section: its owner may re-enter
 };
 
 // Holds the lock for one scope. With a bound, the lock is waited for at most
