@@ -28,6 +28,8 @@
 
 #include "crash_threads_posix.h"
 
+#include "crash_posix_internal.h"
+
 namespace platform::crash_posix {
 namespace {
 
@@ -188,17 +190,6 @@ int64_t FileSize(int file) {
 }
 
 }  // namespace
-
-size_t AppendDecimal(uint32_t value, char* out, size_t at) {
-  char digits[12];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out[at++] = digits[--n];
-  return at;
-}
 
 void ProcPath(uint32_t pid, const char* rest, char* out) {
   std::memcpy(out, "/proc/", 6);

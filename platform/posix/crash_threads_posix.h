@@ -42,8 +42,6 @@ bool RunDumpHelper(int file, uint32_t crashed_tid, HelperDumpFn write, void* arg
 // signal-safe.
 inline constexpr size_t kProcPathSize = 64;
 void ProcPath(uint32_t pid, const char* rest, char* out);
-// Writes value's decimal digits at out[at]; answers the index after them.
-size_t AppendDecimal(uint32_t value, char* out, size_t at);
 
 inline constexpr int kCaptureTimeoutMs = 5000;
 inline constexpr int kStallTimeoutMs = 10000;

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "crash_posix_internal.h"
 #include "platform/crash_upload.h"
 #include "platform/fault_injection.h"
 
@@ -38,15 +39,8 @@ struct Line {
     return true;
   }
   bool AddNumber(uint64_t value) {
-    char digits[24];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
     char text[24];
-    for (int i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
-    text[n] = '\0';
+    text[crash_posix::AppendDecimal(value, text, 0)] = '\0';
     return Add(text);
   }
 };
