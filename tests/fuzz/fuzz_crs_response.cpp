@@ -5,12 +5,7 @@
 // A real request goes over a local stream socket to a listener in this
 // process, which answers with the input and hangs up.
 //
-// Checks: the answer is taken only from a status line that is whole within
-// the 512 bytes the reader keeps: "HTTP/", at least 12 bytes, a space and
-// three digits on that line; the status is those digits; everything else
-// (no line end in time, another protocol, a line cut short, a status
-// carried on a later line) is refused with EPROTO, and an empty answer is
-// a reset connection.
+// The invariants it checks are listed in docs/fuzzing.md.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,21 +13,16 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "fuzz_check.h"
 #include "platform/crash_upload.h"
 
-namespace {
+using fuzz::Fail;
+using fuzz::Require;
 
-[[noreturn]] void Fail(const char* why) {
-  std::fprintf(stderr, "invariant violated: %s\n", why);
-  __builtin_trap();
-}
-void Require(bool ok, const char* why) {
-  if (!ok) Fail(why);
-}
+namespace {
 
 constexpr size_t kHeadCapacity = 512;  // what ReceiveResponse keeps of the answer
 

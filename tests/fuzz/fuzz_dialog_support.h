@@ -1,13 +1,11 @@
 // What the dialog-driven fuzz targets share: one windowless CServerAppDlg
 // for the whole process, a module that records what it is given, a manager
-// window on its own thread that counts what reaches it, and a watch on the
-// main host log, so that a target can tell whether a refused message was
-// logged. Everything lives in a scratch folder of this process.
-//
-// A violated invariant ends the run with __builtin_trap, which libFuzzer
-// reports as a crash with the input that caused it.
+// window on its own thread that keeps what reaches it by copy data, and a
+// watch on the main host log, so that a target can tell whether a refused
+// message was logged. Everything lives in a scratch folder of this process.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -16,13 +14,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "gsmsim/peer/manager_peer.h"
 #include "hostlogger.h"
 #include "interface/hostltcommon.h"
@@ -31,6 +30,7 @@
 #include "ltcommon.h"
 #include "platform/clock.h"
 #include "platform/identity.h"
+#include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
 #include "queues.h"
 #include "serverappdlg.h"
@@ -44,21 +44,16 @@ extern std::atomic<int> g_fuzzQuietFilterRequests;
 
 namespace fuzzdlg {
 
-[[noreturn]] inline void Fail(const char* why) {
-  std::fprintf(stderr, "invariant violated: %s\n", why);
-  __builtin_trap();
-}
-inline void Require(bool ok, const char* why) {
-  if (!ok) Fail(why);
-}
+using fuzz::Fail;
+using fuzz::Require;
 
-// The module side: keeps the id and a copy of each delivered message's
-// bits, and answers what the target chose.
+// The module side: keeps each delivered message (positioned after its 8-bit
+// id, held until Clear) and answers what the target chose.
 class RecordingModule final : public NullGameServer {
  public:
   struct Delivery {
     uint32_t id = 0;
-    ILTMessage_Read* message = nullptr;  // held until Clear, positioned after the id
+    ILTMessage_Read* message = nullptr;
   };
 
   ~RecordingModule() { Clear(); }
@@ -66,10 +61,7 @@ class RecordingModule final : public NullGameServer {
   int32_t SendToServerShell(ILTMessage_Read* pMessage) override {
     if (pMessage == nullptr) Fail("null message delivered to the module");
     pMessage->Acquire();
-    Delivery d;
-    d.id = pMessage->ReadBits(8);
-    d.message = pMessage;
-    deliveries.push_back(d);
+    deliveries.push_back({pMessage->ReadBits(8), pMessage});
     return answer;
   }
   int32_t GetUserCount() override { return users; }
@@ -84,25 +76,22 @@ class RecordingModule final : public NullGameServer {
   int32_t users = 0;
 };
 
-// Messages that reached the manager since the last Clear. Posts arrive
-// asynchronously; copy-data sends have been handled when the send returns.
+// Copy-data sends that reached the manager since the last take (dwData,
+// size). A send has been handled when it returns.
 class ManagerCounter {
  public:
-  void Add(const gsmsim::ReceivedMessage& m) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (m.kind == gsmsim::ReceivedMessage::Kind::kSend) {
-      sends_.push_back({m.dw_data, m.data.size()});
-    }
-  }
   struct Send {
     uint64_t dw_data;
     size_t size;
   };
+  void Add(const gsmsim::ReceivedMessage& m) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (m.kind == gsmsim::ReceivedMessage::Kind::kSend)
+      sends_.push_back({m.dw_data, m.data.size()});
+  }
   std::vector<Send> TakeSends() {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Send> out;
-    out.swap(sends_);
-    return out;
+    return std::exchange(sends_, {});
   }
 
  private:
@@ -110,50 +99,61 @@ class ManagerCounter {
   std::vector<Send> sends_;
 };
 
-// The size of the main host log now; a line written in between makes it
-// grow. The log is cut back when it gets large, so that long runs do not
-// fill the disk (the logger opens the file for each line).
-class LogWatch {
- public:
-  struct Mark {
-    std::string path;
-    uintmax_t size = 0;
-  };
-  // Taken before an input is handled; cuts a large log back first.
-  static Mark Now() {
-    Mark m = Measure();
-    if (m.size > kCutAt) {
-      std::error_code ec;
+// The main host log's path and size; a line written in between makes it
+// grow. Taken before an input is handled, it cuts a log past 64 MiB back,
+// so that long runs do not fill the disk (the logger opens the file for
+// each line).
+struct LogMark {
+  std::string path;
+  uintmax_t size = 0;
+
+  static LogMark Now(bool cut = true) {
+    char path[1024] = {};
+    if (!GetHostLogPath(HostLogFile::kMain, platform::GetLocalTime(), path, sizeof(path))) {
+      Fail("no host log path");
+    }
+    std::error_code ec;
+    LogMark m{path, std::filesystem::file_size(path, ec)};
+    if (ec) m.size = 0;
+    if (cut && m.size > (64u << 20)) {
       std::filesystem::resize_file(m.path, 0, ec);
       m.size = 0;
     }
     return m;
   }
-  // True when a line was written since `before`; also true when the log
-  // moved to a new file meanwhile (an hour or day boundary), where the
-  // answer cannot be known.
-  static bool GrewSince(const Mark& before) {
-    const Mark after = Measure();
-    if (after.path != before.path) return true;
-    return after.size > before.size;
+  // True when a line was written since; also when the log moved to a new
+  // file meanwhile (an hour or day boundary), where the answer cannot be
+  // known.
+  bool Grew() const {
+    const LogMark after = Now(false);
+    return after.path != path || after.size > size;
   }
-
- private:
-  static Mark Measure() {
-    Mark m;
-    char path[1024] = {};
-    if (!GetHostLogPath(HostLogFile::kMain, platform::GetLocalTime(), path, sizeof(path))) {
-      Fail("no host log path");
-    }
-    m.path = path;
-    std::error_code ec;
-    m.size = std::filesystem::file_size(m.path, ec);
-    if (ec) m.size = 0;
-    return m;
-  }
-
-  static constexpr uintmax_t kCutAt = 64u << 20;
 };
+
+// The size of the record an id carries by copy data, or (by_address) at
+// the address a post passes; 0 for the others.
+inline size_t RecordSize(uint64_t id, bool by_address) {
+  switch (id) {
+    case GAMESERVERMSG_START_HOST:
+      return sizeof(PROTO_START_HOST);
+    case GAMESERVERMSG_INSERTCHARACTER:
+      return sizeof(PROTO_GAME_USER_INFO);
+    case GAMESERVERMSG_USER_DISCONNECTED:
+      return sizeof(PROTO_USER_DISCONNECTED);
+    case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT:
+      return sizeof(PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT);
+    case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT:
+      return sizeof(PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT);
+    case GAMESERVERMSG_RWPM_ADDRESS_TABLE:
+      return by_address ? sizeof(RWPM_ADDRESS_TABLE) : 0;
+    case GAMESERVERMSG_UCC_MAP_LOAD:
+      return by_address ? 0 : sizeof(stUCCGamePlay);
+    case GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO:
+      return by_address ? 0 : sizeof(PROTO_AUTO_MATCH_STARTING_USER_INFO);
+    default:
+      return 0;
+  }
+}
 
 // The process-wide fixture: built on the first input.
 struct Fixture {
@@ -163,6 +163,11 @@ struct Fixture {
   ManagerCounter counter;
   std::unique_ptr<gsmsim::ManagerPeer> manager;
   std::unique_ptr<CServerAppDlg> dlg;
+  // The records taken from the stores after an input (large: allocated once).
+  std::unique_ptr<PROTO_START_HOST> game_info = std::make_unique<PROTO_START_HOST>();
+  std::unique_ptr<PROTO_GAME_USER_INFO> user_info = std::make_unique<PROTO_GAME_USER_INFO>();
+  bool queued_game = false;
+  bool queued_user = false;
 
   // Puts the dialog back to its starting state between inputs, so that an
   // input's outcome never depends on the inputs before it.
@@ -184,12 +189,22 @@ struct Fixture {
     g_pLTCommon = &common;
     g_dwFrameInterval.store(10000);
   }
-};
 
-inline std::string Slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+  // Takes what the input queued into game_info / user_info: at most one
+  // record of each kind.
+  void PopQueued() {
+    queued_game = PopGameInfo(*game_info);
+    queued_user = PopUserInfo(*user_info);
+    Require(!PopGameInfo(*game_info) && !PopUserInfo(*user_info), "more than one record queued");
+  }
+
+  // The one message the module got, which must carry `id`.
+  ILTMessage_Read& Delivered(uint32_t id) {
+    const auto& got = module.deliveries;
+    Require(got.size() == 1 && got[0].id == id, "expected exactly one delivery with its id");
+    return *got[0].message;
+  }
+};
 
 inline Fixture& GetFixture() {
   static Fixture* fixture = [] {
@@ -215,12 +230,12 @@ inline Fixture& GetFixture() {
     fs::current_path(f->root / "work");
     ::setenv("SERVERAPP_LOG_BASE", (f->root / "log").c_str(), 1);
     InitHostLogger("fuzzhost", "ServerApp", "9_3");
-    if (!InitLogMsgManager(EUSAGE_NOUSE)) Fail("message table not loaded");
+    Require(InitLogMsgManager(EUSAGE_NOUSE), "message table not loaded");
 
     gsmsim::ManagerPeer::Options options;
     options.keep_records = false;
     f->manager = gsmsim::ManagerPeer::Start(options);
-    if (!f->manager) Fail("no manager window");
+    Require(f->manager != nullptr, "no manager window");
     f->manager->SetOnMessage([f](const gsmsim::ReceivedMessage& m) { f->counter.Add(m); });
     f->dlg = std::make_unique<CServerAppDlg>(std::vector<std::string>{});
     f->dlg->m_sServerIndex = 3;
@@ -246,26 +261,22 @@ inline void Initialize(int* argc, char*** argv) {
   auto** out = new char*[static_cast<size_t>(*argc) + 1];
   for (int i = 0; i < *argc; ++i) {
     std::string arg = (*argv)[i];
-    if (i > 0 && !arg.empty() && arg[0] != '-') {
-      arg = fs::absolute(arg).string();
-    } else if (i > 0) {
-      for (const char* flag : {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
-                               "-features_dir=", "-merge_control_file="}) {
-        const std::string f = flag;
-        if (arg.rfind(f, 0) == 0 && arg.size() > f.size() && arg[f.size()] != '/') {
-          const std::string rest = arg.substr(f.size());
-          std::string absolute = fs::absolute(rest).string();
-          if (rest.back() == '/' && absolute.back() != '/') absolute += '/';
-          arg = f + absolute;
-        }
+    if (i > 0 && !arg.empty() && arg[0] != '-') arg = fs::absolute(arg).string();
+    for (const std::string flag : {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
+                                   "-features_dir=", "-merge_control_file="}) {
+      if (i > 0 && arg.rfind(flag, 0) == 0 && arg.size() > flag.size() && arg[flag.size()] != '/') {
+        const std::string rest = arg.substr(flag.size());
+        std::string path = fs::absolute(rest).string();
+        // A prefix names a folder by its trailing '/', which must stay.
+        if (rest.back() == '/' && path.back() != '/') path += '/';
+        arg = flag + path;
       }
     }
-    out[i] = new char[arg.size() + 1];
-    std::memcpy(out[i], arg.c_str(), arg.size() + 1);
+    out[i] = strdup(arg.c_str());
   }
   out[*argc] = nullptr;
   *argv = out;
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) Fail("cannot silence stdout");
+  Require(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence stdout");
   GetFixture();
 }
 
@@ -277,16 +288,28 @@ inline uint64_t FieldOverDefaults(const void* defaults, const uint8_t* payload, 
   const auto* d = static_cast<const uint8_t*>(defaults);
   for (size_t i = 0; i < width; ++i) {
     const size_t at = offset + i;
-    const uint8_t byte = at < size ? payload[at] : d[at];
-    value |= static_cast<uint64_t>(byte) << (8 * i);
+    value |= static_cast<uint64_t>(at < size ? payload[at] : d[at]) << (8 * i);
   }
   return value;
+}
+
+// A record taken from the host is the first `size` bytes given over the
+// record's defaults.
+template <typename Record>
+void CheckOverDefaults(const Record& got, const uint8_t* bytes, size_t size) {
+  static const auto defaults = std::make_unique<Record>();
+  const auto* g = reinterpret_cast<const uint8_t*>(&got);
+  const size_t taken = size < sizeof(Record) ? size : sizeof(Record);
+  Require(taken == 0 || std::memcmp(g, bytes, taken) == 0, "record differs from what was given");
+  Require(std::memcmp(g + taken, reinterpret_cast<const uint8_t*>(defaults.get()) + taken,
+                      sizeof(Record) - taken) == 0,
+          "record's tail is not its defaults");
 }
 
 // Reads `bits` from a delivered message, trapping when the message ends
 // before them.
 inline uint64_t Take(ILTMessage_Read& m, uint32_t bits) {
-  if (m.BitsLeft() < bits) Fail("delivered message shorter than its fields");
+  Require(m.BitsLeft() >= bits, "delivered message shorter than its fields");
   return bits > 32 ? m.ReadBits64(bits) : m.ReadBits(bits);
 }
 // The message must end exactly after the fields read from it.
@@ -297,17 +320,16 @@ inline void RequireAtEnd(ILTMessage_Read& m) {
 // The two AI gacha results as the module receives them: the fields in
 // their order, as many entries as the record keeps, nothing after them.
 // `p` is what was copied over the record's defaults.
-inline void CheckItemInsertResult(ILTMessage_Read& m, const std::vector<uint8_t>& p) {
+inline void CheckItemInsertResult(ILTMessage_Read& m, const uint8_t* p, size_t size) {
   using R = PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT;
   static const R defaults{};
-  const uint64_t usn = FieldOverDefaults(&defaults, p.data(), p.size(), offsetof(R, USN), 8);
-  const auto count = static_cast<uint32_t>(
-      FieldOverDefaults(&defaults, p.data(), p.size(), offsetof(R, Count), 4));
+  const uint64_t usn = FieldOverDefaults(&defaults, p, size, offsetof(R, USN), 8);
+  const auto count =
+      static_cast<uint32_t>(FieldOverDefaults(&defaults, p, size, offsetof(R, Count), 4));
   Require(Take(m, 64) == usn, "item insert result: USN");
   Require(Take(m, 16) == (count & 0xFFFF), "item insert result: declared count");
   Take(m, 32);
-  const uint32_t kept = count < R::kCapacity ? count : R::kCapacity;
-  for (uint32_t i = 0; i < kept; ++i) {
+  for (uint32_t i = 0; i < std::min<uint32_t>(count, R::kCapacity); ++i) {
     Take(m, 32);
     Take(m, 64);
     Take(m, 16);
@@ -316,12 +338,12 @@ inline void CheckItemInsertResult(ILTMessage_Read& m, const std::vector<uint8_t>
   RequireAtEnd(m);
 }
 
-inline void CheckGroupRateResult(ILTMessage_Read& m, const std::vector<uint8_t>& p) {
+inline void CheckGroupRateResult(ILTMessage_Read& m, const uint8_t* p, size_t size) {
   using R = PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT;
   static const auto defaults = std::make_unique<R>();
-  const auto count = static_cast<uint32_t>(
-      FieldOverDefaults(defaults.get(), p.data(), p.size(), offsetof(R, Count), 4));
-  const uint32_t kept = count < R::kCapacity ? count : R::kCapacity;
+  const auto count =
+      static_cast<uint32_t>(FieldOverDefaults(defaults.get(), p, size, offsetof(R, Count), 4));
+  const uint32_t kept = std::min<uint32_t>(count, R::kCapacity);
   Require(Take(m, 32) == kept, "group rate result: kept count");
   for (uint32_t i = 0; i < kept; ++i) {
     Take(m, 32);

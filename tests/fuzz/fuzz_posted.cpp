@@ -17,11 +17,7 @@
 //   bit 5     an idle request is pending;
 //   bit 6     three heartbeats were already missed.
 //
-// Checks: the module gets a message only for the forwarding ids, with the
-// exact fields and length; a record read from a readable address is
-// queued or forwarded byte for byte, one that cannot be read is neither and
-// is logged; an unlisted id is logged and nothing else happens; terminate
-// and the fourth missed heartbeat ask for the quiet crash filter.
+// The invariants it checks are listed in docs/fuzzing.md.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -42,26 +38,6 @@ using namespace fuzzdlg;
 
 namespace {
 
-// The size of the record a posted id passes by address; 0 for the others.
-size_t FetchedSize(uint64_t id) {
-  switch (id) {
-    case GAMESERVERMSG_START_HOST:
-      return sizeof(PROTO_START_HOST);
-    case GAMESERVERMSG_INSERTCHARACTER:
-      return sizeof(PROTO_GAME_USER_INFO);
-    case GAMESERVERMSG_USER_DISCONNECTED:
-      return sizeof(PROTO_USER_DISCONNECTED);
-    case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT:
-      return sizeof(PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT);
-    case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT:
-      return sizeof(PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT);
-    case GAMESERVERMSG_RWPM_ADDRESS_TABLE:
-      return sizeof(RWPM_ADDRESS_TABLE);
-    default:
-      return 0;
-  }
-}
-
 constexpr size_t kBufferSize = 256 * 1024;
 
 // A readable buffer followed by a page that cannot be read.
@@ -79,10 +55,7 @@ const Memory& GetMemory() {
     if (p == MAP_FAILED) Fail("mmap");
     auto* base = static_cast<uint8_t*>(p);
     if (mprotect(base + readable, page, PROT_NONE) != 0) Fail("mprotect");
-    Memory m;
-    m.buffer = base;
-    m.guard_end = base + readable;
-    return m;
+    return Memory{base, base + readable};
   }();
   return memory;
 }
@@ -93,17 +66,7 @@ uint64_t Le(const uint8_t* p, size_t n) {
   return v;
 }
 
-template <typename Record>
-void RequireSameBytes(const Record& r, const uint8_t* expected) {
-  Require(std::memcmp(&r, expected, sizeof(Record)) == 0, "fetched record differs from memory");
-}
-
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  Initialize(argc, argv);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Fixture& f = GetFixture();
@@ -137,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t mode = 0;
   if (!take(1, &mode)) return 0;
 
-  const size_t fetched = msg == WM_GAMESERVER ? FetchedSize(w) : 0;
+  const size_t fetched = msg == WM_GAMESERVER ? RecordSize(w, true) : 0;
   int64_t l = 0;
   const uint8_t* record_bytes = nullptr;  // where a readable record lies
   bool readable = false;
@@ -179,23 +142,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const auto table_before = std::make_unique<RWPM_ADDRESS_TABLE>();
   *table_before = f.dlg->m_ManagerLink.AddressTable();
   const int quiet_before = g_fuzzQuietFilterRequests.load();
-  const LogWatch::Mark log_before = LogWatch::Now();
+  const LogMark log_before = LogMark::Now();
 
   f.dlg->OnPost(msg, static_cast<platform::WParam>(w), static_cast<platform::LParam>(l));
 
   std::vector<RecordingModule::Delivery>& got = f.module.deliveries;
-  // Large records: allocated once, not per input.
-  static const auto game_info = std::make_unique<PROTO_START_HOST>();
-  static const auto user_info = std::make_unique<PROTO_GAME_USER_INFO>();
-  const bool queued_game = PopGameInfo(*game_info);
-  const bool queued_user = PopUserInfo(*user_info);
-  Require(!PopGameInfo(*game_info) && !PopUserInfo(*user_info), "more than one record queued");
-  const bool logged = LogWatch::GrewSince(log_before);
+  f.PopQueued();
+  const bool logged = log_before.Grew();
   const int quiet = g_fuzzQuietFilterRequests.load() - quiet_before;
   const bool failing = f.module.answer != 0;
 
   if (msg == platform::kWmTimer) {
-    Require(got.empty() && !queued_game && !queued_user, "a timer reached the module");
+    Require(got.empty() && !f.queued_game && !f.queued_user, "a timer reached the module");
     const auto sends = f.counter.TakeSends();
     if (w == 0) {
       Require(sends.size() == 1 && sends[0].dw_data == GAMESERVERMSG_GAMEEND &&
@@ -209,18 +167,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (msg != WM_GAMESERVER) {
-    Require(got.empty() && !queued_game && !queued_user && quiet == 0,
+    Require(got.empty() && !f.queued_game && !f.queued_user && quiet == 0,
             "a foreign window message was acted on");
     return 0;
   }
 
-  Require(!queued_game || w == GAMESERVERMSG_START_HOST, "game info queued for another id");
-  Require(!queued_user || w == GAMESERVERMSG_INSERTCHARACTER, "user info queued for another id");
+  Require(!f.queued_game || w == GAMESERVERMSG_START_HOST, "game info queued for another id");
+  Require(!f.queued_user || w == GAMESERVERMSG_INSERTCHARACTER, "user info queued for another id");
   Require(quiet == (w == GAMESERVERMSG_TERMINATE ? 1 : 0), "quiet filter for another id");
 
   // A fetch of an unreadable record: nothing queued or forwarded, logged.
   if (fetched > 0 && !readable) {
-    const bool acted = !got.empty() || queued_game || queued_user ||
+    const bool acted = !got.empty() || f.queued_game || f.queued_user ||
                        std::memcmp(&f.dlg->m_ManagerLink.AddressTable(), table_before.get(),
                                    sizeof(RWPM_ADDRESS_TABLE)) != 0;
     // A raw lParam may happen to point at readable memory (sanitizer shadow
@@ -233,10 +191,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  auto one = [&](uint32_t id) -> ILTMessage_Read& {
-    Require(got.size() == 1 && got[0].id == id, "expected exactly one delivery with its id");
-    return *got[0].message;
-  };
   switch (w) {
     case GAMESERVERMSG_HOST_HEARTBEAT:
       Require(got.empty(), "heartbeat reached the module");
@@ -245,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               "heartbeat idle transition");
       break;
     case GAMESERVERMSG_LOAD_MAP: {
-      ILTMessage_Read& m = one(SERVERAPPMSG_INIT);
+      ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_INIT);
       PROTO_SERVERAPPMSG_INIT init;
       init.Read(m);
       RequireAtEnd(m);
@@ -258,12 +212,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case GAMESERVERMSG_START_HOST:
-      Require(got.empty() && queued_game, "game info not queued");
-      RequireSameBytes(*game_info, record_bytes);
+      Require(got.empty() && f.queued_game, "game info not queued");
+      CheckOverDefaults(*f.game_info, record_bytes, fetched);
       break;
     case GAMESERVERMSG_INSERTCHARACTER:
-      Require(got.empty() && queued_user, "user info not queued");
-      RequireSameBytes(*user_info, record_bytes);
+      Require(got.empty() && f.queued_user, "user info not queued");
+      CheckOverDefaults(*f.user_info, record_bytes, fetched);
       break;
     case GAMESERVERMSG_RESET_ROOM:
       Require(
@@ -274,34 +228,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Require(got.empty(), "terminate");
       break;
     case GAMESERVERMSG_USER_DISCONNECTED: {
-      ILTMessage_Read& m = one(SERVERAPPMSG_USER_DISCONNECTED);
+      ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_USER_DISCONNECTED);
       Require(Take(m, 64) == Le(record_bytes, 8), "user disconnected: USN");
       RequireAtEnd(m);
       break;
     }
     case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT:
-      CheckGroupRateResult(one(SERVERAPPMSG_AIGACHA_GROUP_RATE_RESULT),
-                           std::vector<uint8_t>(record_bytes, record_bytes + fetched));
+      CheckGroupRateResult(f.Delivered(SERVERAPPMSG_AIGACHA_GROUP_RATE_RESULT), record_bytes,
+                           fetched);
       break;
     case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT:
-      CheckItemInsertResult(one(SERVERAPPMSG_AIGACHA_ITEM_INSERT_RESULT),
-                            std::vector<uint8_t>(record_bytes, record_bytes + fetched));
+      CheckItemInsertResult(f.Delivered(SERVERAPPMSG_AIGACHA_ITEM_INSERT_RESULT), record_bytes,
+                            fetched);
       break;
     case GAMESERVERMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY: {
-      ILTMessage_Read& m = one(SERVERAPPMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY);
+      ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY);
       Require(Take(m, 8) == static_cast<uint64_t>(l & 0xFF), "spectator room value");
       RequireAtEnd(m);
       break;
     }
     case GAMESERVERMSG_ADDITIONAL_ROOM_INFO: {
-      ILTMessage_Read& m = one(SERVERAPPMSG_ADDITIONAL_ROOM_INFO);
+      ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_ADDITIONAL_ROOM_INFO);
       Require(Take(m, 1) == (l != 0 ? 1u : 0u), "additional room info flag");
       RequireAtEnd(m);
       break;
     }
     case GAMESERVERMSG_RWPM_ADDRESS_TABLE:
       Require(got.empty(), "address table reached the module");
-      RequireSameBytes(f.dlg->m_ManagerLink.AddressTable(), record_bytes);
+      CheckOverDefaults(f.dlg->m_ManagerLink.AddressTable(), record_bytes, fetched);
       break;
     default:
       Require(got.empty() && logged, "an unlisted id was acted on or not logged");

@@ -5,34 +5,20 @@
 // bytes (a real argument cannot hold one); odd: the rest is the contents
 // of the parameter file.
 //
-// Checks: a written decimal that fits its field is read exactly (the value
-// of an overflowing one is the C library's affair, never a crash); absent
-// arguments keep their initial values; the server index is the argument cut
-// to 16 bits, kept as written in 64 bits, and in range exactly when the
-// written value lies in 0..199 (2^32 and above never wrap into it); the title never passes its 1023
-// characters and is whole when it fits; the instance folder name is exact.
-#include <unistd.h>
-
+// The invariants it checks are listed in docs/fuzzing.md.
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "startparams.h"
 
-namespace {
+using fuzz::Require;
 
-[[noreturn]] void Fail(const char* why) {
-  std::fprintf(stderr, "invariant violated: %s\n", why);
-  __builtin_trap();
-}
-void Require(bool ok, const char* why) {
-  if (!ok) Fail(why);
-}
+namespace {
 
 // The decimal an atoi-style reader takes from `text` when it lies within
 // [lo, hi]; nothing when it does not or the text holds no number.
@@ -118,20 +104,9 @@ void CommandLine(const uint8_t* data, size_t size) {
 }
 
 void ParameterFile(const uint8_t* data, size_t size) {
-  // Never destroyed, so that the exit handler can still use it.
-  static const std::string* const path = [] {
-    const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    auto* p = new std::string(dir + "/serverapp-fuzz-params-" + std::to_string(getpid()) + ".txt");
-    std::atexit([] { std::remove(path->c_str()); });
-    return p;
-  }();
-  std::FILE* file = std::fopen(path->c_str(), "wb");
-  if (file == nullptr) Fail("cannot write the parameter file");
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) Fail("short write");
-  std::fclose(file);
-
+  static const fuzz::ScratchFile file("params");
   StartParams p;
-  Require(ReadParameterFile(path->c_str(), &p), "parameter file not read");
+  Require(ReadParameterFile(file.Write(data, size), &p), "parameter file not read");
   Require(p.sServerIndex == static_cast<int16_t>(p.nServerIndexArg), "file server index");
   // The first field is a decimal int: a small one is read exactly, as the
   // low half of the handle.

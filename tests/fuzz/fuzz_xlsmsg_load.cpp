@@ -2,60 +2,30 @@
 // file path (exclusive open, size check, read), where fuzz_msz drives the
 // parse and the conversions on a memory image.
 //
-// Checks: the file is loaded exactly when msz::Parse accepts its bytes; a
-// refusal says why and leaves the table empty; a loaded table holds one
-// text per distinct id, the last record's text for a repeated id, each
-// text within 511 bytes, and Find answers the table's text (empty for an
-// id it lacks).
-#include <unistd.h>
-
+// The invariants it checks are listed in docs/fuzzing.md.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "findxlsmsg.h"
+#include "fuzz_check.h"
 #include "mszformat.h"
 
-namespace {
-
-[[noreturn]] void Fail(const char* why) {
-  std::fprintf(stderr, "invariant violated: %s\n", why);
-  __builtin_trap();
-}
-void Require(bool ok, const char* why) {
-  if (!ok) Fail(why);
-}
-
-const std::string& FilePath() {
-  // Never destroyed, so that the exit handler can still use it.
-  static const std::string* const path = [] {
-    const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    auto* p = new std::string(dir + "/serverapp-fuzz-msz-" + std::to_string(getpid()) + ".msz");
-    std::atexit([] { std::remove(FilePath().c_str()); });
-    return p;
-  }();
-  return *path;
-}
-
-}  // namespace
+using fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > msz::kMaxFileSize) return 0;
-  std::FILE* file = std::fopen(FilePath().c_str(), "wb");
-  if (file == nullptr) Fail("cannot write the table file");
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) Fail("short write");
-  std::fclose(file);
+  static const fuzz::ScratchFile file("msz");
+  const char* path = file.Write(data, size);
 
   std::vector<msz::Record> records;
   std::string why;
   const bool parses = msz::Parse(data, size, &records, &why);
 
   FindXlsMsg table;
-  const bool loaded = table.Load(FilePath().c_str());
+  const bool loaded = table.Load(path);
   Require(!table.OpenFailed(), "the table file could not be opened");
   Require(loaded == parses, "load and parse disagree");
   if (!loaded) {
