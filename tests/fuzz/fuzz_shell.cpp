@@ -21,33 +21,24 @@ using namespace fuzzdlg;
 
 namespace {
 
-template <typename Record>
-void Add(std::map<uint64_t, size_t>& sizes) {
-  sizes[Record::kMsgId] = sizeof(int16_t) + sizeof(Record);
+// Each record under its own id, after the tIndex.
+template <typename... Records>
+std::map<uint64_t, size_t> SizesOf() {
+  return {{Records::kMsgId, sizeof(int16_t) + sizeof(Records)}...};
 }
 
 // What the manager may receive by copy data from this dispatch, by dwData.
 const std::map<uint64_t, size_t>& RecordSizes() {
   static const std::map<uint64_t, size_t> sizes = [] {
-    std::map<uint64_t, size_t> s;
-    Add<GAMEPROTO_SC_REMOVECLIENT>(s);
-    Add<GAMEPROTO_SS_GAMEEND>(s);
-    Add<GAMEPROTO_SC_HOST_USER_STAT>(s);
-    Add<PROTO_BAN_USER>(s);
-    Add<GAMEPROTO_SC_HOST_STAT>(s);
-    Add<PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT>(s);
-    Add<PROTO_GAMEGT_MAPLOADING_COMPLETE_NTY>(s);
-    Add<GAMEPROTO_SC_SPY_CHANGE>(s);
-    Add<PROTO_GAMEGT_INGAME_FARMING_ITEM_REQ>(s);
-    Add<PROTO_AI2_BONUSROUND_REWARD_REQ>(s);
-    Add<PROTO_GAMEGT_INGAME_AI3_BONUS_REWARD_ITEM_REQ>(s);
-    Add<PROTO_FINISHED_GAME_PREV>(s);
-    Add<PROTO_SPEC_RECOMMENDROOM_INGAME_DATA>(s);
-    Add<PROTO_GAMEGT_AUTO_SIDE_CHANGE_TEAM_INFO_NTY>(s);
-    Add<PROTO_AI_EXTRA_REWARD_REQ>(s);
-    Add<PROTO_AI_BOSSTOWER_REWARD_REQ>(s);
-    Add<PROTO_AI_EXTRA_MIDDLE_REWARD_REQ>(s);
-    Add<PROTO_INGAME_RESULT_REQ>(s);
+    std::map<uint64_t, size_t> s =
+        SizesOf<GAMEPROTO_SC_REMOVECLIENT, GAMEPROTO_SS_GAMEEND, GAMEPROTO_SC_HOST_USER_STAT,
+                PROTO_BAN_USER, GAMEPROTO_SC_HOST_STAT, PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT,
+                PROTO_GAMEGT_MAPLOADING_COMPLETE_NTY, GAMEPROTO_SC_SPY_CHANGE,
+                PROTO_GAMEGT_INGAME_FARMING_ITEM_REQ, PROTO_AI2_BONUSROUND_REWARD_REQ,
+                PROTO_GAMEGT_INGAME_AI3_BONUS_REWARD_ITEM_REQ, PROTO_FINISHED_GAME_PREV,
+                PROTO_SPEC_RECOMMENDROOM_INGAME_DATA, PROTO_GAMEGT_AUTO_SIDE_CHANGE_TEAM_INFO_NTY,
+                PROTO_AI_EXTRA_REWARD_REQ, PROTO_AI_BOSSTOWER_REWARD_REQ,
+                PROTO_AI_EXTRA_MIDDLE_REWARD_REQ, PROTO_INGAME_RESULT_REQ>();
     // The clan report carries its own tIndex; the ack is tIndex alone.
     s[CLANSTATREPORTDATA::kMsgId] = sizeof(CLANSTATREPORTDATA);
     s[GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO_ACK] = sizeof(int16_t);

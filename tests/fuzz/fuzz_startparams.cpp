@@ -77,29 +77,25 @@ void CommandLine(const uint8_t* data, size_t size) {
   const StartParams p = ParseCommandLineParams(args);
   const StartParams initial;
   Require(p.sServerIndex == static_cast<int16_t>(p.nServerIndexArg), "server index cut");
-  if (args.size() < 1) Require(p.hManagerWnd == initial.hManagerWnd, "absent handle read");
-  if (args.size() < 2) Require(p.nPort == initial.nPort, "absent port read");
-  if (args.size() < 3) Require(p.nServerIndexArg == initial.nServerIndexArg, "absent index read");
-  if (args.size() < 4) Require(p.nReserved == initial.nReserved, "absent reserved read");
-  if (args.size() < 5) Require(p.nGroupNumber == initial.nGroupNumber, "absent group read");
-  if (args.size() >= 1) {
-    if (auto v = Decimal(args[0], INT64_MIN / 10, INT64_MAX / 10)) {
-      Require(p.hManagerWnd == static_cast<uint64_t>(*v), "handle value");
-    }
-  }
-  auto int_arg = [&](size_t i, int32_t got, const char* why) {
-    if (args.size() <= i) return;
-    if (auto v = Decimal(args[i], INT32_MIN, INT32_MAX)) Require(got == *v, why);
+  // An absent argument keeps its initial value; a decimal that fits
+  // [lo, hi] is read exactly.
+  auto check = [&](size_t i, int64_t got, int64_t initial, int64_t lo, int64_t hi,
+                   const char* why) {
+    if (args.size() <= i) return Require(got == initial, why);
+    if (auto v = Decimal(args[i], lo, hi)) Require(got == *v, why);
   };
-  int_arg(1, p.nPort, "port value");
+  constexpr int64_t kWide = INT64_MAX / 10;
+  check(0, static_cast<int64_t>(p.hManagerWnd), static_cast<int64_t>(initial.hManagerWnd), -kWide,
+        kWide, "handle");
+  check(1, p.nPort, initial.nPort, INT32_MIN, INT32_MAX, "port");
+  check(2, p.nServerIndexArg, initial.nServerIndexArg, -kWide, kWide, "server index");
+  check(3, p.nReserved, initial.nReserved, INT32_MIN, INT32_MAX, "reserved");
+  check(4, p.nGroupNumber, initial.nGroupNumber, INT32_MIN, INT32_MAX, "group");
   if (args.size() > 2) {
-    if (auto v = Decimal(args[2], INT64_MIN / 10, INT64_MAX / 10)) {
-      Require(p.nServerIndexArg == *v, "server index value");
+    if (auto v = Decimal(args[2], -kWide, kWide)) {
       Require(ServerIndexInRange(p) == (*v >= 0 && *v <= 199), "server index range");
     }
   }
-  int_arg(3, p.nReserved, "reserved value");
-  int_arg(4, p.nGroupNumber, "group value");
   CheckTexts(args, p);
 }
 
