@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <span>
@@ -35,39 +36,24 @@ std::span<const std::byte> Bytes(const T& value) {
 }
 
 size_t Count(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate& match) {
-  size_t n = 0;
-  for (const auto& m : manager.Messages()) n += match(m) ? 1 : 0;
-  return n;
+  const auto messages = manager.Messages();
+  return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), match));
 }
 
-// Waits until `match` has arrived `count` times.
-bool WaitForCount(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate& match,
-                  size_t count, std::chrono::milliseconds timeout) {
+// Polls `done` until it holds or `timeout` has passed.
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  size_t from = 0;
-  size_t seen = 0;
-  while (seen < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    auto next = manager.WaitFor(match, left, from);
-    if (!next) return false;
-    from = next->index + 1;
-    ++seen;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(20ms);
   }
   return true;
 }
 
-// Waits until the host's stdout, from byte `offset` on, holds `text`.
-bool OutputAfter(const shelltest::Room& room, size_t offset, const std::string& text,
-                 std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    const std::string output = room.Output();
-    if (output.size() > offset && output.find(text, offset) != std::string::npos) return true;
-    std::this_thread::sleep_for(20ms);
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
+// Waits until `match` has arrived at least `count` times.
+bool WaitForCount(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate& match,
+                  size_t count, std::chrono::milliseconds timeout) {
+  return Eventually([&] { return Count(manager, match) >= count; }, timeout);
 }
 
 uint64_t AckUsn(const gsmsim::ReceivedMessage& ack) {
@@ -172,7 +158,9 @@ TEST(SharedState, ManagerTrafficMeetsShortFrames) {
   // The room ends empty: the last status (after everything above) says so.
   const size_t before = room.Output().size();
   ASSERT_TRUE(room.Console("status"));
-  EXPECT_TRUE(OutputAfter(room, before, "no users", 10s)) << room.Output().substr(before);
+  EXPECT_TRUE(
+      Eventually([&] { return room.Output().find("no users", before) != std::string::npos; }, 10s))
+      << room.Output().substr(before);
 }
 
 }  // namespace
