@@ -10,31 +10,18 @@
 namespace soak {
 
 const char* KindName(Kind kind) {
-  switch (kind) {
-    case Kind::kHeartbeat:
-      return "heartbeat";
-    case Kind::kLoadMap:
-      return "map load";
-    case Kind::kGameInfo:
-      return "game info (START_HOST)";
-    case Kind::kUserJoin:
-      return "user joins (host's INSERTCHARACTER_ACK)";
-    case Kind::kUserJoinRoom:
-      return "user joins (module's ADDCLIENT)";
-    case Kind::kUserLeave:
-      return "user leaves (module's REMOVECLIENT)";
-    case Kind::kReset:
-      return "reset (module's delivery trace)";
-    case Kind::kUnsupported:
-      return "unsupported id (log line)";
-    case Kind::kUccLoad:
-      return "content map load (stalled server): download failed";
-    case Kind::kUccWait:
-      return "content map load (stalled server): wait timed out";
-    case Kind::kCount:
-      break;
-  }
-  return "?";
+  static constexpr const char* kNames[kKinds] = {
+      "heartbeat",
+      "map load",
+      "game info (START_HOST)",
+      "user joins (host's INSERTCHARACTER_ACK)",
+      "user joins (module's ADDCLIENT)",
+      "user leaves (module's REMOVECLIENT)",
+      "reset (module's delivery trace)",
+      "unsupported id (log line)",
+      "content map load (stalled server): download failed",
+      "content map load (stalled server): wait timed out"};
+  return static_cast<size_t>(kind) < kKinds ? kNames[static_cast<size_t>(kind)] : "?";
 }
 
 std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_map_base) {
@@ -87,43 +74,14 @@ Ledger::Room& Ledger::At(int host) const {
   return *rooms_.at(static_cast<size_t>(host));
 }
 
-void Ledger::Sent(int host, Kind kind) {
-  Room& room = At(host);
-  std::lock_guard lock(room.mutex);
-  ++room.tallies[static_cast<size_t>(kind)].sent;
-}
-
-void Ledger::NotPosted(int host, Kind kind) {
-  Room& room = At(host);
-  std::lock_guard lock(room.mutex);
-  ++room.tallies[static_cast<size_t>(kind)].not_posted;
-}
-
 bool Ledger::Record(const Answer& answer) {
   if (!answer.kind || answer.tindex < 0 || answer.tindex >= hosts()) {
     std::lock_guard lock(stray_mutex_);
     ++strays_[{answer.tindex, answer.msg_id}];
     return false;
   }
-  Room& room = At(answer.tindex);
-  {
-    std::lock_guard lock(room.mutex);
-    ++room.tallies[static_cast<size_t>(*answer.kind)].acknowledged;
-  }
-  room.changed.notify_all();
+  Update(answer.tindex, *answer.kind, [](Tally& t) { ++t.acknowledged; });
   return true;
-}
-
-void Ledger::SetAcknowledged(int host, Kind kind, uint64_t count) {
-  Room& room = At(host);
-  std::lock_guard lock(room.mutex);
-  room.tallies[static_cast<size_t>(kind)].acknowledged = count;
-}
-
-void Ledger::SetRefusedLogged(int host, Kind kind, uint64_t count) {
-  Room& room = At(host);
-  std::lock_guard lock(room.mutex);
-  room.tallies[static_cast<size_t>(kind)].refused_logged = count;
 }
 
 Tally Ledger::Get(int host, Kind kind) const {

@@ -70,14 +70,22 @@ class Ledger {
 
   int hosts() const { return static_cast<int>(rooms_.size()); }
 
-  void Sent(int host, Kind kind);
-  void NotPosted(int host, Kind kind);
+  void Sent(int host, Kind kind) {
+    Update(host, kind, [](Tally& t) { ++t.sent; });
+  }
+  void NotPosted(int host, Kind kind) {
+    Update(host, kind, [](Tally& t) { ++t.not_posted; });
+  }
   // Counts an answer; false (and counted as stray) for an index that is no
   // host's or a message that answers nothing.
   bool Record(const Answer& answer);
   // Answers established after the run from files (module trace, host log).
-  void SetAcknowledged(int host, Kind kind, uint64_t count);
-  void SetRefusedLogged(int host, Kind kind, uint64_t count);
+  void SetAcknowledged(int host, Kind kind, uint64_t count) {
+    Update(host, kind, [count](Tally& t) { t.acknowledged = count; });
+  }
+  void SetRefusedLogged(int host, Kind kind, uint64_t count) {
+    Update(host, kind, [count](Tally& t) { t.refused_logged = count; });
+  }
 
   Tally Get(int host, Kind kind) const;
   Tally Total(Kind kind) const;
@@ -98,6 +106,16 @@ class Ledger {
     std::array<Tally, kKinds> tallies;
   };
   Room& At(int host) const;
+  // Changes one tally under its room's lock and wakes the room's waiters.
+  template <typename Change>
+  void Update(int host, Kind kind, Change change) {
+    Room& room = At(host);
+    {
+      std::lock_guard lock(room.mutex);
+      change(room.tallies[static_cast<size_t>(kind)]);
+    }
+    room.changed.notify_all();
+  }
 
   std::vector<std::unique_ptr<Room>> rooms_;
   mutable std::mutex stray_mutex_;

@@ -35,6 +35,19 @@ uint64_t Occurrences(const std::string& haystack, const std::string& needle) {
   return count;
 }
 
+// The files of one instance folder anywhere under the log base.
+std::vector<fs::path> FilesOf(const fs::path& log_base, const std::string& instance) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(log_base, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_regular_file() && it->path().parent_path().filename() == instance) {
+      files.push_back(it->path());
+    }
+  }
+  return files;
+}
+
 }  // namespace
 
 RoomRole RoleOf(int index) {
@@ -119,17 +132,6 @@ std::optional<double> CpuSeconds(uint32_t pid) {
   return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-uint64_t CountTrace(const fs::path& trace, const std::string& prefix) {
-  std::ifstream in(trace);
-  std::string line;
-  uint64_t count = 0;
-  while (std::getline(in, line)) {
-    const size_t space = line.find(' ');
-    if (space != std::string::npos && line.compare(space + 1, prefix.size(), prefix) == 0) ++count;
-  }
-  return count;
-}
-
 uint64_t TraceCounter::Poll() {
   std::ifstream in(trace_, std::ios::binary);
   if (!in) return count_;
@@ -149,28 +151,16 @@ uint64_t TraceCounter::Poll() {
 uint64_t CountHostLog(const fs::path& log_base, const std::string& instance,
                       const std::string& text) {
   uint64_t count = 0;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(log_base, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const fs::path& path = it->path();
-    if (it->is_regular_file() && path.parent_path().filename() == instance &&
-        path.filename().string().rfind("error_", 0) == 0) {
+  for (const fs::path& path : FilesOf(log_base, instance)) {
+    if (path.filename().string().rfind("error_", 0) == 0)
       count += Occurrences(ReadText(path), text);
-    }
   }
   return count;
 }
 
 std::vector<fs::path> DumpsOf(const fs::path& log_base, const std::string& instance) {
-  std::vector<fs::path> dumps;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(log_base, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_regular_file() && it->path().extension() == ".dmp" &&
-        it->path().parent_path().filename() == instance) {
-      dumps.push_back(it->path());
-    }
-  }
+  std::vector<fs::path> dumps = FilesOf(log_base, instance);
+  std::erase_if(dumps, [](const fs::path& path) { return path.extension() != ".dmp"; });
   return dumps;
 }
 

@@ -55,8 +55,6 @@ std::optional<uint64_t> ResidentKiB(uint32_t pid);
 // User plus system CPU time in seconds, nothing when the process is gone.
 std::optional<double> CpuSeconds(uint32_t pid);
 
-// Lines of the module's trace that start with `prefix` (after the stamp).
-uint64_t CountTrace(const fs::path& trace, const std::string& prefix);
 // Follows a growing trace file and counts its complete lines that start
 // with `prefix` (after the stamp), reading only what was added since the
 // last call.

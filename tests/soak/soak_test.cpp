@@ -73,13 +73,9 @@ bool Exchange(const fs::path& a, const fs::path& b) {
   return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
 }
 
-std::span<const std::byte> AsBytes(const void* p, size_t n) {
-  return {static_cast<const std::byte*>(p), n};
-}
-
 template <typename T>
 std::span<const std::byte> AsBytes(const T& value) {
-  return AsBytes(&value, sizeof(T));
+  return {reinterpret_cast<const std::byte*>(&value), sizeof(T)};
 }
 
 class Soak : public ::testing::Test {
@@ -98,6 +94,17 @@ class Soak : public ::testing::Test {
     std::vector<double> ucc_seconds;
     std::unique_ptr<TraceCounter> resets;  // the module's deliveries of RESET
     std::atomic<uint64_t> cycles{0};
+
+    // VmRSS growth in KiB between the first and the last sample.
+    std::optional<int64_t> Growth() const {
+      if (!rss_start || !rss_end) return std::nullopt;
+      return static_cast<int64_t>(*rss_end) - static_cast<int64_t>(*rss_start);
+    }
+    // CPU time in percent of one core over `window` seconds.
+    std::optional<double> CpuPercent(double window) const {
+      if (!cpu_start || !cpu_end || window <= 0) return std::nullopt;
+      return 100 * (*cpu_end - *cpu_start) / window;
+    }
   };
 
   void SetUp() override {
@@ -121,19 +128,11 @@ class Soak : public ::testing::Test {
   }
 
   void TearDown() override {
-    {
-      std::lock_guard lock(gate_mutex_);
-      stop_ = true;
-    }
-    gate_cv_.notify_all();
-    for (std::thread& t : workers_) {
-      if (t.joinable()) t.join();
-    }
-    if (heartbeat_thread_.joinable()) heartbeat_thread_.join();
+    StopTraffic();
     content_->ReleaseStalls();
     http_.Stop();
     for (auto& room : rooms_) room->process.reset();  // kills what still runs
-    SetManager(nullptr);
+    manager_.reset();
     if (HasFailure() || ::getenv("SERVERAPP_SOAK_KEEP") != nullptr) {
       std::cout << "soak folder kept: " << root_ << "\n";
     } else {
@@ -143,9 +142,6 @@ class Soak : public ::testing::Test {
   }
 
   // --- the manager ---
-  gsmsim::ManagerPeer* manager() const { return manager_.get(); }
-  void SetManager(std::unique_ptr<gsmsim::ManagerPeer> peer) { manager_ = std::move(peer); }
-
   bool StartManager(platform::WindowHandle handle) {
     gsmsim::ManagerPeer::Options options;
     options.handle = handle;
@@ -155,7 +151,7 @@ class Soak : public ::testing::Test {
       auto peer = gsmsim::ManagerPeer::Start(options, &error);
       if (peer) {
         peer->SetOnMessage([this](const gsmsim::ReceivedMessage& m) { OnManagerMessage(m); });
-        SetManager(std::move(peer));
+        manager_ = std::move(peer);
         return true;
       }
       std::this_thread::sleep_for(100ms);
@@ -204,12 +200,26 @@ class Soak : public ::testing::Test {
     EXPECT_TRUE(all) << parked_ << " of " << running_ << " workers parked";
   }
 
-  void Resume() {
+  void Resume() { SetGateFlag(paused_, false); }
+
+  // Sets a flag the gate's waiters look at, and wakes them.
+  template <typename Flag>
+  void SetGateFlag(Flag& flag, bool value) {
     {
       std::lock_guard lock(gate_mutex_);
-      paused_ = false;
+      flag = value;
     }
     gate_cv_.notify_all();
+  }
+
+  // Ends the drivers and the heartbeats and waits for their threads.
+  void StopTraffic() {
+    SetGateFlag(stop_, true);
+    for (std::thread& t : workers_) {
+      if (t.joinable()) t.join();
+    }
+    workers_.clear();
+    if (heartbeat_thread_.joinable()) heartbeat_thread_.join();
   }
 
   void StartWorker(std::function<void()> body) {
@@ -228,8 +238,7 @@ class Soak : public ::testing::Test {
   // --- sending, counted ---
   void PostCounted(int i, Kind kind, uint16_t id, uint64_t l_param) {
     Room& room = *rooms_[static_cast<size_t>(i)];
-    if (manager()->Post(room.window, WM_GAMESERVERMSG, id,
-                        static_cast<platform::LParam>(l_param))) {
+    if (manager_->Post(room.window, WM_GAMESERVERMSG, id, static_cast<platform::LParam>(l_param))) {
       ledger_->Sent(i, kind);
     } else {
       ledger_->NotPosted(i, kind);
@@ -240,21 +249,20 @@ class Soak : public ::testing::Test {
                    std::span<const std::byte> bytes) {
     Room& room = *rooms_[static_cast<size_t>(i)];
     for (Kind kind : kinds) ledger_->Sent(i, kind);
-    manager()->SendCopyData(room.window, id, bytes);
+    manager_->SendCopyData(room.window, id, bytes);
   }
 
   // A record passed by address: posted with its address in this process.
   void PostRecordCounted(int i, std::span<const Kind> kinds, uint16_t id,
                          std::span<const std::byte> bytes, std::vector<uint64_t>* buffers) {
     Room& room = *rooms_[static_cast<size_t>(i)];
-    const uint64_t address = manager()->AddBuffer(bytes);
-    if (manager()->Post(room.window, WM_GAMESERVERMSG, id,
-                        static_cast<platform::LParam>(address))) {
+    const uint64_t address = manager_->AddBuffer(bytes);
+    if (manager_->Post(room.window, WM_GAMESERVERMSG, id, static_cast<platform::LParam>(address))) {
       for (Kind kind : kinds) ledger_->Sent(i, kind);
       buffers->push_back(address);
     } else {
       for (Kind kind : kinds) ledger_->NotPosted(i, kind);
-      manager()->ReleaseBuffer(address);
+      manager_->ReleaseBuffer(address);
     }
   }
 
@@ -304,7 +312,7 @@ class Soak : public ::testing::Test {
       }
     }
     if (!Settle(i, {Kind::kUserLeave}, 30s)) ++room.ack_timeouts;
-    for (uint64_t address : buffers) manager()->ReleaseBuffer(address);
+    for (uint64_t address : buffers) manager_->ReleaseBuffer(address);
     if (c % 10 == 9) {
       PostCounted(i, Kind::kReset, GAMESERVERMSG_RESET_ROOM, 0);
       // The reset empties the room on the update thread's next frame: the
@@ -487,8 +495,8 @@ class Soak : public ::testing::Test {
         SampleEnd(room);
       }
     }
-    const platform::WindowHandle handle = manager()->handle();
-    SetManager(nullptr);
+    const platform::WindowHandle handle = manager_->handle();
+    manager_.reset();
     const auto killed = Clock::now();
     const double w = settings_.watchdog_ms / 1000.0;
     const double gap = std::max(6.0, 4 * w + 3);
@@ -527,10 +535,7 @@ class Soak : public ::testing::Test {
     }
     ASSERT_TRUE(StartManager(handle));
     Note("manager restarted on window " + std::to_string(handle));
-    {
-      std::lock_guard lock(gate_mutex_);
-      hold_heartbeats_ = false;
-    }
+    SetGateFlag(hold_heartbeats_, false);
     Resume();
   }
 
@@ -642,16 +647,15 @@ std::string Soak::Report() const {
     if (role.crash) roles += ", crash";
     if (role.stall) roles += ", stalled content";
     out << "| " << i << " | " << roles << " | ";
-    if (room.rss_start && room.rss_end) {
+    if (room.Growth()) {
       out << *room.rss_start << " | " << (room.rss_mid ? std::to_string(*room.rss_mid) : "-")
-          << " | " << *room.rss_end << " | "
-          << static_cast<int64_t>(*room.rss_end) - static_cast<int64_t>(*room.rss_start);
+          << " | " << *room.rss_end << " | " << *room.Growth();
     } else {
       out << "- | - | - | -";
     }
     out << " | ";
-    if (role.idle && room.cpu_start && room.cpu_end && window > 0) {
-      out << std::fixed << std::setprecision(3) << 100 * (*room.cpu_end - *room.cpu_start) / window;
+    if (role.idle && room.CpuPercent(window)) {
+      out << std::fixed << std::setprecision(3) << *room.CpuPercent(window);
     } else {
       out << "-";
     }
@@ -675,7 +679,7 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
                     log_base_,
                     session,
                     i,
-                    manager()->handle(),
+                    manager_->handle(),
                     40000 + i,
                     1,
                     RoleOf(i),
@@ -736,14 +740,7 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
   SleepUntil(0.9);
 
   // The end: stop the traffic, collect every answer, sample, and close.
-  {
-    std::lock_guard lock(gate_mutex_);
-    stop_ = true;
-  }
-  gate_cv_.notify_all();
-  for (std::thread& t : workers_) t.join();
-  workers_.clear();
-  heartbeat_thread_.join();
+  StopTraffic();
   Drain();
   cpu_window_end_ = Clock::now();
   for (auto& room : rooms_) {
@@ -751,24 +748,17 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
   }
   Note("traffic stopped and drained");
 
+  // Resets reach the module on the update thread; the module's trace is
+  // their answer. Refusals are answered by the host's log line. Map-load
+  // lines: every one is in the log except those the outage took.
+  uint64_t dropped = 0;
   for (int i = 0; i < settings_.hosts; ++i) {
     Room& room = *rooms_[static_cast<size_t>(i)];
-    // Resets reach the module on the update thread; the module's trace
-    // is their answer. Refusals are answered by the host's log line.
-    ledger_->SetAcknowledged(
-        i, Kind::kReset,
-        CountTrace(room.config.folder / "trace.txt", "SendToServerShell id=8 reset"));
+    ledger_->SetAcknowledged(i, Kind::kReset, room.resets->Poll());
     ledger_->SetRefusedLogged(
         i, Kind::kUnsupported,
         CountHostLog(log_base_, Instance(i),
                      "Not Supported Message!!!!! tIndex[" + std::to_string(i) + "], msgID[3]"));
-  }
-  problems_ = ledger_->Problems();
-
-  // Map-load lines: every one is in the log except those the outage took.
-  uint64_t dropped = 0;
-  for (int i = 0; i < settings_.hosts; ++i) {
-    Room& room = *rooms_[static_cast<size_t>(i)];
     if (!room.config.role.traffic) continue;
     const uint64_t sent = ledger_->Get(i, Kind::kLoadMap).sent;
     const uint64_t logged =
@@ -781,6 +771,7 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
           << "room " << i << " lost lines outside the outage";
     }
   }
+  problems_ = ledger_->Problems();
   Note("map-load log lines dropped by the outage: " + std::to_string(dropped));
   EXPECT_GT(dropped, 0u) << "the log outage dropped nothing: was the folder really gone?";
   EXPECT_EQ(content_->Requests().size(), ledger_->Total(Kind::kUccLoad).sent);
@@ -788,7 +779,7 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
   for (int i = 0; i < settings_.hosts; ++i) {
     Room& room = *rooms_[static_cast<size_t>(i)];
     if (!room.active) continue;
-    EXPECT_TRUE(manager()->Post(room.window, WM_GAMESERVERMSG, GAMESERVERMSG_TERMINATE, 0));
+    EXPECT_TRUE(manager_->Post(room.window, WM_GAMESERVERMSG, GAMESERVERMSG_TERMINATE, 0));
   }
   for (int i = 0; i < settings_.hosts; ++i) {
     Room& room = *rooms_[static_cast<size_t>(i)];
@@ -810,18 +801,15 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
   EXPECT_TRUE(problems_.empty()) << problems_.size()
                                  << " unbalanced accounts, first: " << problems_.front();
   EXPECT_TRUE(ledger_->Strays().empty()) << "hosts sent answers to nothing";
+  const double window = std::chrono::duration<double>(cpu_window_end_ - cpu_window_start_).count();
   for (size_t i = 0; i < rooms_.size(); ++i) {
     const Room& room = *rooms_[i];
-    ASSERT_TRUE(room.rss_start && room.rss_end) << "room " << i << " was not sampled";
-    EXPECT_LE(static_cast<int64_t>(*room.rss_end) - static_cast<int64_t>(*room.rss_start),
-              static_cast<int64_t>(settings_.rss_tolerance_kib))
+    ASSERT_TRUE(room.Growth()) << "room " << i << " was not sampled";
+    EXPECT_LE(*room.Growth(), static_cast<int64_t>(settings_.rss_tolerance_kib))
         << "room " << i << " grew";
     if (room.config.role.idle) {
-      const double window =
-          std::chrono::duration<double>(cpu_window_end_ - cpu_window_start_).count();
-      ASSERT_TRUE(room.cpu_start && room.cpu_end);
-      EXPECT_LE(100 * (*room.cpu_end - *room.cpu_start) / window, settings_.idle_cpu_limit_percent)
-          << "idle room " << i;
+      ASSERT_TRUE(room.CpuPercent(window));
+      EXPECT_LE(*room.CpuPercent(window), settings_.idle_cpu_limit_percent) << "idle room " << i;
     }
   }
 }
