@@ -1,14 +1,8 @@
 // The soak: many real ServerApp processes with the reference module under a
-// manager played by gsmsim's peer library, driven at a high rate for a long
-// time while faults are made: the log folder goes away for a while, the
-// manager is killed and restarted, modules crash in some rooms, and a
-// content server stalls. Every message the manager sends is accounted for
-// (answered, or refused with a log line), resident memory must not grow and
-// idle rooms must stay idle.
-//
-// SERVERAPP_SOAK_HOSTS (50) and SERVERAPP_SOAK_SECONDS (600) size the run;
-// the report goes to stdout and to SERVERAPP_SOAK_REPORT (default
-// <build>/soak-report.md). docs/soak.md has the rest.
+// manager played by gsmsim's peer library, driven at a high rate while
+// faults are made. Every message the manager sends must be accounted for,
+// resident memory must not grow and idle rooms must stay idle. docs/soak.md
+// describes the phases, the account and the settings (SERVERAPP_SOAK_*).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -245,17 +239,16 @@ class Soak : public ::testing::Test {
     }
   }
 
+  // A record by copy data, or (with `buffers`) posted by its address in this
+  // process, the buffer kept in `buffers` until the game is over.
   void SendCounted(int i, std::span<const Kind> kinds, uint16_t id,
-                   std::span<const std::byte> bytes) {
+                   std::span<const std::byte> bytes, std::vector<uint64_t>* buffers = nullptr) {
     Room& room = *rooms_[static_cast<size_t>(i)];
-    for (Kind kind : kinds) ledger_->Sent(i, kind);
-    manager_->SendCopyData(room.window, id, bytes);
-  }
-
-  // A record passed by address: posted with its address in this process.
-  void PostRecordCounted(int i, std::span<const Kind> kinds, uint16_t id,
-                         std::span<const std::byte> bytes, std::vector<uint64_t>* buffers) {
-    Room& room = *rooms_[static_cast<size_t>(i)];
+    if (buffers == nullptr) {
+      for (Kind kind : kinds) ledger_->Sent(i, kind);
+      manager_->SendCopyData(room.window, id, bytes);
+      return;
+    }
     const uint64_t address = manager_->AddBuffer(bytes);
     if (manager_->Post(room.window, WM_GAMESERVERMSG, id, static_cast<platform::LParam>(address))) {
       for (Kind kind : kinds) ledger_->Sent(i, kind);
@@ -290,11 +283,8 @@ class Soak : public ::testing::Test {
       user.SlotIdx = s;
       user.TeamIdx = static_cast<int8_t>(s % 2);
       std::snprintf(user.FirstText, sizeof user.FirstText, "soak%d-%d", i, s);
-      if (s == 1) {
-        PostRecordCounted(i, kJoin, GAMESERVERMSG_INSERTCHARACTER, AsBytes(user), &buffers);
-      } else {
-        SendCounted(i, kJoin, GAMESERVERMSG_INSERTCHARACTER, AsBytes(user));
-      }
+      SendCounted(i, kJoin, GAMESERVERMSG_INSERTCHARACTER, AsBytes(user),
+                  s == 1 ? &buffers : nullptr);
     }
     // The module must know a user before it can remove him.
     if (!Settle(i, {Kind::kLoadMap, Kind::kGameInfo, Kind::kUserJoin, Kind::kUserJoinRoom}, 30s)) {
@@ -303,13 +293,8 @@ class Soak : public ::testing::Test {
     for (int s = 0; s < 3; ++s) {
       PROTO_USER_DISCONNECTED gone;
       gone.USN = usn + static_cast<uint64_t>(s);
-      if (s == 2) {
-        PostRecordCounted(i, std::array{Kind::kUserLeave}, GAMESERVERMSG_USER_DISCONNECTED,
-                          AsBytes(gone), &buffers);
-      } else {
-        SendCounted(i, std::array{Kind::kUserLeave}, GAMESERVERMSG_USER_DISCONNECTED,
-                    AsBytes(gone));
-      }
+      SendCounted(i, std::array{Kind::kUserLeave}, GAMESERVERMSG_USER_DISCONNECTED, AsBytes(gone),
+                  s == 2 ? &buffers : nullptr);
     }
     if (!Settle(i, {Kind::kUserLeave}, 30s)) ++room.ack_timeouts;
     for (uint64_t address : buffers) manager_->ReleaseBuffer(address);
