@@ -32,6 +32,7 @@
 #include "platform/identity.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
+#include "protocol/serverappmsg.h"
 #include "queues.h"
 #include "serverappdlg.h"
 #include "serverglobals.h"
@@ -351,6 +352,38 @@ inline void CheckGroupRateResult(ILTMessage_Read& m, const uint8_t* p, size_t si
     for (int k = 0; k < 4; ++k) Take(m, 64);
   }
   RequireAtEnd(m);
+}
+
+// The records both dispatches take as given (`n` bytes at `p`, over the
+// record's defaults): the two large ones into their stores, the others to
+// the module. False for other ids.
+inline bool CheckRecord(Fixture& f, uint64_t id, const uint8_t* p, size_t n) {
+  const bool none_delivered = f.module.deliveries.empty();
+  switch (id) {
+    case GAMESERVERMSG_START_HOST:
+      Require(none_delivered && f.queued_game, "game info not queued");
+      CheckOverDefaults(*f.game_info, p, n);
+      return true;
+    case GAMESERVERMSG_INSERTCHARACTER:
+      Require(none_delivered && f.queued_user, "user info not queued");
+      CheckOverDefaults(*f.user_info, p, n);
+      return true;
+    case GAMESERVERMSG_USER_DISCONNECTED: {
+      static const PROTO_USER_DISCONNECTED defaults;
+      ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_USER_DISCONNECTED);
+      Require(Take(m, 64) == FieldOverDefaults(&defaults, p, n, 0, 8), "user disconnected: USN");
+      RequireAtEnd(m);
+      return true;
+    }
+    case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT:
+      CheckGroupRateResult(f.Delivered(SERVERAPPMSG_AIGACHA_GROUP_RATE_RESULT), p, n);
+      return true;
+    case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT:
+      CheckItemInsertResult(f.Delivered(SERVERAPPMSG_AIGACHA_ITEM_INSERT_RESULT), p, n);
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace fuzzdlg
