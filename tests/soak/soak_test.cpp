@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cinttypes>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -155,10 +153,7 @@ class Soak : public ::testing::Test {
 
   void OnManagerMessage(const gsmsim::ReceivedMessage& message) {
     const std::optional<Answer> answer = Classify(message, kUccMapBase);
-    if (!answer) {
-      ++not_manager_messages_;
-      return;
-    }
+    if (!answer) return;  // not a manager message
     if (!answer->kind && answer->msg_id == GAMESERVERMSG_REPORT_HWND) {
       if (answer->tindex >= 0 && answer->tindex < settings_.hosts) {
         rooms_[static_cast<size_t>(answer->tindex)]->window =
@@ -450,7 +445,6 @@ class Soak : public ::testing::Test {
     std::this_thread::sleep_for(1s);
     in_outage_ = false;
     no_refusals_ = false;
-    outage_acks_ = acks_during;
     Note("log folder back; " + std::to_string(acks_during) + " answers arrived meanwhile");
     EXPECT_GT(acks_during, 0u) << "the hosts stopped working without their log folder";
     for (int i = 0; i < settings_.hosts; ++i) {
@@ -585,9 +579,7 @@ class Soak : public ::testing::Test {
   std::atomic<bool> in_outage_{false};
   std::vector<std::thread> workers_;
 
-  std::atomic<uint64_t> not_manager_messages_{0};
   std::atomic<uint64_t> shutdown_posts_{0};
-  uint64_t outage_acks_ = 0;
   Clock::time_point start_;
   Clock::time_point cpu_window_start_, cpu_window_end_;
   std::vector<std::string> events_;
