@@ -152,8 +152,9 @@ uint64_t CountHostLog(const fs::path& log_base, const std::string& instance,
                       const std::string& text) {
   uint64_t count = 0;
   for (const fs::path& path : FilesOf(log_base, instance)) {
-    if (path.filename().string().rfind("error_", 0) == 0)
+    if (path.filename().string().rfind("error_", 0) == 0) {
       count += Occurrences(ReadText(path), text);
+    }
   }
   return count;
 }
