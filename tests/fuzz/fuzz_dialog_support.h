@@ -87,8 +87,9 @@ class ManagerCounter {
   };
   void Add(const gsmsim::ReceivedMessage& m) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (m.kind == gsmsim::ReceivedMessage::Kind::kSend)
+    if (m.kind == gsmsim::ReceivedMessage::Kind::kSend) {
       sends_.push_back({m.dw_data, m.data.size()});
+    }
   }
   std::vector<Send> TakeSends() {
     std::lock_guard<std::mutex> lock(mutex_);
