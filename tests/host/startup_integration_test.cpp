@@ -2,7 +2,6 @@
 // a stand-in manager.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <thread>
 
 #include "gsmsim/peer/manager_peer.h"
@@ -10,6 +9,7 @@
 #include "platform/dialog.h"
 #include "protocol/gameservermsg.h"
 #include "support/scratch.h"
+#include "table_text.h"
 
 namespace {
 
@@ -30,8 +30,13 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
   struct Case {
     std::vector<std::string> args;
     const char* text;
+    const char* before = nullptr;  // a box that must come first
   };
   const Case cases[] = {
+      // Nothing on the command line and no parameter file.
+      {{},
+       "Number of parameters is invalid. Terminating App",
+       "GameServerManager has not been started"},
       // A number that names no window.
       {{"2147000001", "5000", "3", "7", "9"},
        "Invalid manager window handle found. Terminating App"},
@@ -50,28 +55,20 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
     auto host = folder.Start(c.args);
     ASSERT_NE(host, nullptr);
     EXPECT_EQ(hosttest::WaitExit(*host, 10000), kExitTerminatingApp) << c.text;
-    EXPECT_NE(hosttest::ReadAllStderr(*host).find(c.text), std::string::npos) << c.text;
+    const std::string err = hosttest::ReadAllStderr(*host);
+    EXPECT_NE(err.find(c.text), std::string::npos) << c.text;
+    if (c.before) {
+      EXPECT_LT(err.find(c.before), err.find(c.text)) << err;
+    }
     EXPECT_TRUE(folder.Trace().empty()) << c.text;
   }
   EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 200ms));
 }
 
-TEST(HostStartup, NoParametersAnywhereIsReportedTwice) {
-  HostFolder folder;
-  auto host = folder.Start({});
-  ASSERT_NE(host, nullptr);
-  EXPECT_EQ(hosttest::WaitExit(*host, 10000), kExitTerminatingApp);
-  std::string err = hosttest::ReadAllStderr(*host);
-  size_t first = err.find("GameServerManager has not been started");
-  size_t second = err.find("Number of parameters is invalid. Terminating App");
-  ASSERT_NE(first, std::string::npos) << err;
-  ASSERT_NE(second, std::string::npos) << err;
-  EXPECT_LT(first, second);
-  EXPECT_TRUE(folder.Trace().empty());
-}
-
 // The parameter file: title from the five values, window 1234 taken without
-// a check, instance folder 9_3 for the logs, the module started.
+// a check, instance folder 9_3 for the logs, the module started. The
+// interrupt ends it as Cancel; the module is deleted, and the manager, whose
+// window does not exist, is told nothing.
 TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
   folder.WriteParameterFile("1234 5000 3 7 9");
@@ -103,16 +100,21 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
             trace.end());
   EXPECT_NE(std::find(trace.begin(), trace.end(), "SetManagerHandle 1234"), trace.end());
 
-  ASSERT_TRUE(host->Terminate());
-  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+  ASSERT_TRUE(host->Interrupt());
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdCancel);
+  EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
+  EXPECT_EQ(folder.HostLog().find(hosttest::TableText(18)), std::string::npos);
 }
 
-// A good start: the module is loaded and started in order, the manager
-// learns the window, and the room reports ready once.
+// A good start: the module is loaded and started in order (the third
+// flagged service used, the list freed once), the manager learns the
+// window, and the room reports ready once. The stop deletes the module and
+// tells the manager with message 20 (log entry 18).
 TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
-  HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
+  HostFolder folder(hosttest::Switches{
+      {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "0"}});
   auto host = folder.Start(Args(manager->handle(), "4"));
   ASSERT_NE(host, nullptr);
 
@@ -133,9 +135,9 @@ TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
       "SetAppHandler attach",
       "SetRezFileList count=3",
       "OpenNetwork null,null",
-      "ListNetServices count=2 selected=1",
-      "FreeNetServices nodes=2",
-      "UseNetService position=1",
+      "ListNetServices count=5 selected=3",
+      "FreeNetServices nodes=5",
+      "UseNetService position=3",
       "ProbeServer call=1 port=5000 unused=0 value=128 text=HAHAHA tail=0,0 result=0",
       "SetManagerHandle " + std::to_string(manager->handle()),
       "Initialize local=0",
@@ -154,6 +156,14 @@ TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
 
   ASSERT_TRUE(host->Terminate());
   EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+  EXPECT_EQ(folder.CountTrace("FreeNetServices"), 1u);
+  EXPECT_EQ(folder.CountTrace("UseNetService"), 1u);
+  EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
+  EXPECT_NE(folder.HostLog().find(hosttest::TableText(18)), std::string::npos);
+  auto notice = manager->WaitFor(gsmsim::IsManagerPost(20), 2s);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->w_param, (4u << 16) | 20u);
+  EXPECT_EQ(notice->l_param, 0);
 }
 
 }  // namespace
