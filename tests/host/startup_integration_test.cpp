@@ -1,5 +1,5 @@
 // Start-up checks of a real ServerApp process, with the reference module and
-// a stand-in manager.
+// a stand-in manager; the console of a started host.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -106,16 +106,32 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   EXPECT_EQ(folder.HostLog().find(hosttest::TableText(18)), std::string::npos);
 }
 
+// The next stdout line that is a console result (the host logger echoes
+// its lines to stdout too; those carry a time stamp and are skipped).
+std::string NextResultLine(platform::Process& host) {
+  std::string line;
+  while (host.ReadStdoutLine(&line, 10000)) {
+    bool log_line = line.size() > 12 && line[2] == ':' && line[5] == ':' && line[8] == '.';
+    bool info_line = line.find(",info,") != std::string::npos;
+    bool blank = line.find_first_not_of(" \r") == std::string::npos;
+    if (!log_line && !info_line && !blank) return line;
+  }
+  return "<no line>";
+}
+
 // A good start: the module is loaded and started in order (the third
 // flagged service used, the list freed once), the manager learns the
-// window, and the room reports ready once. The stop deletes the module and
-// tells the manager with message 20 (log entry 18).
-TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
+// window, and the room reports ready once. Then the console: lines from
+// standard input run as module commands, their result lines on standard
+// output; an empty line calls nothing; a failing command shows its box.
+// The end of input ends the host as Cancel: the module is deleted and the
+// manager told with message 20 (log entry 18).
+TEST(HostStartup, GoodStartReportsWindowAndReadinessAndRunsConsoleCommands) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
   HostFolder folder(hosttest::Switches{
       {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "0"}});
-  auto host = folder.Start(Args(manager->handle(), "4"));
+  auto host = folder.Start(Args(manager->handle(), "4"), true);
   ASSERT_NE(host, nullptr);
 
   auto report = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
@@ -154,8 +170,29 @@ TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
   EXPECT_GT(find("GetReadyText size=255"), find("IsPreparing 0 call=1"));
   EXPECT_TRUE(folder.WaitForHostLog("ReadProcessMemory=0, WriteProcessMemory=0", 5s));
 
-  ASSERT_TRUE(host->Terminate());
-  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+  ASSERT_TRUE(host->WriteStdin("\n"));
+  ASSERT_TRUE(host->WriteStdin("status\n"));
+  EXPECT_EQ(NextResultLine(*host), "status: ready, users 0, port 5000, group 9, index 4");
+  std::string line = NextResultLine(*host);
+  EXPECT_EQ(line.rfind("messages 1, packages 3, manager ", 0), 0u) << line;
+  // The room's own lines follow, down to the one message received.
+  while (line.rfind("received #1 id 39", 0) != 0 && line != "<no line>") {
+    line = NextResultLine(*host);
+  }
+  EXPECT_NE(line, "<no line>");
+  // The module's text is shown as written: a "%s" in it is no format.
+  ASSERT_TRUE(host->WriteStdin("log hello %s 100%\n"));
+  EXPECT_EQ(NextResultLine(*host), "hello %s 100%");
+  ASSERT_TRUE(host->WriteStdin("bogus\n"));
+  EXPECT_EQ(NextResultLine(*host), "unknown command: bogus (try help)");
+
+  host->CloseStdin();
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdCancel);
+  EXPECT_NE(hosttest::ReadAllStderr(*host).find("RunConsoleString error."), std::string::npos);
+  // The empty line reached nothing: three commands ran. Their console
+  // lines went to the list, not to the log.
+  EXPECT_EQ(folder.CountTrace("RunConsoleString"), 3u);
+  EXPECT_EQ(folder.HostLog().find("hello %s"), std::string::npos);
   EXPECT_EQ(folder.CountTrace("FreeNetServices"), 1u);
   EXPECT_EQ(folder.CountTrace("UseNetService"), 1u);
   EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
