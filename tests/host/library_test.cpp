@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,40 +14,19 @@
 namespace {
 
 namespace fs = std::filesystem;
+using platform::LibraryFileName;
 
 // Built beside this test's executable by tests/host/CMakeLists.txt.
-const std::string kSample = platform::LibraryFileName("libhostsample");
-
-// A library file name of this platform that no folder holds.
-std::string Missing(const char* stem) {
-  return platform::LibraryFileName(stem);
-}
-
-class ScopedCwd {
- public:
-  explicit ScopedCwd(const fs::path& dir) : saved_(fs::current_path()) { fs::current_path(dir); }
-  ~ScopedCwd() { fs::current_path(saved_); }
-
- private:
-  fs::path saved_;
-};
-
-fs::path MakeTempDir() {
-  return testsupport::MakeScratchFolder("libtest-");
-}
-
-using AnswerFn = int (*)();
-
-TEST(Library, FileNameOfThePlatform) {
-  EXPECT_EQ(platform::LibraryFileName("server_d_x64"),
-            testsupport::OnWindows() ? "server_d_x64.dll" : "server_d_x64.so");
-}
+const std::string kSample = LibraryFileName("libhostsample");
 
 TEST(Library, BareNameIsFoundBesideTheExecutable) {
+  EXPECT_EQ(LibraryFileName("server_d_x64"),
+            testsupport::OnWindows() ? "server_d_x64.dll" : "server_d_x64.so");
   platform::LibraryHandle lib = platform::LoadLibrary(kSample);
   ASSERT_NE(lib, nullptr) << platform::LastLibraryErrorText();
   EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNone);
 
+  using AnswerFn = int (*)();
   auto answer = reinterpret_cast<AnswerFn>(platform::GetLibrarySymbol(lib, "SampleAnswer"));
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(answer(), 42);
@@ -64,44 +42,38 @@ TEST(Library, BareNameIsFoundBesideTheExecutable) {
   EXPECT_FALSE(platform::FreeLibrary(nullptr));
 }
 
-TEST(Library, MissingAndUnloadableFilesHaveTheirOwnErrors) {
-  fs::path dir = MakeTempDir();
+// The current folder is searched last: a copy under a name only it holds is
+// found; missing and unloadable files have their own errors.
+TEST(Library, CurrentFolderIsSearchedLastAndBadFilesHaveTheirOwnErrors) {
+  const fs::path dir = testsupport::MakeScratchFolder("libtest-");
   ASSERT_FALSE(dir.empty());
-  {
-    // Left before the folder is removed: Windows cannot remove the current
-    // directory.
-    ScopedCwd cwd(dir);
+  fs::copy_file(fs::path(platform::ExecutableDir()) / kSample,
+                dir / LibraryFileName("libhostsample_copy"));
+  std::ofstream(dir / LibraryFileName("libnot_elf")) << "not a shared object\n";
+  const fs::path saved = fs::current_path();
+  fs::current_path(dir);
 
-    EXPECT_EQ(platform::LoadLibrary(Missing("libnothing_here")), nullptr);
-    EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
-    EXPECT_EQ(platform::LoadLibrary((dir / Missing("libnothing_here")).string()), nullptr);
-    EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
-    EXPECT_EQ(platform::LoadLibrary(""), nullptr);
+  platform::LibraryHandle lib = platform::LoadLibrary(LibraryFileName("libhostsample_copy"));
+  EXPECT_NE(lib, nullptr) << platform::LastLibraryErrorText();
+  EXPECT_NE(platform::GetLibrarySymbol(lib, "SampleAnswer"), nullptr);
+  platform::FreeLibrary(lib);
 
-    // A file that is there but is no library: found in the current folder,
-    // refused by the loader.
-    std::ofstream(dir / Missing("libnot_elf")) << "not a shared object\n";
-    EXPECT_EQ(platform::LoadLibrary(Missing("libnot_elf")), nullptr);
-    EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorBadFormat);
-    EXPECT_FALSE(platform::LastLibraryErrorText().empty());
-  }
-  fs::remove_all(dir);
-}
+  EXPECT_EQ(platform::LoadLibrary(LibraryFileName("libnothing_here")), nullptr);
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
+  EXPECT_EQ(platform::LoadLibrary((dir / LibraryFileName("libnothing_here")).string()), nullptr);
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
+  EXPECT_EQ(platform::LoadLibrary(""), nullptr);
+  // There, but no library: found in the current folder, refused by the
+  // loader.
+  EXPECT_EQ(platform::LoadLibrary(LibraryFileName("libnot_elf")), nullptr);
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorBadFormat);
+  EXPECT_FALSE(platform::LastLibraryErrorText().empty());
 
-TEST(Library, CurrentDirectoryIsSearchedLast) {
-  fs::path dir = MakeTempDir();
-  ASSERT_FALSE(dir.empty());
-  // A copy under a name that exists only in the current directory.
-  fs::path exe_dir = platform::ExecutableDir();
-  fs::copy_file(exe_dir / kSample, dir / Missing("libhostsample_copy"));
-  {
-    ScopedCwd cwd(dir);
-    platform::LibraryHandle lib = platform::LoadLibrary(Missing("libhostsample_copy"));
-    ASSERT_NE(lib, nullptr) << platform::LastLibraryErrorText();
-    EXPECT_NE(platform::GetLibrarySymbol(lib, "SampleAnswer"), nullptr);
-    platform::FreeLibrary(lib);
-  }
-  fs::remove_all(dir);
+  // Left before the folder is removed: Windows cannot remove the current
+  // directory.
+  fs::current_path(saved);
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Module loading and starting through a real ServerApp: each failure with
-// its log line, the service list, the probe.
+// its log line, the probe asked twice.
 #include <gtest/gtest.h>
 
 #include "gsmsim/peer/manager_peer.h"
@@ -16,16 +16,6 @@ using namespace std::chrono_literals;
 using hosttest::HostFolder;
 using hosttest::TableText;
 
-std::vector<std::string> Args(platform::WindowHandle manager) {
-  return {std::to_string(manager), "5000", "2", "7", "9"};
-}
-
-struct FailureCase {
-  hosttest::Switches switches;
-  std::string log_line;  // the step's own line
-  bool object_created;   // the module must be deleted at the end
-};
-
 // The host's line for a failed LoadServer, the module's file name of this
 // platform first.
 std::string LoadFailure(const std::string& rest) {
@@ -35,9 +25,19 @@ std::string LoadFailure(const std::string& rest) {
 
 // A failed step leaves the host open and idle: no report to the manager;
 // on the supervisor's stop the module (if created) is deleted and the
-// manager told with message 20.
+// manager told with message 20. A probe that fails is asked once more; a
+// second answer of 80 is reported to the manager.
 TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
+  struct FailureCase {
+    hosttest::Switches switches;
+    std::string log_line;  // the step's own line
+    bool object_created;   // the module must be deleted at the end
+    size_t probes = 0;
+    bool probe_reported = false;
+    bool lone = false;  // a copy of the program alone, without the module
+  };
   const std::vector<FailureCase> cases = {
+      {{}, LoadFailure("GetLastError=126, status=0, g_hServerDll=0"), false, 0, false, true},
       {{{"CreateStatus", "5"}}, LoadFailure("GetLastError=0, status=5, g_hServerDll="), false},
       {{{"CreateNull", "1"}}, LoadFailure("GetLastError=0, status=0, g_hServerDll="), false},
       {{{"SetAppHandlerResult", "9"}}, TableText(13), true},
@@ -47,15 +47,27 @@ TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
       {{{"ServiceCount", "0"}}, TableText(15), true},
       {{{"SelectedService", "0"}}, TableText(15), true},
       {{{"UseServiceResult", "0"}}, TableText(15), true},
-      {{{"ProbeResults", "7,7"}}, TableText(16), true},
-      {{{"InitializeResult", "0"}}, TableText(17), true},
+      {{{"ProbeResults", "7,7"}}, TableText(16), true, 2, false},
+      {{{"ProbeResults", "7,80"}}, TableText(16), true, 2, true},
+      {{{"ProbeResults", "80,80"}}, TableText(16), true, 2, true},
+      {{{"InitializeResult", "0"}}, TableText(17), true, 1},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.log_line);
     auto manager = gsmsim::ManagerPeer::Start();
     ASSERT_NE(manager, nullptr);
     HostFolder folder(c.switches);
-    auto host = folder.Start(Args(manager->handle()));
+    std::string program;
+    if (c.lone) {
+      // Neither beside the program, nor in the library path, nor in the
+      // current folder.
+      const auto lone = folder.root() / "bin" / testsupport::ProgramFileName("ServerApp");
+      hosttest::fs::create_directories(lone.parent_path());
+      hosttest::fs::copy_file(hosttest::ServerAppPath(), lone);
+      program = lone.string();
+    }
+    auto host =
+        folder.Start({std::to_string(manager->handle()), "5000", "2", "7", "9"}, false, program);
     ASSERT_NE(host, nullptr);
     ASSERT_TRUE(folder.WaitForHostLog(TableText(5), 15s));
     std::string log = folder.HostLog();
@@ -63,6 +75,9 @@ TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
     EXPECT_LT(log.find(c.log_line), log.find(TableText(5)));
     EXPECT_EQ(folder.CountTrace("IsPreparing"), 0u);
     EXPECT_EQ(folder.CountTrace("SendToServerShell"), 0u);
+    EXPECT_EQ(folder.CountTrace("ProbeServer"), c.probes);
+    EXPECT_EQ(folder.CountTrace("ProbeServer call=2 port=5000 unused=0 value=128 text=HAHAHA"),
+              c.probes == 2 ? 1u : 0u);
 
     ASSERT_TRUE(host->Terminate());
     EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
@@ -73,73 +88,16 @@ TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
     EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 0ms));
     EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), c.object_created ? 1u : 0u);
     // The notice is posted just before the host exits: give the peer's
-    // window thread time to read it.
+    // window thread time to read it. The probe's report came before it.
     EXPECT_EQ(
         manager->WaitFor(gsmsim::IsManagerPost(20), c.object_created ? 3s : 300ms).has_value(),
         c.object_created);
-  }
-}
-
-TEST(HostModule, MissingModuleShowsNotFoundAndNullHandle) {
-  HostFolder folder;
-  // A copy of the program alone: the module is neither beside it, nor in
-  // the library path, nor in the current folder.
-  hosttest::fs::path lone = folder.root() / "bin";
-  hosttest::fs::create_directories(lone);
-  hosttest::fs::copy_file(hosttest::ServerAppPath(),
-                          lone / testsupport::ProgramFileName("ServerApp"));
-  auto manager = gsmsim::ManagerPeer::Start();
-  ASSERT_NE(manager, nullptr);
-  auto host = folder.Start(Args(manager->handle()), false,
-                           (lone / testsupport::ProgramFileName("ServerApp")).string());
-  ASSERT_NE(host, nullptr);
-  EXPECT_TRUE(folder.WaitForHostLog(LoadFailure("GetLastError=126, status=0, g_hServerDll=0"), 15s))
-      << folder.HostLog();
-  EXPECT_TRUE(folder.WaitForHostLog(TableText(5), 5s));
-  ASSERT_TRUE(host->Terminate());
-  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
-  EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(20), 300ms));
-}
-
-TEST(HostModule, ThirdFlaggedServiceIsUsedAndTheListFreedOnce) {
-  auto manager = gsmsim::ManagerPeer::Start();
-  ASSERT_NE(manager, nullptr);
-  HostFolder folder(hosttest::Switches{
-      {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "0"}});
-  auto host = folder.Start(Args(manager->handle()));
-  ASSERT_NE(host, nullptr);
-  ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s));
-  EXPECT_EQ(folder.CountTrace("UseNetService position=3"), 1u);
-  EXPECT_EQ(folder.CountTrace("UseNetService"), 1u);
-  EXPECT_EQ(folder.CountTrace("FreeNetServices nodes=5"), 1u);
-  EXPECT_EQ(folder.CountTrace("FreeNetServices"), 1u);
-  ASSERT_TRUE(host->Terminate());
-  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
-}
-
-// A probe that fails and then answers 80 is reported to the manager; one
-// that fails twice otherwise is not. Both stop the start.
-TEST(HostModule, ProbeAskedTwiceAndEightyReported) {
-  for (const char* results : {"7,80", "7,7", "80,80"}) {
-    SCOPED_TRACE(results);
-    auto manager = gsmsim::ManagerPeer::Start();
-    ASSERT_NE(manager, nullptr);
-    HostFolder folder(hosttest::Switches{{"ProbeResults", results}});
-    auto host = folder.Start(Args(manager->handle()));
-    ASSERT_NE(host, nullptr);
-    ASSERT_TRUE(folder.WaitForHostLog(TableText(16), 15s));
-    EXPECT_EQ(folder.CountTrace("ProbeServer"), 2u);
-    EXPECT_EQ(folder.CountTrace("ProbeServer call=2 port=5000 unused=0 value=128 text=HAHAHA"), 1u);
-    bool reported = std::string(results).ends_with(",80");
-    auto probe = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_PROBE_NTY),
-                                  reported ? 5s : 300ms);
-    ASSERT_EQ(probe.has_value(), reported);
+    auto probe = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_PROBE_NTY), 0ms);
+    ASSERT_EQ(probe.has_value(), c.probe_reported);
     if (probe) {
       EXPECT_EQ(probe->w_param, (2u << 16) | GAMESERVERMSG_SERVER_PROBE_NTY);
       EXPECT_EQ(probe->l_param, 0);
     }
-    ASSERT_TRUE(host->Terminate());
-    EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
   }
 }
 

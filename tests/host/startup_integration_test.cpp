@@ -1,8 +1,7 @@
 // Start-up checks of a real ServerApp process, with the reference module and
-// a stand-in manager.
+// a stand-in manager; the console of a started host.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <thread>
 
 #include "gsmsim/peer/manager_peer.h"
@@ -10,6 +9,7 @@
 #include "platform/dialog.h"
 #include "protocol/gameservermsg.h"
 #include "support/scratch.h"
+#include "table_text.h"
 
 namespace {
 
@@ -30,8 +30,13 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
   struct Case {
     std::vector<std::string> args;
     const char* text;
+    const char* before = nullptr;  // a box that must come first
   };
   const Case cases[] = {
+      // Nothing on the command line and no parameter file.
+      {{},
+       "Number of parameters is invalid. Terminating App",
+       "GameServerManager has not been started"},
       // A number that names no window.
       {{"2147000001", "5000", "3", "7", "9"},
        "Invalid manager window handle found. Terminating App"},
@@ -50,28 +55,20 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
     auto host = folder.Start(c.args);
     ASSERT_NE(host, nullptr);
     EXPECT_EQ(hosttest::WaitExit(*host, 10000), kExitTerminatingApp) << c.text;
-    EXPECT_NE(hosttest::ReadAllStderr(*host).find(c.text), std::string::npos) << c.text;
+    const std::string err = hosttest::ReadAllStderr(*host);
+    EXPECT_NE(err.find(c.text), std::string::npos) << c.text;
+    if (c.before) {
+      EXPECT_LT(err.find(c.before), err.find(c.text)) << err;
+    }
     EXPECT_TRUE(folder.Trace().empty()) << c.text;
   }
   EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 200ms));
 }
 
-TEST(HostStartup, NoParametersAnywhereIsReportedTwice) {
-  HostFolder folder;
-  auto host = folder.Start({});
-  ASSERT_NE(host, nullptr);
-  EXPECT_EQ(hosttest::WaitExit(*host, 10000), kExitTerminatingApp);
-  std::string err = hosttest::ReadAllStderr(*host);
-  size_t first = err.find("GameServerManager has not been started");
-  size_t second = err.find("Number of parameters is invalid. Terminating App");
-  ASSERT_NE(first, std::string::npos) << err;
-  ASSERT_NE(second, std::string::npos) << err;
-  EXPECT_LT(first, second);
-  EXPECT_TRUE(folder.Trace().empty());
-}
-
 // The parameter file: title from the five values, window 1234 taken without
-// a check, instance folder 9_3 for the logs, the module started.
+// a check, instance folder 9_3 for the logs, the module started. The
+// interrupt ends it as Cancel; the module is deleted, and the manager, whose
+// window does not exist, is told nothing.
 TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
   folder.WriteParameterFile("1234 5000 3 7 9");
@@ -103,17 +100,38 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
             trace.end());
   EXPECT_NE(std::find(trace.begin(), trace.end(), "SetManagerHandle 1234"), trace.end());
 
-  ASSERT_TRUE(host->Terminate());
-  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+  ASSERT_TRUE(host->Interrupt());
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdCancel);
+  EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
+  EXPECT_EQ(folder.HostLog().find(hosttest::TableText(18)), std::string::npos);
 }
 
-// A good start: the module is loaded and started in order, the manager
-// learns the window, and the room reports ready once.
-TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
+// The next stdout line that is a console result (the host logger echoes
+// its lines to stdout too; those carry a time stamp and are skipped).
+std::string NextResultLine(platform::Process& host) {
+  std::string line;
+  while (host.ReadStdoutLine(&line, 10000)) {
+    bool log_line = line.size() > 12 && line[2] == ':' && line[5] == ':' && line[8] == '.';
+    bool info_line = line.find(",info,") != std::string::npos;
+    bool blank = line.find_first_not_of(" \r") == std::string::npos;
+    if (!log_line && !info_line && !blank) return line;
+  }
+  return "<no line>";
+}
+
+// A good start: the module is loaded and started in order (the third
+// flagged service used, the list freed once), the manager learns the
+// window, and the room reports ready once. Then the console: lines from
+// standard input run as module commands, their result lines on standard
+// output; an empty line calls nothing; a failing command shows its box.
+// The end of input ends the host as Cancel: the module is deleted and the
+// manager told with message 20 (log entry 18).
+TEST(HostStartup, GoodStartReportsWindowAndReadinessAndRunsConsoleCommands) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
-  HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
-  auto host = folder.Start(Args(manager->handle(), "4"));
+  HostFolder folder(hosttest::Switches{
+      {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "0"}});
+  auto host = folder.Start(Args(manager->handle(), "4"), true);
   ASSERT_NE(host, nullptr);
 
   auto report = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
@@ -133,9 +151,9 @@ TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
       "SetAppHandler attach",
       "SetRezFileList count=3",
       "OpenNetwork null,null",
-      "ListNetServices count=2 selected=1",
-      "FreeNetServices nodes=2",
-      "UseNetService position=1",
+      "ListNetServices count=5 selected=3",
+      "FreeNetServices nodes=5",
+      "UseNetService position=3",
       "ProbeServer call=1 port=5000 unused=0 value=128 text=HAHAHA tail=0,0 result=0",
       "SetManagerHandle " + std::to_string(manager->handle()),
       "Initialize local=0",
@@ -152,8 +170,37 @@ TEST(HostStartup, GoodStartReportsWindowAndReadiness) {
   EXPECT_GT(find("GetReadyText size=255"), find("IsPreparing 0 call=1"));
   EXPECT_TRUE(folder.WaitForHostLog("ReadProcessMemory=0, WriteProcessMemory=0", 5s));
 
-  ASSERT_TRUE(host->Terminate());
-  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdOk);
+  ASSERT_TRUE(host->WriteStdin("\n"));
+  ASSERT_TRUE(host->WriteStdin("status\n"));
+  EXPECT_EQ(NextResultLine(*host), "status: ready, users 0, port 5000, group 9, index 4");
+  std::string line = NextResultLine(*host);
+  EXPECT_EQ(line.rfind("messages 1, packages 3, manager ", 0), 0u) << line;
+  // The room's own lines follow, down to the one message received.
+  while (line.rfind("received #1 id 39", 0) != 0 && line != "<no line>") {
+    line = NextResultLine(*host);
+  }
+  EXPECT_NE(line, "<no line>");
+  // The module's text is shown as written: a "%s" in it is no format.
+  ASSERT_TRUE(host->WriteStdin("log hello %s 100%\n"));
+  EXPECT_EQ(NextResultLine(*host), "hello %s 100%");
+  ASSERT_TRUE(host->WriteStdin("bogus\n"));
+  EXPECT_EQ(NextResultLine(*host), "unknown command: bogus (try help)");
+
+  host->CloseStdin();
+  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdCancel);
+  EXPECT_NE(hosttest::ReadAllStderr(*host).find("RunConsoleString error."), std::string::npos);
+  // The empty line reached nothing: three commands ran. Their console
+  // lines went to the list, not to the log.
+  EXPECT_EQ(folder.CountTrace("RunConsoleString"), 3u);
+  EXPECT_EQ(folder.HostLog().find("hello %s"), std::string::npos);
+  EXPECT_EQ(folder.CountTrace("FreeNetServices"), 1u);
+  EXPECT_EQ(folder.CountTrace("UseNetService"), 1u);
+  EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
+  EXPECT_NE(folder.HostLog().find(hosttest::TableText(18)), std::string::npos);
+  auto notice = manager->WaitFor(gsmsim::IsManagerPost(20), 2s);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->w_param, (4u << 16) | 20u);
+  EXPECT_EQ(notice->l_param, 0);
 }
 
 }  // namespace

@@ -1,128 +1,14 @@
-// What only the Win32 backend does: child processes over CreateProcess
-// (argument quoting, environment, pipes, stop requests and the status of a
-// child ended by TerminateProcess) and the debugger text's code page.
+// What only the Win32 backend does: the debugger text's code page and the
+// rights asked for process memory. Child processes: tests/platform's
+// process_test.cpp, on both systems.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/process.h"
 #include "process_memory_win32.h"
 #include "win32_text.h"
 
 namespace {
-
-std::unique_ptr<platform::Process> Child(std::vector<std::string> args) {
-  platform::ProcessOptions options;
-  options.program = WIN32_CHILD_PATH;
-  options.args = std::move(args);
-  options.std_in = platform::StdStream::kPipe;
-  options.std_out = platform::StdStream::kPipe;
-  options.std_err = platform::StdStream::kNull;
-  std::string why;
-  auto child = platform::Process::Start(options, &why);
-  EXPECT_NE(child, nullptr) << why;
-  return child;
-}
-
-TEST(Win32Process, ArgumentsArriveAsGiven) {
-  const std::vector<std::string> args = {
-      "plain", "two words", "", "quote\"inside", "trailing\\", "back\\\\slashes\\\"q", "tab\there"};
-  std::vector<std::string> all = {"args"};
-  all.insert(all.end(), args.begin(), args.end());
-  auto child = Child(all);
-  ASSERT_NE(child, nullptr);
-  for (const std::string& want : args) {
-    std::string line;
-    ASSERT_TRUE(child->ReadStdoutLine(&line, 20000)) << want;
-    EXPECT_EQ(line, want);
-  }
-  std::string extra;
-  EXPECT_FALSE(child->ReadStdoutLine(&extra, 20000));  // end of stream
-  EXPECT_EQ(child->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
-}
-
-// The title's command line is the one the process was started with: its
-// quotes and spacing, without the program name.
-TEST(Win32Process, TitleCommandLineIsTheRawOneWithoutTheProgram) {
-  auto child = Child({"cmdline", "two words", "x"});
-  ASSERT_NE(child, nullptr);
-  std::string line;
-  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
-  EXPECT_EQ(line, "cmdline \"two words\" x");
-  EXPECT_EQ(child->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
-}
-
-TEST(Win32Process, EnvironmentIsAddedAndReplaced) {
-  platform::ProcessOptions options;
-  options.program = WIN32_CHILD_PATH;
-  options.args = {"env", "SERVERAPP_CHILD_VALUE"};
-  // Windows names have no case: the second spelling replaces the first.
-  options.environment = {{"SERVERAPP_CHILD_VALUE", "one"}, {"serverapp_child_value", "two"}};
-  options.std_out = platform::StdStream::kPipe;
-  auto child = platform::Process::Start(options);
-  ASSERT_NE(child, nullptr);
-  std::string line;
-  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
-  EXPECT_EQ(line, "two");
-  EXPECT_TRUE(child->Wait(20000).has_value());
-}
-
-TEST(Win32Process, PipesCarryLinesBothWays) {
-  auto child = Child({"echo"});
-  ASSERT_NE(child, nullptr);
-  ASSERT_TRUE(child->WriteStdin("first\nsecond\n"));
-  std::string line;
-  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
-  EXPECT_EQ(line, "first");
-  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
-  EXPECT_EQ(line, "second");
-  EXPECT_FALSE(child->ReadStdoutLine(&line, 50));  // nothing more yet: a time-out
-  child->CloseStdin();
-  EXPECT_FALSE(child->ReadStdoutLine(&line, 20000));
-  EXPECT_EQ(child->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
-}
-
-TEST(Win32Process, StopRequestsReachAListeningChild) {
-  for (const bool interrupt : {false, true}) {
-    auto child = Child({"listen"});
-    ASSERT_NE(child, nullptr);
-    std::string line;
-    ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
-    ASSERT_EQ(line, "listening");
-    ASSERT_TRUE(interrupt ? child->Interrupt() : child->Terminate());
-    // The child chose how to end: an exit code, not a forced end.
-    EXPECT_EQ(child->Wait(20000),
-              (platform::ExitStatus{.exited = true, .exit_code = interrupt ? 1 : 0}));
-    EXPECT_FALSE(child->Terminate());  // already ended
-  }
-}
-
-TEST(Win32Process, ChildWithoutStopRequestsIsEndedWithTheSignalsNumber) {
-  auto terminated = Child({"sleep"});
-  auto interrupted = Child({"sleep"});
-  auto killed = Child({"sleep"});
-  ASSERT_TRUE(terminated && interrupted && killed);
-  EXPECT_FALSE(terminated->Wait(100).has_value());
-  EXPECT_TRUE(terminated->Terminate());
-  EXPECT_TRUE(interrupted->Interrupt());
-  EXPECT_TRUE(killed->Kill());
-  EXPECT_EQ(terminated->Wait(20000), (platform::ExitStatus{.exited = false, .signal = 15}));
-  EXPECT_EQ(interrupted->Wait(20000), (platform::ExitStatus{.exited = false, .signal = 2}));
-  EXPECT_EQ(killed->Wait(20000), (platform::ExitStatus{.exited = false, .signal = 9}));
-  EXPECT_FALSE(killed->Kill());
-}
-
-TEST(Win32Process, FailuresAreReportedNotStarted) {
-  platform::ProcessOptions options;
-  options.program = std::string(WIN32_CHILD_PATH) + "-missing";
-  std::string why;
-  EXPECT_EQ(platform::Process::Start(options, &why), nullptr);
-  EXPECT_NE(why.find("cannot start"), std::string::npos) << why;
-  options.program = WIN32_CHILD_PATH;
-  options.working_directory = "Z:\\no\\such\\folder";
-  EXPECT_EQ(platform::Process::Start(options, &why), nullptr);
-  EXPECT_NE(why.find("no\\such\\folder"), std::string::npos) << why;
-}
 
 TEST(Win32Text, KoreanDebuggerLineIsWrittenInCodePage949) {
   EXPECT_EQ(platform::win32::Utf8ToCodePage("MAX_REZ_COUNT 카운트 초과!!!!\n", 949),

@@ -1,61 +1,87 @@
-// Child processes: arguments, folder, environment, streams, waits with a
-// time-out, how they ended, and start failures.
+// Child processes on every system: arguments as given, folder, environment,
+// streams, waits with a time-out, how they ended, stop requests and start
+// failures. The child is process_child.cpp.
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/scratch.h"
+#if !defined(_WIN32)
 #include <signal.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
+#endif
 
 namespace platform {
 namespace {
 
-std::unique_ptr<Process> Shell(const std::string& script, ProcessOptions options = {}) {
-  options.program = "sh";
-  options.args.insert(options.args.begin(), {"-c", script, "sh"});
+namespace fs = std::filesystem;
+
+std::unique_ptr<Process> Child(std::vector<std::string> args, ProcessOptions options = {}) {
+  options.program = PROCESS_CHILD_PATH;
+  options.args = std::move(args);
+  options.std_out = StdStream::kPipe;
   std::string error;
-  auto process = Process::Start(options, &error);
-  EXPECT_TRUE(process) << error;
-  return process;
+  auto child = Process::Start(options, &error);
+  EXPECT_TRUE(child) << error;
+  return child;
 }
 
 TEST(Process, PassesArgumentsFolderAndEnvironmentAndReportsTheExitCode) {
-  const auto folder =
-      std::filesystem::temp_directory_path() / ("proc-test-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
+  const fs::path folder = testsupport::MakeScratchFolder("proc-test-");
+  const std::vector<std::string> args = {
+      "plain", "two words", "", "quote\"inside", "trailing\\", "back\\\\slashes\\\"q", "tab\there"};
   ProcessOptions options;
-  options.args = {"two words", ""};
   options.working_directory = folder.string();
-  options.environment = {{"PROCESS_TEST_VAR", "x=y"}, {"HOME", "/nowhere"}};
-  options.std_out = StdStream::kPipe;
+  // Windows names have no case: there the second spelling replaces the first.
+  options.environment = {{"PROCESS_TEST_VAR", "x=y"}, {"process_test_var", "two"}};
   options.std_err = StdStream::kPipe;
-  auto child = Shell(R"sh(printf '%s|%s|%s|%s|%s\n' "$1" "$2" "$(pwd)" "$PROCESS_TEST_VAR" "$HOME";
-                        printf 'no newline' >&2; exit 7)sh",
-                     options);
+  std::vector<std::string> all = {"report"};
+  all.insert(all.end(), args.begin(), args.end());
+  auto child = Child(all, options);
   ASSERT_TRUE(child);
+  std::vector<std::string> lines;
   std::string line;
-  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
-  EXPECT_EQ(line, "two words||" + std::filesystem::canonical(folder).string() + "|x=y|/nowhere");
-  EXPECT_FALSE(child->ReadStdoutLine(&line, 20000)) << "end of stream";
+  while (child->ReadStdoutLine(&line, 20000)) lines.push_back(line);  // to the end of stream
+  ASSERT_EQ(lines.size(), args.size() + 2);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + args.size()), args);
+  EXPECT_TRUE(fs::equivalent(lines[args.size()], folder)) << lines[args.size()];
+  EXPECT_EQ(lines.back(), testsupport::OnWindows() ? "two" : "x=y");
   ASSERT_TRUE(child->ReadStderrLine(&line, 20000));
   EXPECT_EQ(line, "no newline");
   const auto status = child->Wait(-1);
-  ASSERT_TRUE(status);
-  EXPECT_EQ(*status, (ExitStatus{.exited = true, .exit_code = 7}));
+  EXPECT_EQ(status, (ExitStatus{.exited = true, .exit_code = 7}));
   EXPECT_EQ(child->Wait(0), status) << "the status is kept";
   EXPECT_FALSE(child->Kill()) << "an ended child is never signalled";
-  std::filesystem::remove_all(folder);
+
+  // The title's command line: on Windows the one the process was started
+  // with (quotes and spacing, without the program), elsewhere the arguments.
+  child = Child({"cmdline", "two words", "x"});
+  ASSERT_TRUE(child && child->ReadStdoutLine(&line, 20000));
+  EXPECT_EQ(line, testsupport::OnWindows() ? "cmdline \"two words\" x" : "cmdline two words x");
+  EXPECT_EQ(child->Wait(20000), (ExitStatus{.exited = true, .exit_code = 0}));
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
 }
 
-TEST(Process, WaitTimesOutThenKillAndTerminateEndTheChild) {
-  auto sleeper = Shell("exec sleep 60");
-  ASSERT_TRUE(sleeper);
-  EXPECT_FALSE(sleeper->Wait(50).has_value());
-  EXPECT_TRUE(sleeper->Kill());
-  EXPECT_EQ(sleeper->Wait(-1), (ExitStatus{.exited = false, .signal = SIGKILL}));
+// A child that listens chooses how to end; one that does not is ended with
+// the signal's number (Windows reports TerminateProcess so).
+TEST(Process, StopRequestsReachAListeningChildOrEndItWithTheSignalsNumber) {
+  for (const bool interrupt : {false, true}) {
+    auto child = Child({"listen"});
+    ASSERT_TRUE(child);
+    std::string line;
+    ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
+    ASSERT_EQ(line, "listening");
+    ASSERT_TRUE(interrupt ? child->Interrupt() : child->Terminate());
+    EXPECT_EQ(child->Wait(20000), (ExitStatus{.exited = true, .exit_code = interrupt ? 1 : 0}));
+    EXPECT_FALSE(child->Terminate()) << "already ended";
+  }
 
+#if !defined(_WIN32)
   // The stop signals reach the child even when the starting thread blocks
   // them (the host takes them on a thread of its own).
   sigset_t stop, previous;
@@ -63,61 +89,76 @@ TEST(Process, WaitTimesOutThenKillAndTerminateEndTheChild) {
   sigaddset(&stop, SIGTERM);
   sigaddset(&stop, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop, &previous);
-  auto terminated = Shell("exec sleep 60");
-  auto interrupted = Shell("exec sleep 60");
+#endif
+  auto terminated = Child({"sleep"});
+  auto interrupted = Child({"sleep"});
+  auto killed = Child({"sleep"});
+#if !defined(_WIN32)
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  ASSERT_TRUE(terminated && interrupted);
+#endif
+  ASSERT_TRUE(terminated && interrupted && killed);
+  EXPECT_FALSE(terminated->Wait(50).has_value());
   EXPECT_TRUE(terminated->Terminate());
   EXPECT_TRUE(interrupted->Interrupt());
-  EXPECT_EQ(terminated->Wait(20000), (ExitStatus{.exited = false, .signal = SIGTERM}));
-  EXPECT_EQ(interrupted->Wait(20000), (ExitStatus{.exited = false, .signal = SIGINT}));
+  EXPECT_TRUE(killed->Kill());
+  EXPECT_EQ(terminated->Wait(20000), (ExitStatus{.exited = false, .signal = 15}));
+  EXPECT_EQ(interrupted->Wait(20000), (ExitStatus{.exited = false, .signal = 2}));
+  EXPECT_EQ(killed->Wait(20000), (ExitStatus{.exited = false, .signal = 9}));
+  EXPECT_FALSE(killed->Kill());
 }
 
-TEST(Process, StdinPipeAndKillOnDestroy) {
+TEST(Process, PipesCarryLinesBothWaysAndDestroyingKills) {
   ProcessOptions options;
   options.std_in = StdStream::kPipe;
-  options.std_out = StdStream::kPipe;
-  auto cat = Shell("exec cat", options);
-  ASSERT_TRUE(cat);
-  ASSERT_TRUE(cat->WriteStdin("first\nsecond\n"));
+  auto child = Child({"echo"}, options);
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(child->WriteStdin("first\nsecond\n"));
   std::string line;
-  ASSERT_TRUE(cat->ReadStdoutLine(&line, 20000));
+  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
   EXPECT_EQ(line, "first");
-  ASSERT_TRUE(cat->ReadStdoutLine(&line, 20000));
+  ASSERT_TRUE(child->ReadStdoutLine(&line, 20000));
   EXPECT_EQ(line, "second");
-  EXPECT_FALSE(cat->ReadStdoutLine(&line, 30)) << "nothing more yet";
-  cat->CloseStdin();
-  EXPECT_EQ(cat->Wait(20000), (ExitStatus{.exited = true, .exit_code = 0}));
-  EXPECT_FALSE(cat->WriteStdin("late")) << "stdin is closed";
-  EXPECT_FALSE(cat->ReadStderrLine(&line, 0)) << "stderr is not a pipe";
+  EXPECT_FALSE(child->ReadStdoutLine(&line, 50)) << "nothing more yet: a time-out";
+  child->CloseStdin();
+  EXPECT_FALSE(child->ReadStdoutLine(&line, 20000)) << "end of stream";
+  EXPECT_EQ(child->Wait(20000), (ExitStatus{.exited = true, .exit_code = 0}));
+  EXPECT_FALSE(child->WriteStdin("late")) << "stdin is closed";
+  EXPECT_FALSE(child->ReadStderrLine(&line, 0)) << "stderr is not a pipe";
 
-  auto orphan = Shell("exec sleep 60");
+#if !defined(_WIN32)
+  auto orphan = Child({"sleep"});
   ASSERT_TRUE(orphan);
   const pid_t pid = static_cast<pid_t>(orphan->pid());
   orphan.reset();
   // Killed and reaped: the pid names no process of ours any more.
   EXPECT_EQ(kill(pid, 0), -1);
   EXPECT_EQ(errno, ESRCH);
+#endif
 }
 
 TEST(Process, StartFailuresAreAnsweredWithAReason) {
-  std::string error;
-  ProcessOptions missing;
-  missing.program = "no-such-program-for-process-test";
-  EXPECT_EQ(Process::Start(missing, &error), nullptr);
-  EXPECT_NE(error.find("not found"), std::string::npos) << error;
-
-  ProcessOptions not_executable;
-  not_executable.program = "/etc/hostname";
-  EXPECT_EQ(Process::Start(not_executable, &error), nullptr);
-  EXPECT_NE(error.find("cannot start"), std::string::npos) << error;
-
-  ProcessOptions bad_folder;
-  bad_folder.program = "sh";
-  bad_folder.args = {"-c", "exit 0"};
-  bad_folder.working_directory = "/no/such/folder";
-  EXPECT_EQ(Process::Start(bad_folder, &error), nullptr);
-  EXPECT_NE(error.find("/no/such/folder"), std::string::npos) << error;
+  const fs::path dir = testsupport::MakeScratchFolder("proc-fail-");
+  std::ofstream(dir / "not-a-program") << "no program\n";
+  struct Row {
+    std::string program;
+    std::string folder;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"no-such-program-for-process-test", "", "no-such-program-for-process-test"},
+      {(dir / "not-a-program").string(), "", "cannot start"},
+      {PROCESS_CHILD_PATH, (dir / "no-such-folder").string(), "no-such-folder"},
+  };
+  for (const Row& row : rows) {
+    ProcessOptions options;
+    options.program = row.program;
+    options.working_directory = row.folder;
+    std::string error;
+    EXPECT_EQ(Process::Start(options, &error), nullptr) << row.reason;
+    EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
 }
 
 }  // namespace
