@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dispatch_fixture.h"
+#include "manager_records.h"
 #include "platform/identity.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
@@ -20,24 +21,6 @@ namespace dispatchtest {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::unique_ptr<PROTO_START_HOST> GameInfo(const char* serial) {
-  auto info = std::make_unique<PROTO_START_HOST>();
-  const std::string text(serial);
-  // The whole 16 bytes may be used: the manager need not leave a terminator.
-  std::memcpy(info->GameLogSerial, text.data(), std::min(text.size(), sizeof(info->GameLogSerial)));
-  return info;
-}
-
-PROTO_GAME_USER_INFO User(uint64_t usn, int32_t slot, int8_t team = 1) {
-  PROTO_GAME_USER_INFO user;
-  user.USN = usn;
-  user.SlotIdx = slot;
-  user.TeamIdx = team;
-  std::strcpy(user.FirstText, "first");
-  std::strcpy(user.SecondText, "second");
-  return user;
-}
 
 TEST_F(DispatchTest, UserDisconnectedShortPayloadKeepsHighBytesAllOnes) {
   const uint8_t low[4] = {0x78, 0x56, 0x34, 0x12};
@@ -242,23 +225,6 @@ TEST_F(DispatchTest, SendUserInfoDeliversTheLowSlotByteAndAcknowledgesTenBytes) 
   server_.answer = 1;
   dlg_->SendUserInfo(user);
   EXPECT_NE(Log().find("[FATAL] " + Entry(37)), std::string::npos);
-}
-
-TEST_F(DispatchTest, SendGameInfoWithoutManagerStillDeliversButDoesNotAcknowledge) {
-  auto info = GameInfo("GONE-1");
-  manager_.reset();  // the manager's window vanishes
-  dlg_->SendGameInfo(*info);
-  ASSERT_EQ(server_.ids.size(), 1u);
-  EXPECT_EQ(server_.ids[0], SERVERAPPMSG_START_HOST);
-  const std::string log = Log();
-  EXPECT_NE(log.find(Entry(29)), std::string::npos);
-  EXPECT_NE(log.find(Entry(31)), std::string::npos);
-  EXPECT_NE(log.find(Entry(33)), std::string::npos);
-  EXPECT_EQ(log.find(Entry(32)), std::string::npos);
-  EXPECT_EQ(log.find(Entry(30)), std::string::npos);
-  // Nor is a user acknowledged.
-  dlg_->SendUserInfo(User(5, 5));
-  EXPECT_EQ(Log().find("GAMESERVERMSG_INSERTCHARACTER_ACK"), std::string::npos);
 }
 
 TEST_F(DispatchTest, SendGameInfoAcknowledgesAfterAFailedDelivery) {
