@@ -1,5 +1,7 @@
 // Copy-data messages from the manager, the two stores, and the deliveries
 // of queued records with their acknowledgements.
+#include <gmock/gmock.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -20,6 +22,8 @@
 namespace dispatchtest {
 namespace {
 
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
 TEST_F(DispatchTest, UserDisconnectedShortPayloadKeepsHighBytesAllOnes) {
@@ -34,7 +38,7 @@ TEST_F(DispatchTest, UserDisconnectedShortPayloadKeepsHighBytesAllOnes) {
 
   server_.answer = 2;
   CopyData(GAMESERVERMSG_USER_DISCONNECTED, &usn, sizeof(usn));
-  EXPECT_NE(Log().find("[FATAL] " + Entry(44)), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("[FATAL] " + Entry(44)));
 }
 
 // Messages in a form the manager never uses: a WM_USER+0x40 sent instead of
@@ -45,9 +49,9 @@ TEST_F(DispatchTest, ManagerMessagesOfTheWrongFormAreReported) {
   platform::SetAssertionSink([&](std::string_view text) { asserts.emplace_back(text); });
   EXPECT_EQ(dlg_->OnSend(WM_GAMESERVER, GAMESERVERMSG_LOAD_MAP, 0x00010001, {}), 0);
   EXPECT_TRUE(server_.ids.empty());
-  EXPECT_NE(Log().find("WM_USER+0x40 arrived by SendMessage, not posted: ignored. tIndex[3], "
-                       "msgID[4], lParam[65537]"),
-            std::string::npos);
+  EXPECT_THAT(Log(),
+              HasSubstr("WM_USER+0x40 arrived by SendMessage, not posted: ignored. tIndex[3], "
+                        "msgID[4], lParam[65537]"));
 
   const uint64_t usn = 7;
   CopyData(GAMESERVERMSG_USER_DISCONNECTED, &usn, sizeof(usn));
@@ -66,10 +70,7 @@ TEST_F(DispatchTest, ManagerMessagesOfTheWrongFormAreReported) {
     SCOPED_TRACE(testing::Message() << "id " << row.id << ", " << row.size << " bytes");
     asserts.clear();
     CopyData(row.id, bytes.data(), row.size);
-    EXPECT_EQ(asserts.size(), 1u);
-    EXPECT_NE(
-        asserts.empty() ? std::string::npos : asserts[0].find("tSize == pCopyDataStruct->cbData"),
-        std::string::npos);
+    EXPECT_THAT(asserts, ElementsAre(HasSubstr("tSize == pCopyDataStruct->cbData")));
   }
   platform::SetAssertionSink(nullptr);
   EXPECT_EQ(server_.ids.size(), 3u);  // the two disconnections of the right form and the cut one
@@ -80,8 +81,7 @@ TEST_F(DispatchTest, AutoMatchUserBlockNeedsItsExactSize) {
   block->Users[49].USN = 4242;
   CopyData(GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO, block.get(), sizeof(PROTO_GAME_USER_INFO));
   EXPECT_TRUE(server_.ids.empty());
-  EXPECT_NE(Log().find("[ERROR] SERVERAPPMSG_AUTO_MATCH_STARTING_USER_INFO - Failed"),
-            std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("[ERROR] SERVERAPPMSG_AUTO_MATCH_STARTING_USER_INFO - Failed"));
 
   CopyData(GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO, block.get(), sizeof(*block));
   ASSERT_EQ(server_.ids.size(), 1u);
@@ -90,7 +90,7 @@ TEST_F(DispatchTest, AutoMatchUserBlockNeedsItsExactSize) {
   server_.messages[0]->ReadData(got.get(), sizeof(*got) * 8);
   const uint64_t last = got->Users[49].USN;
   EXPECT_EQ(last, 4242u);
-  EXPECT_NE(Log().find("[INFO_] SERVERAPPMSG_AUTO_MATCH_STARTING_USER_INFO \r"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("[INFO_] SERVERAPPMSG_AUTO_MATCH_STARTING_USER_INFO \r"));
 }
 
 TEST_F(DispatchTest, LogSerialStopsAtItsTerminatorOrThePayloadEnd) {
@@ -113,10 +113,8 @@ TEST_F(DispatchTest, UnknownCopyDataIsIgnoredAndUccLoadIsReportedFailed) {
   EXPECT_TRUE(server_.ids.empty());
   EXPECT_EQ(g_iQueuedGameInfosNum, 0);
   // Neither vanishes without a trace.
-  EXPECT_NE(Log().find("Not Supported CopyData!!!!! tIndex[3], dwData[7], cbData[4]"),
-            std::string::npos);
-  EXPECT_NE(Log().find("Not Supported CopyData!!!!! tIndex[3], dwData[999], cbData[4]"),
-            std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("Not Supported CopyData!!!!! tIndex[3], dwData[7], cbData[4]"));
+  EXPECT_THAT(Log(), HasSubstr("Not Supported CopyData!!!!! tIndex[3], dwData[999], cbData[4]"));
 
   stUCCGamePlay play;
   play.MapIndex = 77;
@@ -134,12 +132,10 @@ TEST_F(DispatchTest, GameInfoStoreRefusesTheEleventhAndPopsNewestFirst) {
   }
   EXPECT_EQ(g_iQueuedGameInfosNum, 10);
   const std::string log = Log();
-  EXPECT_NE(log.find("[INFO_] g_sGameInfos - Push GameInfo Succeeded : GameLogSerial GI-9, "
-                     "ServerIdx 3, g_iQueuedGameInfosNum 10"),
-            std::string::npos);
-  EXPECT_NE(log.find("[ERROR] g_sGameInfos - Push GameInfo Failed : GameLogSerial GI-10, "
-                     "ServerIdx 3, g_iQueuedGameInfosNum 10"),
-            std::string::npos);
+  EXPECT_THAT(log, HasSubstr("[INFO_] g_sGameInfos - Push GameInfo Succeeded : GameLogSerial GI-9, "
+                             "ServerIdx 3, g_iQueuedGameInfosNum 10"));
+  EXPECT_THAT(log, HasSubstr("[ERROR] g_sGameInfos - Push GameInfo Failed : GameLogSerial GI-10, "
+                             "ServerIdx 3, g_iQueuedGameInfosNum 10"));
 
   auto out = std::make_unique<PROTO_START_HOST>();
   int hooked = 0;
@@ -149,16 +145,14 @@ TEST_F(DispatchTest, GameInfoStoreRefusesTheEleventhAndPopsNewestFirst) {
   EXPECT_STREQ(out->GameLogSerial, "GI-8");
   EXPECT_EQ(hooked, 1);
   EXPECT_EQ(g_iQueuedGameInfosNum, 8);
-  EXPECT_NE(Log().find("SendGameInfo EnterCriticalSection - g_iQueuedGameInfosNum 10"),
-            std::string::npos);
-  EXPECT_NE(Log().find("SendGameInfo LeaveCriticalSection - g_iQueuedGameInfosNum 9"),
-            std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("SendGameInfo EnterCriticalSection - g_iQueuedGameInfosNum 10"));
+  EXPECT_THAT(Log(), HasSubstr("SendGameInfo LeaveCriticalSection - g_iQueuedGameInfosNum 9"));
 
   // A serial without a terminator is logged within its 16 bytes.
   ClearQueues();
   auto full = GameInfo("0123456789ABCDEFGHIJ");
   CopyData(GAMESERVERMSG_START_HOST, full.get(), sizeof(*full));
-  EXPECT_NE(Log().find("GameLogSerial 0123456789ABCDEF, ServerIdx"), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("GameLogSerial 0123456789ABCDEF, ServerIdx"));
   // A negative count counts as full.
   g_iQueuedGameInfosNum = -1;
   EXPECT_FALSE(PushGameInfo(*full, 3));
@@ -173,19 +167,18 @@ TEST_F(DispatchTest, UserStoreLogsBySourceAndRefusesTheFiftyFirst) {
   PROTO_GAME_USER_INFO second = User(1002, 5);
   CopyData(GAMESERVERMSG_INSERTCHARACTER, &second, 17);
   EXPECT_EQ(g_iQueuedUserInfosNum, 2);
-  EXPECT_NE(Log().find("g_sUserInfos - Push UserInfo Succeeded : USN 1001, SlotIdx 4, ServerIdx "
-                       "3, g_iQueuedUserInfosNum 1"),
-            std::string::npos);
+  EXPECT_THAT(Log(),
+              HasSubstr("g_sUserInfos - Push UserInfo Succeeded : USN 1001, SlotIdx 4, ServerIdx "
+                        "3, g_iQueuedUserInfosNum 1"));
   const std::string texts = hostlog::SafeFormat(Entry(39), 4, "first", "second", 2);
   const std::string etc = EtcInfoLog();
-  EXPECT_NE(etc.find(texts), std::string::npos);
+  EXPECT_THAT(etc, HasSubstr(texts));
   EXPECT_NE(etc.find(texts, etc.find(texts) + 1), std::string::npos);  // copy and received
   EXPECT_EQ(g_sUserInfos[1].FirstText[0], '\0');
 
   EXPECT_TRUE(PushUserInfo(User(1003, 6), UserInfoSource::kAddress, 3));
-  EXPECT_NE(Log().find("Recv GAMESERVERMSG_INSERTCHARACTER - USN 1003, SlotIdx 6"),
-            std::string::npos);
-  EXPECT_NE(EtcInfoLog().find(hostlog::SafeFormat(Entry(34), 3)), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("Recv GAMESERVERMSG_INSERTCHARACTER - USN 1003, SlotIdx 6"));
+  EXPECT_THAT(EtcInfoLog(), HasSubstr(hostlog::SafeFormat(Entry(34), 3)));
 
   while (g_iQueuedUserInfosNum < kUserInfoStoreSize) {
     ASSERT_TRUE(PushUserInfo(User(2000, 1), UserInfoSource::kCopyData, 3));
@@ -193,10 +186,9 @@ TEST_F(DispatchTest, UserStoreLogsBySourceAndRefusesTheFiftyFirst) {
   EXPECT_FALSE(PushUserInfo(User(3000, 7), UserInfoSource::kCopyData, 3));
   EXPECT_FALSE(PushUserInfo(User(3001, 8), UserInfoSource::kAddress, 3));
   EXPECT_EQ(g_iQueuedUserInfosNum, 50);
-  EXPECT_NE(Log().find("[ERROR] g_sUserInfos - Push UserInfo Failed : USN 3000, SlotIdx 7, "
-                       "ServerIdx 3, g_iQueuedUserInfosNum 50"),
-            std::string::npos);
-  EXPECT_NE(Log().find("[ERROR] " + Entry(47)), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("[ERROR] g_sUserInfos - Push UserInfo Failed : USN 3000, SlotIdx 7, "
+                               "ServerIdx 3, g_iQueuedUserInfosNum 50"));
+  EXPECT_THAT(Log(), HasSubstr("[ERROR] " + Entry(47)));
 }
 
 TEST_F(DispatchTest, SendUserInfoDeliversTheLowSlotByteAndAcknowledgesTenBytes) {
@@ -218,13 +210,13 @@ TEST_F(DispatchTest, SendUserInfoDeliversTheLowSlotByteAndAcknowledgesTenBytes) 
   std::memcpy(&usn, ack->data.data() + 2, 8);
   EXPECT_EQ(index, 3);
   EXPECT_EQ(usn, 0xFEDCBA9876543210ull);
-  EXPECT_NE(Log().find("GAMESERVERMSG_INSERTCHARACTER_ACK - USN " +
-                       std::to_string(static_cast<long long>(usn)) + ", SlotIdx 300, TeamIdx 1"),
-            std::string::npos);
+  EXPECT_THAT(Log(),
+              HasSubstr("GAMESERVERMSG_INSERTCHARACTER_ACK - USN " +
+                        std::to_string(static_cast<long long>(usn)) + ", SlotIdx 300, TeamIdx 1"));
 
   server_.answer = 1;
   dlg_->SendUserInfo(user);
-  EXPECT_NE(Log().find("[FATAL] " + Entry(37)), std::string::npos);
+  EXPECT_THAT(Log(), HasSubstr("[FATAL] " + Entry(37)));
 }
 
 TEST_F(DispatchTest, SendGameInfoAcknowledgesAfterAFailedDelivery) {
@@ -233,7 +225,7 @@ TEST_F(DispatchTest, SendGameInfoAcknowledgesAfterAFailedDelivery) {
   dlg_->SendGameInfo(*info);
   EXPECT_TRUE(manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK), 2s));
   const std::string log = Log();
-  EXPECT_NE(log.find("[FATAL] " + Entry(30)), std::string::npos);
+  EXPECT_THAT(log, HasSubstr("[FATAL] " + Entry(30)));
   EXPECT_LT(log.find(Entry(31)), log.find(Entry(32)));
   EXPECT_LT(log.find(Entry(32)), log.find(Entry(33)));
 }

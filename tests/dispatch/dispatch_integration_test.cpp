@@ -1,6 +1,7 @@
 // The dispatch across the process boundary: a real ServerApp with the
 // reference module, the manager played by gsmsim's peer library. What the
 // module received is read from its call trace.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +21,8 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using namespace std::chrono_literals;
 using dispatchtest::GameInfo;
 using dispatchtest::User;
@@ -104,12 +107,12 @@ TEST_F(DispatchHost, QueuedRecordsAreDeliveredTogetherNewestFirstAndAcknowledged
   EXPECT_LT(users.back() - times.front(), 5000u);
 
   const std::string log = folder_.HostLog();
-  EXPECT_NE(log.find("g_sGameInfos - Push GameInfo Failed : GameLogSerial GI-10, ServerIdx 1, "
-                     "g_iQueuedGameInfosNum 10"),
-            std::string::npos);
-  EXPECT_NE(log.find("SendUserInfo LeaveCriticalSection - g_iQueuedUserInfosNum 1, USN 5002, "
-                     "SlotIdx 300"),
-            std::string::npos);
+  EXPECT_THAT(log,
+              HasSubstr("g_sGameInfos - Push GameInfo Failed : GameLogSerial GI-10, ServerIdx 1, "
+                        "g_iQueuedGameInfosNum 10"));
+  EXPECT_THAT(log,
+              HasSubstr("SendUserInfo LeaveCriticalSection - g_iQueuedUserInfosNum 1, USN 5002, "
+                        "SlotIdx 300"));
   EXPECT_TRUE(folder_.WaitForHostLog(
       "CServerAppDlg::ThreadUpdate - CServerAppDlg::ServerUpdate Begin", 5s));
   ASSERT_TRUE(host_->Terminate());
@@ -135,17 +138,17 @@ TEST_F(DispatchHost, ManagerGoneDeliveryHappensWithoutAcknowledgement) {
   ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=14", 15s));
   ASSERT_TRUE(folder_.WaitForHostLog(hosttest::TableText(33), 5s));
   const std::string log = folder_.HostLog();
-  EXPECT_NE(log.find(hosttest::TableText(29)), std::string::npos);
-  EXPECT_NE(log.find(hosttest::TableText(31)), std::string::npos);
-  EXPECT_EQ(log.find(hosttest::TableText(30)), std::string::npos);
-  EXPECT_EQ(log.find(hosttest::TableText(32)), std::string::npos);
-  EXPECT_EQ(log.find("GAMESERVERMSG_INSERTCHARACTER_ACK"), std::string::npos);
+  EXPECT_THAT(log, HasSubstr(hosttest::TableText(29)));
+  EXPECT_THAT(log, HasSubstr(hosttest::TableText(31)));
+  EXPECT_THAT(log, Not(HasSubstr(hosttest::TableText(30))));
+  EXPECT_THAT(log, Not(HasSubstr(hosttest::TableText(32))));
+  EXPECT_THAT(log, Not(HasSubstr("GAMESERVERMSG_INSERTCHARACTER_ACK")));
   EXPECT_EQ(other->MessageCount(), 0u);
 
   // The terminate request ends the host as its OK button would.
   other->Post(target_, kWmGameServer, GAMESERVERMSG_TERMINATE, 0);
   EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
-  EXPECT_NE(folder_.HostLog().find(hosttest::TableText(43)), std::string::npos);
+  EXPECT_THAT(folder_.HostLog(), HasSubstr(hosttest::TableText(43)));
 }
 
 // A snapshot that cannot be written is logged, nothing is created on the
@@ -173,11 +176,11 @@ TEST_F(DispatchHost, FourthSilentTimerTickEndsTheHost) {
   ASSERT_TRUE(manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_HOST_HEARTBEAT_ACK), 5s));
   for (int i = 0; i < 3; ++i) Post(kWmTimer, 1, 0);
   EXPECT_EQ(hosttest::WaitExit(*host_, 1000), -1000);  // still running
-  EXPECT_EQ(folder_.HostLog().find(hosttest::TableText(43)), std::string::npos);
+  EXPECT_THAT(folder_.HostLog(), Not(HasSubstr(hosttest::TableText(43))));
 
   Post(kWmTimer, 1, 0);
   EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
-  EXPECT_NE(folder_.HostLog().find(hosttest::TableText(43)), std::string::npos);
+  EXPECT_THAT(folder_.HostLog(), HasSubstr(hosttest::TableText(43)));
 }
 
 // The watchdog armed from Setting.ini ends a host whose manager is silent.
@@ -187,8 +190,8 @@ TEST_F(DispatchHost, ArmedWatchdogEndsAHostWithoutHeartbeats) {
   StartHost();
   EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
   const std::string log = folder_.HostLog();
-  EXPECT_NE(log.find("Heartbeat watchdog armed: timer 1 every 100 ms"), std::string::npos);
-  EXPECT_NE(log.find(hosttest::TableText(43)), std::string::npos);
+  EXPECT_THAT(log, HasSubstr("Heartbeat watchdog armed: timer 1 every 100 ms"));
+  EXPECT_THAT(log, HasSubstr(hosttest::TableText(43)));
 }
 
 // Records passed by address are read out of the manager's memory.
