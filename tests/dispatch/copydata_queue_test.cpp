@@ -193,6 +193,7 @@ TEST_F(DispatchTest, UserStoreLogsBySourceAndRefusesTheFiftyFirst) {
 
 TEST_F(DispatchTest, SendUserInfoDeliversTheLowSlotByteAndAcknowledgesTenBytes) {
   PROTO_GAME_USER_INFO user = User(0xFEDCBA9876543210ull, 300, 1);
+  user.r4189[5] = 0xEE;  // the last byte travels too
   dlg_->SendUserInfo(user);
   ASSERT_EQ(server_.ids.size(), 1u);
   EXPECT_EQ(server_.ids[0], SERVERAPPMSG_INSERTCHARACTER);
@@ -203,16 +204,14 @@ TEST_F(DispatchTest, SendUserInfoDeliversTheLowSlotByteAndAcknowledgesTenBytes) 
 
   auto ack = manager_->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 2s);
   ASSERT_TRUE(ack);
-  ASSERT_EQ(ack->data.size(), 10u);
-  int16_t index = 0;
-  uint64_t usn = 0;
-  std::memcpy(&index, ack->data.data(), 2);
-  std::memcpy(&usn, ack->data.data() + 2, 8);
-  EXPECT_EQ(index, 3);
-  EXPECT_EQ(usn, 0xFEDCBA9876543210ull);
-  EXPECT_THAT(Log(),
-              HasSubstr("GAMESERVERMSG_INSERTCHARACTER_ACK - USN " +
-                        std::to_string(static_cast<long long>(usn)) + ", SlotIdx 300, TeamIdx 1"));
+  // tIndex 3, then the USN, little-endian; the log prints it signed.
+  std::vector<std::byte> expected;
+  for (int b : {3, 0, 0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE}) {
+    expected.push_back(std::byte(b));
+  }
+  EXPECT_EQ(ack->data, expected);
+  EXPECT_THAT(Log(), HasSubstr("GAMESERVERMSG_INSERTCHARACTER_ACK - USN -81985529216486896, "
+                               "SlotIdx 300, TeamIdx 1"));
 
   server_.answer = 1;
   dlg_->SendUserInfo(user);

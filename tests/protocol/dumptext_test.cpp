@@ -57,10 +57,6 @@ TEST(DumpText, RecvRecordsPrintTheirFieldsInOrder) {
   EXPECT_EQ(DumpText(kRecvTag, 0, result),
             "[RECV], 0, PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT, [9][1][-1][4294967295]" +
                 Repeat("[0][0]", 8) + "[99][98]");
-
-  EXPECT_EQ(DumpValueText(kRecvTag, 3, "GAMESERVERMSG_USER_DISCONNECTED",
-                          static_cast<int64_t>(0xFFFFFFFFFFFFFFFEull)),
-            "[RECV], 3, GAMESERVERMSG_USER_DISCONNECTED, [-2]");
 }
 
 TEST(DumpText, LongRecordIsCutAt260AndLaterShortPiecesStillFit) {
