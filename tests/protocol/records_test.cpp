@@ -45,6 +45,7 @@ TEST(Records, DefaultsOfNewRecords) {
   delete user;
   const std::pair<std::string, std::string> kRows[] = {
       {Runs(PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT{}), "8*ff 1*00 8*ff 124*00"},
+      {Runs(PROTO_GAMEGT_MAPLOADING_COMPLETE_NTY{}), "8*ff 1*00 8*ff 4*00"},
       {Runs(PROTO_GAMEGT_INGAME_FARMING_ITEM_REQ{}), "8*ff 128*00"},
       {Runs(PROTO_GAMEGT_INGAME_AI3_BONUS_REWARD_ITEM_REQ{}), "8*ff 72*00"},
       {Runs(PROTO_AI_EXTRA_REWARD_REQ{}), "8*ff 81*00"},
