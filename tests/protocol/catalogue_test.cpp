@@ -98,11 +98,9 @@ TEST(Catalogue, CopyDataSizesAgreeWithTheRecords) {
       GAMESERVERMSG_AUTO_MATCH_STARTING_USER_INFO);
 }
 
-// The edges; the common values are checked where the host posts them
-// and sent (tests/dispatch, tests/shell).
+// The edges; the common values, and the wParam's edges, are checked where
+// the host posts them (tests/dispatch, tests/shell, ManagerLinkPost).
 TEST(PostedParams, PackingMatchesTheManagersReading) {
-  EXPECT_EQ(MakePostWParam(-1, GAMESERVERMSG_ADDCLIENT), 0xFFFF0013u);
-  EXPECT_EQ(MakePostWParam(199, 0x12345), 0x00C72345u);  // the id never spills
   EXPECT_EQ(MakeLoadingCompleteSuccess(-1), 0xFFFF0000u);
   EXPECT_EQ(LowWord(MakeLoadingCompleteFailure(7, 0)), 0xFFFF);  // still a failure
   EXPECT_EQ(LowWord(MakeLoadingCompleteFailure(7, -128)), 127);  // -1 - (-128)
