@@ -1,6 +1,7 @@
 // The dispatch across the process boundary: a real ServerApp with the
 // reference module, the manager played by gsmsim's peer library. What the
 // module received is read from its call trace.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
+#include "manager_records.h"
 #include "platform/dialog.h"
 #include "protocol/gameinfo.h"
 #include "protocol/gameservermsg.h"
@@ -19,39 +21,43 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using namespace std::chrono_literals;
+using dispatchtest::GameInfo;
+using dispatchtest::User;
 using hosttest::HostFolder;
 
 constexpr uint32_t kWmGameServer = 0x440;
 
-std::vector<std::string> Args(platform::WindowHandle manager) {
-  return {std::to_string(manager), "5000", "1", "7", "9"};
-}
+// A host started with the manager's window, server index 1, and the
+// host's window as its start-up report names it.
+class DispatchHost : public ::testing::Test {
+ protected:
+  void StartHost(const std::vector<std::string>& extra = {}) {
+    manager_ = gsmsim::ManagerPeer::Start();
+    ASSERT_NE(manager_, nullptr);
+    std::vector<std::string> args = {std::to_string(manager_->handle()), "5000", "1", "7", "9"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    host_ = folder_.Start(args);
+    ASSERT_NE(host_, nullptr);
+    auto hwnd = manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
+    ASSERT_TRUE(hwnd);
+    target_ = static_cast<platform::WindowHandle>(hwnd->l_param);
+  }
+  void Post(uint32_t msg, uint64_t wParam, uint64_t lParam) {
+    manager_->Post(target_, msg, wParam, static_cast<platform::LParam>(lParam));
+  }
 
-// The host's window as its start-up report names it; 0 when no report came.
-platform::WindowHandle ReportedWindow(gsmsim::ManagerPeer& manager) {
-  auto hwnd = manager.WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
-  return hwnd ? static_cast<platform::WindowHandle>(hwnd->l_param) : 0;
-}
+  HostFolder folder_;
+  std::unique_ptr<gsmsim::ManagerPeer> manager_;
+  std::unique_ptr<platform::Process> host_;
+  platform::WindowHandle target_ = 0;
+};
 
 template <typename T>
 std::span<const std::byte> Bytes(const T& value) {
   return {reinterpret_cast<const std::byte*>(&value), sizeof(T)};
-}
-
-std::unique_ptr<PROTO_START_HOST> GameInfo(const std::string& serial) {
-  auto info = std::make_unique<PROTO_START_HOST>();
-  const std::string text(serial.c_str());
-  // The whole 16 bytes may be used: the manager need not leave a terminator.
-  std::memcpy(info->GameLogSerial, text.data(), std::min(text.size(), sizeof(info->GameLogSerial)));
-  return info;
-}
-
-PROTO_GAME_USER_INFO User(uint64_t usn, int32_t slot) {
-  PROTO_GAME_USER_INFO user;
-  user.USN = usn;
-  user.SlotIdx = slot;
-  return user;
 }
 
 size_t Count(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate& match) {
@@ -68,194 +74,157 @@ uint64_t AckUsn(const gsmsim::ReceivedMessage& ack) {
 
 // Everything queued while the update thread sleeps its 10 s idle frame is
 // delivered in the next frame: newest first, the eleventh game info refused.
-TEST(DispatchHost, QueuedRecordsAreDeliveredTogetherNewestFirstAndAcknowledged) {
-  auto manager = gsmsim::ManagerPeer::Start();
-  ASSERT_NE(manager, nullptr);
-  HostFolder folder;
-  auto host = folder.Start(Args(manager->handle()));
-  ASSERT_NE(host, nullptr);
-  const platform::WindowHandle target = ReportedWindow(*manager);
-  ASSERT_NE(target, 0);
+TEST_F(DispatchHost, QueuedRecordsAreDeliveredTogetherNewestFirstAndAcknowledged) {
+  StartHost();
   // The first frame's pops come before its readiness question: once the
   // module was asked, everything sent now waits for the next frame, even
   // when a loaded machine starts the update thread late.
-  ASSERT_TRUE(folder.WaitForTrace("IsPreparing", 10s));
+  ASSERT_TRUE(folder_.WaitForTrace("IsPreparing", 10s));
 
   for (int i = 0; i < 11; ++i) {
     auto info = GameInfo("GI-" + std::to_string(i));
-    manager->SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
+    manager_->SendCopyData(target_, GAMESERVERMSG_START_HOST, Bytes(*info));
   }
   PROTO_GAME_USER_INFO by_copy = User(5001, 2);
-  manager->SendCopyData(target, GAMESERVERMSG_INSERTCHARACTER, Bytes(by_copy));
+  manager_->SendCopyData(target_, GAMESERVERMSG_INSERTCHARACTER, Bytes(by_copy));
   PROTO_GAME_USER_INFO by_address = User(5002, 300);
-  const uint64_t address = manager->AddBuffer(Bytes(by_address));
-  manager->Post(target, kWmGameServer, GAMESERVERMSG_INSERTCHARACTER,
-                static_cast<platform::LParam>(address));
+  Post(kWmGameServer, GAMESERVERMSG_INSERTCHARACTER, manager_->AddBuffer(Bytes(by_address)));
 
-  auto first_ack = manager->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 15s);
+  auto first_ack = manager_->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 15s);
   ASSERT_TRUE(first_ack);
-  auto second_ack = manager->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 5s,
-                                     first_ack->index + 1);
+  auto second_ack = manager_->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 5s,
+                                      first_ack->index + 1);
   ASSERT_TRUE(second_ack);
   EXPECT_EQ(AckUsn(*first_ack), 5002u);  // pushed last, delivered first
   EXPECT_EQ(AckUsn(*second_ack), 5001u);
-  EXPECT_EQ(Count(*manager, gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)), 10u);
+  EXPECT_EQ(Count(*manager_, gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)), 10u);
 
-  EXPECT_EQ(folder.CountTrace("SendToServerShell id=7"), 10u);
-  EXPECT_EQ(folder.CountTrace("SendToServerShell id=14"), 2u);
   // One frame: the deliveries follow each other without an idle wait.
-  std::vector<uint32_t> times = folder.TraceTimes("SendToServerShell id=7");
-  std::vector<uint32_t> users = folder.TraceTimes("SendToServerShell id=14");
+  std::vector<uint32_t> times = folder_.TraceTimes("SendToServerShell id=7");
+  std::vector<uint32_t> users = folder_.TraceTimes("SendToServerShell id=14");
   ASSERT_EQ(times.size(), 10u);
   ASSERT_EQ(users.size(), 2u);
   EXPECT_LT(users.back() - times.front(), 5000u);
 
-  const std::string log = folder.HostLog();
-  EXPECT_NE(log.find("g_sGameInfos - Push GameInfo Failed : GameLogSerial GI-10, ServerIdx 1, "
-                     "g_iQueuedGameInfosNum 10"),
-            std::string::npos);
-  EXPECT_NE(log.find("SendUserInfo LeaveCriticalSection - g_iQueuedUserInfosNum 1, USN 5002, "
-                     "SlotIdx 300"),
-            std::string::npos);
-  EXPECT_TRUE(
-      folder.WaitForHostLog("CServerAppDlg::ThreadUpdate - CServerAppDlg::ServerUpdate Begin", 5s));
-  ASSERT_TRUE(host->Terminate());
-  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+  const std::string log = folder_.HostLog();
+  EXPECT_THAT(log,
+              HasSubstr("g_sGameInfos - Push GameInfo Failed : GameLogSerial GI-10, ServerIdx 1, "
+                        "g_iQueuedGameInfosNum 10"));
+  EXPECT_THAT(log,
+              HasSubstr("SendUserInfo LeaveCriticalSection - g_iQueuedUserInfosNum 1, USN 5002, "
+                        "SlotIdx 300"));
+  EXPECT_TRUE(folder_.WaitForHostLog(
+      "CServerAppDlg::ThreadUpdate - CServerAppDlg::ServerUpdate Begin", 5s));
+  ASSERT_TRUE(host_->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
 }
 
 // The manager's window is gone: records still reach the module, nothing is
 // acknowledged. Any window may still send and post to the host.
-TEST(DispatchHost, ManagerGoneDeliveryHappensWithoutAcknowledgement) {
-  auto manager = gsmsim::ManagerPeer::Start();
+TEST_F(DispatchHost, ManagerGoneDeliveryHappensWithoutAcknowledgement) {
   auto other = gsmsim::ManagerPeer::Start();
-  ASSERT_NE(manager, nullptr);
   ASSERT_NE(other, nullptr);
-  HostFolder folder;
-  auto host = folder.Start(Args(manager->handle()));
-  ASSERT_NE(host, nullptr);
-  const platform::WindowHandle target = ReportedWindow(*manager);
-  ASSERT_NE(target, 0);
-  manager.reset();
+  StartHost();
+  manager_.reset();
 
-  other->Post(target, kWmGameServer, GAMESERVERMSG_LOAD_MAP, 0x2A010005);
-  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=0", 5s));
+  other->Post(target_, kWmGameServer, GAMESERVERMSG_LOAD_MAP, 0x2A010005);
+  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=0", 5s));
   auto info = GameInfo("ALONE");
-  other->SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
+  other->SendCopyData(target_, GAMESERVERMSG_START_HOST, Bytes(*info));
+  PROTO_GAME_USER_INFO user = User(5, 5);
+  other->SendCopyData(target_, GAMESERVERMSG_INSERTCHARACTER, Bytes(user));
   // The frame that was sleeping when the map load came keeps its idle
   // length: the 50 ms frames start with the next one.
-  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=7", 15s));
-  ASSERT_TRUE(folder.WaitForHostLog(hosttest::TableText(33), 5s));
-  const std::string log = folder.HostLog();
-  EXPECT_NE(log.find(hosttest::TableText(31)), std::string::npos);
-  EXPECT_EQ(log.find(hosttest::TableText(32)), std::string::npos);
+  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=14", 15s));
+  ASSERT_TRUE(folder_.WaitForHostLog(hosttest::TableText(33), 5s));
+  const std::string log = folder_.HostLog();
+  EXPECT_THAT(log, HasSubstr(hosttest::TableText(29)));
+  EXPECT_THAT(log, HasSubstr(hosttest::TableText(31)));
+  EXPECT_THAT(log, Not(HasSubstr(hosttest::TableText(30))));
+  EXPECT_THAT(log, Not(HasSubstr(hosttest::TableText(32))));
+  EXPECT_THAT(log, Not(HasSubstr("GAMESERVERMSG_INSERTCHARACTER_ACK")));
   EXPECT_EQ(other->MessageCount(), 0u);
 
   // The terminate request ends the host as its OK button would.
-  other->Post(target, kWmGameServer, GAMESERVERMSG_TERMINATE, 0);
-  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
-  EXPECT_NE(folder.HostLog().find(hosttest::TableText(43)), std::string::npos);
+  other->Post(target_, kWmGameServer, GAMESERVERMSG_TERMINATE, 0);
+  EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
+  EXPECT_THAT(folder_.HostLog(), HasSubstr(hosttest::TableText(43)));
 }
 
 // A snapshot that cannot be written is logged, nothing is created on the
 // way, and the record still reaches the module.
-TEST(DispatchHost, UnwritableSnapshotIsLoggedAndTheRecordStillDelivered) {
-  auto manager = gsmsim::ManagerPeer::Start();
-  ASSERT_NE(manager, nullptr);
-  HostFolder folder;
-  auto args = Args(manager->handle());
-  args.push_back("-SaveGameInfo=" + (folder.root() / "no-such-folder" / "last.bin").string());
-  auto host = folder.Start(args);
-  ASSERT_NE(host, nullptr);
-  const platform::WindowHandle target = ReportedWindow(*manager);
-  ASSERT_NE(target, 0);
-
+TEST_F(DispatchHost, UnwritableSnapshotIsLoggedAndTheRecordStillDelivered) {
+  StartHost({"-SaveGameInfo=" + (folder_.root() / "no-such-folder" / "last.bin").string()});
   auto info = GameInfo("UNSAVED");
-  manager->SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
-  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=7", 15s));
-  ASSERT_TRUE(folder.WaitForHostLog("SaveGameInfo Failed : the file cannot be created", 5s));
-  EXPECT_FALSE(std::filesystem::exists(folder.root() / "no-such-folder"));
+  manager_->SendCopyData(target_, GAMESERVERMSG_START_HOST, Bytes(*info));
+  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=7", 15s));
+  ASSERT_TRUE(folder_.WaitForHostLog("SaveGameInfo Failed : the file cannot be created", 5s));
+  EXPECT_FALSE(std::filesystem::exists(folder_.root() / "no-such-folder"));
 
-  manager->Post(target, kWmGameServer, GAMESERVERMSG_TERMINATE, 0);
-  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+  Post(kWmGameServer, GAMESERVERMSG_TERMINATE, 0);
+  EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
 }
 
 // Timer-1 ticks from any source: three silent ticks are survived, a
-// heartbeat starts the count again, the fourth silent tick ends the host.
-TEST(DispatchHost, FourthSilentTimerTickEndsTheHost) {
-  auto manager = gsmsim::ManagerPeer::Start();
-  ASSERT_NE(manager, nullptr);
-  HostFolder folder;
-  auto host = folder.Start(Args(manager->handle()));
-  ASSERT_NE(host, nullptr);
-  const platform::WindowHandle target = ReportedWindow(*manager);
-  ASSERT_NE(target, 0);
+// heartbeat starts the count again, the fourth silent tick ends the host
+// with entry 43.
+TEST_F(DispatchHost, FourthSilentTimerTickEndsTheHost) {
+  StartHost();
   constexpr uint32_t kWmTimer = 0x113;
+  for (int i = 0; i < 3; ++i) Post(kWmTimer, 1, 0);
+  Post(kWmGameServer, GAMESERVERMSG_HOST_HEARTBEAT, 0);
+  ASSERT_TRUE(manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_HOST_HEARTBEAT_ACK), 5s));
+  for (int i = 0; i < 3; ++i) Post(kWmTimer, 1, 0);
+  EXPECT_EQ(hosttest::WaitExit(*host_, 1000), -1000);  // still running
+  EXPECT_THAT(folder_.HostLog(), Not(HasSubstr(hosttest::TableText(43))));
 
-  for (int i = 0; i < 3; ++i) manager->Post(target, kWmTimer, 1, 0);
-  manager->Post(target, kWmGameServer, GAMESERVERMSG_HOST_HEARTBEAT, 0);
-  ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_HOST_HEARTBEAT_ACK), 5s));
-  for (int i = 0; i < 3; ++i) manager->Post(target, kWmTimer, 1, 0);
-  EXPECT_EQ(hosttest::WaitExit(*host, 1000), -1000);  // still running
-
-  manager->Post(target, kWmTimer, 1, 0);
-  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
-  EXPECT_NE(folder.HostLog().find(hosttest::TableText(43)), std::string::npos);
+  Post(kWmTimer, 1, 0);
+  EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
+  EXPECT_THAT(folder_.HostLog(), HasSubstr(hosttest::TableText(43)));
 }
 
 // The watchdog armed from Setting.ini ends a host whose manager is silent.
-TEST(DispatchHost, ArmedWatchdogEndsAHostWithoutHeartbeats) {
-  auto manager = gsmsim::ManagerPeer::Start();
-  ASSERT_NE(manager, nullptr);
-  HostFolder folder;
-  std::ofstream(folder.work() / "Setting.ini", std::ios::app)
+TEST_F(DispatchHost, ArmedWatchdogEndsAHostWithoutHeartbeats) {
+  std::ofstream(folder_.work() / "Setting.ini", std::ios::app)
       << "[GameMgmt]\r\nHeartbeatWatchdogMs=100\r\n";
-  auto host = folder.Start(Args(manager->handle()));
-  ASSERT_NE(host, nullptr);
-  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
-  const std::string log = folder.HostLog();
-  EXPECT_NE(log.find("Heartbeat watchdog armed: timer 1 every 100 ms"), std::string::npos);
-  EXPECT_NE(log.find(hosttest::TableText(43)), std::string::npos);
+  StartHost();
+  EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
+  const std::string log = folder_.HostLog();
+  EXPECT_THAT(log, HasSubstr("Heartbeat watchdog armed: timer 1 every 100 ms"));
+  EXPECT_THAT(log, HasSubstr(hosttest::TableText(43)));
 }
 
 // Records passed by address are read out of the manager's memory.
-TEST(DispatchHost, RecordsByAddressReachTheModule) {
-  auto manager = gsmsim::ManagerPeer::Start();
-  ASSERT_NE(manager, nullptr);
-  HostFolder folder;
-  auto host = folder.Start(Args(manager->handle()));
-  ASSERT_NE(host, nullptr);
-  const platform::WindowHandle target = ReportedWindow(*manager);
-  ASSERT_NE(target, 0);
-  auto post = [&](uint16_t id, uint64_t lParam) {
-    manager->Post(target, kWmGameServer, id, static_cast<platform::LParam>(lParam));
-  };
+TEST_F(DispatchHost, RecordsByAddressReachTheModule) {
+  StartHost();
+  auto post = [&](uint16_t id, uint64_t lParam) { Post(kWmGameServer, id, lParam); };
 
   post(GAMESERVERMSG_LOAD_MAP, 0x00010001);  // 50 ms frames from the next frame on
   auto info = GameInfo("BY-ADDRESS");
-  post(GAMESERVERMSG_START_HOST, manager->AddBuffer(Bytes(*info)));
-  ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK), 15s));
-  EXPECT_EQ(folder.CountTrace("SendToServerShell id=7"), 1u);
+  post(GAMESERVERMSG_START_HOST, manager_->AddBuffer(Bytes(*info)));
+  ASSERT_TRUE(manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK), 15s));
+  EXPECT_EQ(folder_.CountTrace("SendToServerShell id=7"), 1u);
 
   PROTO_GAME_USER_INFO user = User(777, 3);
-  post(GAMESERVERMSG_INSERTCHARACTER, manager->AddBuffer(Bytes(user)));
-  auto ack = manager->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 5s);
+  post(GAMESERVERMSG_INSERTCHARACTER, manager_->AddBuffer(Bytes(user)));
+  auto ack = manager_->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 5s);
   ASSERT_TRUE(ack);
   EXPECT_EQ(AckUsn(*ack), 777u);
-  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=14", 5s));
+  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=14", 5s));
 
   const uint64_t usn = 777;
-  post(GAMESERVERMSG_USER_DISCONNECTED, manager->AddBuffer(Bytes(usn)));
-  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=16", 5s));
+  post(GAMESERVERMSG_USER_DISCONNECTED, manager_->AddBuffer(Bytes(usn)));
+  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=16", 5s));
 
   // A null address: the read fails, nothing is queued or acknowledged.
   post(GAMESERVERMSG_START_HOST, 0);
-  ASSERT_TRUE(folder.WaitForHostLog("Address is null", 5s));
+  ASSERT_TRUE(folder_.WaitForHostLog("Address is null", 5s));
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(folder.CountTrace("SendToServerShell id=7"), 1u);
-  EXPECT_EQ(Count(*manager, gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)), 1u);
+  EXPECT_EQ(folder_.CountTrace("SendToServerShell id=7"), 1u);
+  EXPECT_EQ(Count(*manager_, gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)), 1u);
 
-  ASSERT_TRUE(host->Terminate());
-  EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);
+  ASSERT_TRUE(host_->Terminate());
+  EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);
 }
 
 }  // namespace

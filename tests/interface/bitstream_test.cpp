@@ -170,6 +170,8 @@ TEST(BitStream, BadArgumentsAndTheSizeLimitAreRefusedWithoutWriting) {
   EXPECT_FALSE(writer.WriteBits64(1, 1));
 }
 
+// The interface objects over the encoding above: reference counts, the
+// error flag, and a reader that sees what was written before it was made.
 TEST(LTMessage, WriterToReaderThroughTheInterfaces) {
   CLTCommon common;
   ILTMessage_Write* pWriter = nullptr;
@@ -179,37 +181,20 @@ TEST(LTMessage, WriterToReaderThroughTheInterfaces) {
   EXPECT_EQ(pWriter->Acquire(), 1u);
 
   pWriter->WriteBits(39, 8);
-  pWriter->WriteBits(0xFFFFFFFF, 32);
-  pWriter->WriteBits(static_cast<uint32_t>(-2), 16);
   pWriter->WriteBits64(0x0123456789ABCDEFull, 64);
-  double value = -1.5;
-  uint64_t pattern;
-  std::memcpy(&pattern, &value, sizeof(pattern));
-  pWriter->WriteBits64(pattern, 64);
-  pWriter->WriteData("\x10\x20", 16);
   pWriter->WriteString("room");
   EXPECT_FALSE(pWriter->HasError());
   pWriter->WriteBits(1, 33);  // refused
   EXPECT_TRUE(pWriter->HasError());
   const uint32_t nBits = pWriter->Size();
-  EXPECT_EQ(nBits, 8u + 32 + 16 + 64 + 64 + 16 + 40);
+  EXPECT_EQ(nBits, 8u + 64 + 40);
 
   ILTMessage_Read* pReader = pWriter->ToReadable();
   ASSERT_NE(pReader, nullptr);
   pWriter->WriteBits(7, 8);  // not seen by the reader made before
   EXPECT_EQ(pReader->Size(), nBits);
   EXPECT_EQ(pReader->ReadBits(8), 39u);
-  EXPECT_EQ(pReader->ReadBits(32), 0xFFFFFFFFu);
-  EXPECT_EQ(static_cast<int16_t>(pReader->ReadBits(16)), -2);
   EXPECT_EQ(pReader->ReadBits64(64), 0x0123456789ABCDEFull);
-  const uint64_t readPattern = pReader->ReadBits64(64);
-  double readValue;
-  std::memcpy(&readValue, &readPattern, sizeof(readValue));
-  EXPECT_EQ(readValue, -1.5);
-  uint8_t data[2];
-  pReader->ReadData(data, 16);
-  EXPECT_EQ(data[0], 0x10);
-  EXPECT_EQ(data[1], 0x20);
   char text[16];
   EXPECT_EQ(pReader->ReadString(text, sizeof(text)), 4u);
   EXPECT_STREQ(text, "room");
@@ -224,7 +209,7 @@ TEST(LTMessage, WriterToReaderThroughTheInterfaces) {
   EXPECT_EQ(pWriter->Release(), 0u);
   pReader->Seek(8);
   EXPECT_EQ(pReader->Tell(), 8u);
-  EXPECT_EQ(pReader->ReadBits(32), 0xFFFFFFFFu);
+  EXPECT_EQ(pReader->ReadBits(8), 0xEFu);
   EXPECT_EQ(pReader->Release(), 0u);
 }
 

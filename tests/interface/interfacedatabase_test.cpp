@@ -2,6 +2,7 @@
 // version conflicts and the sorted name lookup.
 #include "interface/interfacedatabase.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 namespace ifacetest {
 namespace {
 
+using ::testing::HasSubstr;
 using Journal = std::vector<std::string>;
 
 TEST(InterfaceDatabase, LaterImplementationWinsAndHoldersArePointedLastToFirst) {
@@ -123,8 +125,8 @@ TEST(InterfaceDatabase, OtherVersionIsRejectedReportedAndChangesNothing) {
   EXPECT_TRUE(wrongHook.calls.empty());
 
   ASSERT_EQ(g_errors.size(), 3u);
-  EXPECT_NE(g_errors[0].find("\"ILTCommon.Server\" version 5"), std::string::npos) << g_errors[0];
-  EXPECT_NE(g_errors[0].find("registered with version 4"), std::string::npos) << g_errors[0];
+  EXPECT_THAT(g_errors[0], HasSubstr("\"ILTCommon.Server\" version 5")) << g_errors[0];
+  EXPECT_THAT(g_errors[0], HasSubstr("registered with version 4")) << g_errors[0];
   EXPECT_EQ(asserts.size(), 3u);
 
   SetInterfaceErrorSink(nullptr);

@@ -86,13 +86,20 @@ TEST(InterfaceState, AMasterIsDeletedOnlyByItsOwnerOrAfterItWasAbandoned) {
   CInterfaceState module;
   FakeImpl impl("m");
   FakeHolder hostHolder("Api", 1, "h", nullptr);
-  pHost->RegisterHolder(&hostHolder);
   module.RegisterImplementation(&impl, "Api", 1);
   CInterfaceDatabase* pHostDb = pHost->GetMasterDatabase();
   module.SetMasterDatabase(pHostDb);
 
+  // A non-owner leaves an emptied master to its owner.
+  module.UnregisterImplementation(&impl, "Api");
+  EXPECT_TRUE(pHostDb->IsEmpty());
+  EXPECT_EQ(module.GetCurrent(), pHostDb);
+  EXPECT_EQ(pHost->GetOwnDatabase(), pHostDb);
+
   // The host image ends first while the module's entry is still in its
   // database: the database survives, marked abandoned.
+  pHost->RegisterHolder(&hostHolder);
+  module.RegisterImplementation(&impl, "Api", 1);
   pHost->UnregisterHolder(&hostHolder);
   EXPECT_FALSE(pHostDb->IsEmpty());
   delete pHost;
@@ -103,18 +110,6 @@ TEST(InterfaceState, AMasterIsDeletedOnlyByItsOwnerOrAfterItWasAbandoned) {
   module.UnregisterImplementation(&impl, "Api");
   EXPECT_EQ(module.GetCurrent(), nullptr);
   EXPECT_EQ(module.GetMaster(), nullptr);
-}
-
-TEST(InterfaceState, ANonOwnerLeavesAnEmptiedMasterToItsOwner) {
-  CInterfaceState host, module;
-  FakeImpl impl("m");
-  module.RegisterImplementation(&impl, "Api", 1);
-  CInterfaceDatabase* pHostDb = host.GetMasterDatabase();
-  module.SetMasterDatabase(pHostDb);
-  module.UnregisterImplementation(&impl, "Api");
-  EXPECT_TRUE(pHostDb->IsEmpty());
-  EXPECT_EQ(module.GetCurrent(), pHostDb);  // not deleted under the host
-  EXPECT_EQ(host.GetOwnDatabase(), pHostDb);
 }
 
 // The process-wide state of this test image, which links the host's holder.

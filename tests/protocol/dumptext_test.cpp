@@ -33,16 +33,12 @@ TEST(DumpText, RecvRecordsPrintTheirFieldsInOrder) {
             "[RECV], 3, PROTO_START_HOST, [-1][4294967295][8][SER][-1][30][-32][34][255]");
 
   // A USN above 2^63-1 prints negative.
-  PROTO_GAME_USER_INFO user;
-  user.USN = (uint64_t{1} << 63) + 5;
-  user.f8[0] = 1;
-  user.f8[1] = 2;
-  user.f8[2] = 3;
-  user.f8[3] = 0xFF;
-  user.TeamIdx = -1;
-  user.SlotIdx = 13;
-  user.f17 = 17;
-  user.f74 = 74;
+  PROTO_GAME_USER_INFO user{.USN = (uint64_t{1} << 63) + 5,
+                            .f8 = {1, 2, 3, 0xFF},
+                            .TeamIdx = -1,
+                            .SlotIdx = 13,
+                            .f17 = 17,
+                            .f74 = 74};
   for (int i = 0; i < 7; ++i) user.f78[i] = {i, -i};
   EXPECT_EQ(DumpText(kRecvTag, -2, user),
             "[RECV], -2, PROTO_GAME_USER_INFO, [-9223372036854775803][1][2][3][255][-1][13][17]"
@@ -57,10 +53,6 @@ TEST(DumpText, RecvRecordsPrintTheirFieldsInOrder) {
   EXPECT_EQ(DumpText(kRecvTag, 0, result),
             "[RECV], 0, PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT, [9][1][-1][4294967295]" +
                 Repeat("[0][0]", 8) + "[99][98]");
-
-  EXPECT_EQ(DumpValueText(kRecvTag, 3, "GAMESERVERMSG_USER_DISCONNECTED",
-                          static_cast<int64_t>(0xFFFFFFFFFFFFFFFEull)),
-            "[RECV], 3, GAMESERVERMSG_USER_DISCONNECTED, [-2]");
 }
 
 TEST(DumpText, LongRecordIsCutAt260AndLaterShortPiecesStillFit) {
@@ -120,32 +112,20 @@ TEST(DumpText, SendRecords) {
             "[SEND], 3, PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT, [-1][200]" + Repeat("[0][0]", 9) +
                 "[5][6]");
 
-  CLANSTATREPORTDATA clan;
-  clan.tIndex = 3;
-  clan.f8 = ~uint64_t{0};
-  clan.f16 = 2;
-  clan.f24 = 0xFFFFFFFF;  // printed as i32
-  clan.f28 = 4;
-  clan.f32 = 5;
+  // f24 is printed as i32.
+  const CLANSTATREPORTDATA clan{
+      .tIndex = 3, .f8 = ~uint64_t{0}, .f16 = 2, .f24 = 0xFFFFFFFF, .f28 = 4, .f32 = 5};
   EXPECT_EQ(DumpText(kSendTag, 3, clan), "[SEND], 3, CLANSTATREPORTDATA, [3][-1][2][-1][4][5]");
 
-  GAMEPROTO_SC_REMOVECLIENT remove;
-  remove.slotIndex = 49;
-  remove.f32 = -32;
-  remove.f40 = 40;
-  remove.f42 = 0xFFFF;
-  remove.f44 = 44;
-  remove.f48 = 48;
+  const GAMEPROTO_SC_REMOVECLIENT remove{
+      .f32 = -32, .f40 = 40, .f42 = 0xFFFF, .f44 = 44, .f48 = 48, .slotIndex = 49};
   EXPECT_EQ(DumpText(kSendTag, 7, remove),
             "[SEND], 7, GAMEPROTO_SC_REMOVECLIENT, [49][-32][40][65535][44][48]");
 
-  PROTO_BAN_USER ban;
-  ban.USN = 12;
-  ban.BanValue = 3;
+  const PROTO_BAN_USER ban{.BanValue = 3, .USN = 12};
   EXPECT_EQ(DumpText(kSendTag, 0, ban), "[SEND], 0, PROTO_BAN_USER, [12][3]");
 
-  PROTO_INSERT_CHARACTER_RESULT ack;
-  ack.USN = 44;
+  const PROTO_INSERT_CHARACTER_RESULT ack{.USN = 44};
   EXPECT_EQ(DumpText(kSendTag, 0, ack), "[SEND], 0, PROTO_INSERT_CHARACTER_RESULT, [44][0]");
 
   PROTO_AI2_BONUSROUND_REWARD_REQ ai2;
@@ -155,10 +135,7 @@ TEST(DumpText, SendRecords) {
       DumpText(kSendTag, 0, ai2),
       "[SEND], 0, PROTO_AI2_BONUSROUND_REWARD_REQ, [ELEVENCHARS][1][2]" + Repeat("[-1][0]", 7));
 
-  PROTO_FINISHED_GAME_PREV prev;
-  prev.f0 = 1;
-  prev.f4 = -4;
-  prev.f6 = 6;
+  const PROTO_FINISHED_GAME_PREV prev{.f0 = 1, .f4 = -4, .f6 = 6};
   EXPECT_EQ(DumpText(kSendTag, 0, prev), "[SEND], 0, PROTO_FINISHED_GAME_PREV, [1][-4][6]");
 
   PROTO_GAMEGT_MAPLOADING_COMPLETE_NTY nty;

@@ -1,9 +1,10 @@
-// Byte images of records built from their fields and their defaults (the
-// offsets themselves are asserted next to the records), and the copy of a
-// copy-data payload into a record.
+// The defaults of records (the offsets are asserted next to the records),
+// and the copy of a copy-data payload over them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "message_helpers.h"
@@ -18,95 +19,45 @@ namespace {
 using namespace proto;
 using prototest::Val;
 
+// A record's bytes as runs, "8*ff 1*00 ...".
 template <typename Record>
-std::vector<uint8_t> Bytes(const Record& record) {
-  std::vector<uint8_t> out(sizeof(Record));
-  std::memcpy(out.data(), &record, sizeof(Record));
+std::string Runs(const Record& record) {
+  uint8_t bytes[sizeof(Record)];
+  std::memcpy(bytes, &record, sizeof(Record));
+  std::string out;
+  for (size_t i = 0; i < sizeof(Record);) {
+    size_t n = 1;
+    while (i + n < sizeof(Record) && bytes[i + n] == bytes[i]) ++n;
+    char run[24];
+    std::snprintf(run, sizeof(run), "%s%zu*%02x", out.empty() ? "" : " ", n, bytes[i]);
+    out += run;
+    i += n;
+  }
   return out;
 }
 
-std::vector<uint8_t> Hex(std::initializer_list<int> values) {
-  return std::vector<uint8_t>(values.begin(), values.end());
-}
-
-TEST(Records, GoldenBytesOfSmallRecords) {
-  PROTO_BAN_USER ban;
-  ban.BanValue = 0xAB;
-  ban.USN = 0x1122334455667788ull;
-  EXPECT_EQ(Bytes(ban), Hex({0xAB, 0,    0,    0,    0,    0,    0,    0,    0,    0, 0,
-                             0,    0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0}));
-
-  PROTO_GAMEGT_MAPLOADING_COMPLETE_NTY nty;
-  nty.USN = 5;
-  nty.Flags[0] = 1;
-  EXPECT_EQ(Bytes(nty), Hex({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 5, 0,
-                             0,    0,    0,    0,    0,    0,    1,    0,    0, 0}));
-
-  PROTO_FINISHED_GAME_PREV prev;
-  prev.f0 = -2;
-  prev.f4 = 0x0102;
-  prev.f6 = -1;
-  prev.f8 = 9;
-  EXPECT_EQ(Bytes(prev), Hex({0xFE, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0xFF, 0xFF, 9}));
-
-  // Natural alignment with zeroed padding.
-  CLANSTATREPORTDATA clan;
-  clan.tIndex = 0x0203;
-  clan.f8 = 1;
-  clan.f16 = 2;
-  clan.f24 = 3;
-  clan.f28 = 4;
-  clan.f32 = 5;
-  EXPECT_EQ(Bytes(clan), Hex({3, 2, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0,
-                              0, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
-
-  PROTO_INSERT_CHARACTER_RESULT result;
-  result.USN = 0xA1;
-  std::vector<uint8_t> expected(33, 0);
-  expected[12] = 0xA1;
-  EXPECT_EQ(Bytes(result), expected);
-}
-
-TEST(Records, DefaultsOfRecordsBuiltForTheManager) {
-  const std::vector<uint8_t> ff8(8, 0xFF);
-  auto head = [](const auto& bytes, size_t n) {
-    return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
-  };
-
-  const auto insert = Bytes(PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT{});
-  EXPECT_EQ(head(insert, 8), ff8);
-  EXPECT_EQ(insert[8], 0);
-  EXPECT_EQ(std::vector<uint8_t>(insert.begin() + 9, insert.begin() + 17), ff8);  // USN
-  for (size_t i = 17; i < insert.size(); ++i) EXPECT_EQ(insert[i], 0) << i;
-
-  EXPECT_EQ(head(Bytes(PROTO_GAMEGT_INGAME_FARMING_ITEM_REQ{}), 8), ff8);
-  EXPECT_EQ(head(Bytes(PROTO_GAMEGT_INGAME_AI3_BONUS_REWARD_ITEM_REQ{}), 8), ff8);
-  EXPECT_EQ(head(Bytes(PROTO_AI_EXTRA_REWARD_REQ{}), 8), ff8);
-  EXPECT_EQ(head(Bytes(PROTO_AI_BOSSTOWER_REWARD_REQ{}), 8), ff8);
-  EXPECT_EQ(Bytes(PROTO_AI_BOSSTOWER_REWARD_REQ{})[8], 0);
-
-  // A new AI2 request: eight zero bytes, an empty id, entries USN all ones
-  // and value 0.
-  const auto ai2 = Bytes(PROTO_AI2_BONUSROUND_REWARD_REQ{});
-  for (size_t i = 0; i < 19; ++i) EXPECT_EQ(ai2[i], 0) << i;
-  for (size_t e = 0; e < 8; ++e) {
-    for (size_t b = 0; b < 8; ++b) EXPECT_EQ(ai2[19 + 12 * e + b], 0xFF);
-    for (size_t b = 8; b < 12; ++b) EXPECT_EQ(ai2[19 + 12 * e + b], 0);
-  }
-
-  const auto middle = Bytes(PROTO_AI_EXTRA_MIDDLE_REWARD_REQ{});
-  for (size_t i = 0; i < 9; ++i) EXPECT_EQ(middle[i], 0);
-  for (size_t i = 9; i < 73; ++i) EXPECT_EQ(middle[i], 0xFF);
-
-  EXPECT_EQ(Bytes(PROTO_USER_DISCONNECTED{}), ff8);
-
-  // All zero when new, whether value-initialised or default-initialised.
+TEST(Records, DefaultsOfNewRecords) {
+  std::string ai2 = "19*00";
+  for (int e = 0; e < 8; ++e) ai2 += " 8*ff 4*00";  // USN all ones, value 0
+  // Default-initialised too, not only value-initialised.
   const auto* user = new PROTO_GAME_USER_INFO;
-  const auto userBytes = Bytes(*user);
+  const std::string userRuns = Runs(*user);
   delete user;
-  EXPECT_EQ(userBytes, std::vector<uint8_t>(sizeof(PROTO_GAME_USER_INFO), 0));
-  EXPECT_EQ(Bytes(PROTO_GAMEGT_AUTO_SIDE_CHANGE_TEAM_INFO_NTY{}), std::vector<uint8_t>(3971, 0));
-  EXPECT_EQ(Bytes(stUCCGamePlay{}), std::vector<uint8_t>(140, 0));
+  const std::pair<std::string, std::string> kRows[] = {
+      {Runs(PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT{}), "8*ff 1*00 8*ff 124*00"},
+      {Runs(PROTO_GAMEGT_MAPLOADING_COMPLETE_NTY{}), "8*ff 1*00 8*ff 4*00"},
+      {Runs(PROTO_GAMEGT_INGAME_FARMING_ITEM_REQ{}), "8*ff 128*00"},
+      {Runs(PROTO_GAMEGT_INGAME_AI3_BONUS_REWARD_ITEM_REQ{}), "8*ff 72*00"},
+      {Runs(PROTO_AI_EXTRA_REWARD_REQ{}), "8*ff 81*00"},
+      {Runs(PROTO_AI_BOSSTOWER_REWARD_REQ{}), "8*ff 233*00"},
+      {Runs(PROTO_AI_EXTRA_MIDDLE_REWARD_REQ{}), "9*00 64*ff"},
+      {Runs(PROTO_AI2_BONUSROUND_REWARD_REQ{}), ai2},
+      {Runs(PROTO_USER_DISCONNECTED{}), "8*ff"},
+      {userRuns, "4195*00"},
+      {Runs(PROTO_GAMEGT_AUTO_SIDE_CHANGE_TEAM_INFO_NTY{}), "3971*00"},
+      {Runs(stUCCGamePlay{}), "140*00"},
+  };
+  for (const auto& [runs, expected] : kRows) EXPECT_EQ(runs, expected);
 }
 
 TEST(Records, CopyDataPayloadOverDefaults) {

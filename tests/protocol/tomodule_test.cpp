@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -73,6 +75,13 @@ std::unique_ptr<PROTO_START_HOST> SampleStartHost() {
   return info;
 }
 
+void ExpectFields(ILTMessage_Read& r, std::initializer_list<std::pair<uint32_t, int64_t>> fields) {
+  for (const auto& [nBits, value] : fields) {
+    const uint64_t expected = static_cast<uint64_t>(value) & (~uint64_t{0} >> (64 - nBits));
+    EXPECT_EQ(r.ReadBits64(nBits), expected) << "field of " << nBits << " bits at " << r.Tell();
+  }
+}
+
 TEST(ToModule, StartHostStreamOrderAndQuirks) {
   const auto info = SampleStartHost();
   TestMessage m;
@@ -81,39 +90,20 @@ TEST(ToModule, StartHostStreamOrderAndQuirks) {
   ASSERT_FALSE(m.W().HasError());
 
   ILTMessage_Read& r = m.R();
-  EXPECT_EQ(r.ReadBits(8), SERVERAPPMSG_START_HOST);
-  EXPECT_EQ(r.ReadBits(1), 0u);  // constant false
-  EXPECT_EQ(r.ReadBits(32), 0xC5u);
-  EXPECT_EQ(r.ReadBits(1), 1u);
-  EXPECT_EQ(r.ReadBits(1), 0u);
-  EXPECT_EQ(r.ReadBits(1), 1u);
-  EXPECT_EQ(r.ReadBits(8), 0xFDu);  // -3
-  EXPECT_EQ(r.ReadBits(1), 1u);
-  EXPECT_EQ(r.ReadBits(1), 0u);  // 1651 holds 2: false
-  EXPECT_EQ(r.ReadBits(32), 0x49494949u);
-  EXPECT_EQ(static_cast<int32_t>(r.ReadBits(32)), -39);  // sign-extended
-  EXPECT_EQ(static_cast<int32_t>(r.ReadBits(32)), -53);
-  EXPECT_EQ(r.ReadBits(32), 0x41414141u);
-  EXPECT_EQ(r.ReadBits(1), 0u);  // constant false
-  EXPECT_EQ(r.ReadBits(32), 59u);
-  EXPECT_EQ(r.ReadBits(32), 63u);
-  EXPECT_EQ(r.ReadBits(8), 55u);
-  EXPECT_EQ(r.ReadBits(16), 0x0127u);
-  EXPECT_EQ(static_cast<int32_t>(r.ReadBits(32)), -67);
-  EXPECT_EQ(r.ReadBits(32), 69u);
-  EXPECT_EQ(r.ReadBits(1), 1u);
+  // The fields in the module's order: (width, value); negative values go
+  // out sign-extended to their width. The second and the fourteenth are
+  // constant false; the ninth is false as 1651 holds 2.
+  ExpectFields(r, {{8, SERVERAPPMSG_START_HOST}, {1, 0}, {32, 0xC5}, {1, 1}, {1, 0}, {1, 1}});
+  ExpectFields(r, {{8, -3}, {1, 1}, {1, 0}, {32, 0x49494949}, {32, -39}, {32, -53}});
+  ExpectFields(r, {{32, 0x41414141}, {1, 0}, {32, 59}, {32, 63}, {8, 55}, {16, 0x0127}});
+  ExpectFields(r, {{32, -67}, {32, 69}, {1, 1}});
   std::vector<uint8_t> users(sizeof(info->Users));
   r.ReadData(users.data(), static_cast<uint32_t>(users.size() * 8));
   EXPECT_EQ(std::memcmp(users.data(), info->Users, users.size()), 0);
   EXPECT_EQ(r.Tell(), bitsAtCallback);  // the callback ran right after the users
-  EXPECT_EQ(std::bit_cast<float>(r.ReadBits(32)), 1.5f);
-  EXPECT_EQ(r.ReadBits(1), 1u);
-  EXPECT_EQ(static_cast<int8_t>(r.ReadBits(8)), -50);
-  EXPECT_EQ(r.ReadBits(8), 45u);
-  EXPECT_EQ(r.ReadBits(1), 1u);
-  EXPECT_EQ(r.ReadBits(1), 1u);
-  EXPECT_EQ(r.ReadBits(32), 133u);
-  EXPECT_EQ(r.ReadBits(32), 137u);
+  // 0x3FC00000 is 1.5f.
+  ExpectFields(r,
+               {{32, 0x3FC00000}, {1, 1}, {8, -50}, {8, 45}, {1, 1}, {1, 1}, {32, 133}, {32, 137}});
   for (int g = 0; g < 3; ++g) {
     for (int e = 0; e < 8; ++e) {
       const std::string expected = (g == 2 && e == 7)
@@ -122,18 +112,10 @@ TEST(ToModule, StartHostStreamOrderAndQuirks) {
       EXPECT_EQ(ReadText(r), expected) << g << "," << e;
     }
   }
-  EXPECT_EQ(r.ReadBits(1), 1u);  // 1640
-  EXPECT_EQ(r.ReadBits(1), 0u);  // 1351
-  EXPECT_EQ(r.ReadBits(1), 0u);  // 1641
-  EXPECT_EQ(r.ReadBits(1), 1u);  // 1642
-  EXPECT_EQ(r.ReadBits(1), 0u);  // 1643
-  EXPECT_EQ(r.ReadBits(1), 1u);  // 1644
-  EXPECT_EQ(static_cast<int32_t>(r.ReadBits(32)), -1646);
-  EXPECT_EQ(r.ReadBits(8), 0u);  // 255 + 1 in 8 bits
+  // 1640, 1351, 1641 to 1644, then 255 + 1 in 8 bits.
+  ExpectFields(r, {{1, 1}, {1, 0}, {1, 0}, {1, 1}, {1, 0}, {1, 1}, {32, -1646}, {8, 0}});
   EXPECT_EQ(ReadText(r), "SERIAL-123");
-  EXPECT_EQ(r.ReadBits(16), 28u);
-  EXPECT_EQ(r.ReadBits(16), 30u);
-  EXPECT_EQ(r.ReadBits(1), 1u);
+  ExpectFields(r, {{16, 28}, {16, 30}, {1, 1}});
   EXPECT_EQ(r.BitsLeft(), 0u);
   EXPECT_FALSE(r.IsOverrun());
 }
@@ -149,20 +131,6 @@ TEST(ToModule, StartHostFlagAt1651IsTrueOnlyForOne) {
     r.Seek(8 + 1 + 32 + 1 + 1 + 1 + 8 + 1);
     EXPECT_EQ(r.ReadBits(1), value == 1 ? 1u : 0u) << value;
   }
-}
-
-TEST(ToModule, InsertCharacterCarriesTheLowSlotByteAndTheWholeRecord) {
-  PROTO_GAME_USER_INFO user;
-  user.USN = 77;
-  user.SlotIdx = 300;
-  user.r4189[5] = 0xEE;  // the last byte travels too
-  TestMessage m;
-  WriteInsertCharacter(m.W(), user);
-  const auto& bytes = m.Bytes();
-  ASSERT_EQ(bytes.size(), 2 + sizeof(user));
-  EXPECT_EQ(bytes[0], SERVERAPPMSG_INSERTCHARACTER);
-  EXPECT_EQ(bytes[1], 44);  // 300 & 0xFF
-  EXPECT_EQ(std::memcmp(bytes.data() + 2, &user, sizeof(user)), 0);
 }
 
 TEST(ToModule, AigachaItemInsertResultCountsIn16BitsButWritesUpToTen) {
@@ -227,38 +195,23 @@ TEST(ToModule, AigachaGroupRateResultStaysInsideTheRecord) {
 }
 
 TEST(ToModule, SmallMessagesGoldenBytes) {
-  {
+  auto bytes = [](const std::function<void(ILTMessage_Write&)>& write) {
     TestMessage m;
-    WriteServerInfo(m.W(), 0x01020304, 7);
-    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{39, 4, 3, 2, 1, 7, 0, 0, 0}));
-  }
-  {
-    TestMessage m;
-    WriteUserDisconnected(m.W(), ~uint64_t{0});
-    EXPECT_EQ(m.Bytes(),
-              (std::vector<uint8_t>{16, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-  }
-  {
-    TestMessage m;
-    WriteLogSerial(m.W(), "AB");
-    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{43, 'A', 'B', 0}));
-  }
-  {
-    TestMessage m;
-    WriteSpectatorRecommendRoomSelectNty(m.W(), 0x9C);
-    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{36, 0x9C}));
-  }
-  {
-    TestMessage m;
-    WriteAdditionalRoomInfo(m.W(), true);
-    EXPECT_EQ(m.W().Size(), 9u);
-    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{45, 1}));
-  }
-  {
-    TestMessage m;
-    WriteReset(m.W());
-    EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{8}));
-  }
+    write(m.W());
+    return m.Bytes();
+  };
+  using B = std::vector<uint8_t>;
+  EXPECT_EQ(bytes([](auto& w) { WriteServerInfo(w, 0x01020304, 7); }),
+            (B{39, 4, 3, 2, 1, 7, 0, 0, 0}));
+  EXPECT_EQ(bytes([](auto& w) { WriteUserDisconnected(w, ~uint64_t{0}); }),
+            (B{16, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(bytes([](auto& w) { WriteLogSerial(w, "AB"); }), (B{43, 'A', 'B', 0}));
+  EXPECT_EQ(bytes([](auto& w) { WriteSpectatorRecommendRoomSelectNty(w, 0x9C); }), (B{36, 0x9C}));
+  EXPECT_EQ(bytes([](auto& w) { WriteReset(w); }), (B{8}));
+  TestMessage m;
+  WriteAdditionalRoomInfo(m.W(), true);
+  EXPECT_EQ(m.W().Size(), 9u);
+  EXPECT_EQ(m.Bytes(), (B{45, 1}));
 }
 
 TEST(ToModule, InitRecordWritesAndReadsItsSixFields) {
