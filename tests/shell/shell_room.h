@@ -1,16 +1,14 @@
 // One running room for the module-to-manager tests: a manager peer, a real
-// ServerApp with the reference module, its console on a pipe. Console
-// results and the logger's echo are drained from the host's stdout on a
-// thread of their own, so that the host never blocks on a full pipe.
+// ServerApp with the reference module, its console on a pipe. The host's
+// stdout is drained on a thread of its own, so that the host never blocks
+// on a full pipe.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
@@ -38,24 +36,14 @@ class Room {
       const gsmsim::MessagePredicate& match,
       std::chrono::milliseconds timeout = std::chrono::seconds(10));
   size_t mark() const { return mark_; }
-  // Every message the manager received after the mark, without moving it.
-  std::vector<gsmsim::ReceivedMessage> SinceMark() const;
-
-  // The host's stdout so far (console results and log echo).
-  std::string Output() const;
 
  private:
   std::unique_ptr<gsmsim::ManagerPeer> manager_;
   hosttest::HostFolder folder_;
   std::unique_ptr<platform::Process> host_;
   std::thread drain_;
-  mutable std::mutex output_mutex_;
-  std::string output_;
   size_t mark_ = 0;
   bool ready_ = false;
 };
-
-// The payload of a copy-data message as bytes.
-std::vector<uint8_t> Bytes(const gsmsim::ReceivedMessage& message);
 
 }  // namespace shelltest
