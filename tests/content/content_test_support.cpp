@@ -60,8 +60,6 @@ int32_t RecordingServer::SendToServerShell(ILTMessage_Read* pMessage) {
   return answer;
 }
 
-FakeDialog::FakeDialog() = default;
-
 UccDownloadHost FakeDialog::Host() {
   UccDownloadHost host;
   host.TimeGetTime = [this] { return clock.load(); };
@@ -81,11 +79,7 @@ UccDownloadHost FakeDialog::Host() {
   host.WithModule = [this](const std::function<void(IGameServer*, ILTCommon*)>& call) {
     std::lock_guard<std::recursive_mutex> lock(module_lock);
     ++module_calls;
-    if (has_module) {
-      call(&server, &common);
-    } else {
-      call(nullptr, nullptr);
-    }
+    call(has_module ? &server : nullptr, has_module ? &common : nullptr);
   };
   return host;
 }

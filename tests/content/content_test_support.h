@@ -30,7 +30,6 @@ namespace fs = std::filesystem;
 class Sandbox : public testsupport::LogSandbox {
  public:
   Sandbox() : LogSandbox("content-") { Start("LogLevel=4\n"); }
-  bool LogHas(const std::string& text) const { return Has(text); }
 };
 
 // Writes UCCSetting.ini in the current directory. An empty text leaves the
@@ -50,7 +49,6 @@ class ContentServer {
   explicit ContentServer(const fs::path& folder);
   ~ContentServer();
   devhttp::ContentService& service() { return service_; }
-  int port() const { return port_; }
   std::string url() const;  // "http://127.0.0.1:<port>/content/"
 
  private:
@@ -84,7 +82,6 @@ struct Post {
 // frame intervals, and the module behind a lock held on the calling thread.
 class FakeDialog {
  public:
-  FakeDialog();
   UccDownloadHost Host();
 
   // The module lock (g_csServer): WithModule takes it, and a test's update

@@ -63,26 +63,15 @@ TEST(Scenario, RecordStepsBuildTheirRecords) {
       "send GAMESERVERMSG_USER_DISCONNECTED copy USN=1 cbData=4\n");
   ASSERT_EQ(s.steps.size(), 8u);
 
-  const ScenarioStep& start = s.steps[0];
-  EXPECT_EQ(start.kind, ScenarioStep::Kind::kRecord);
-  EXPECT_TRUE(start.by_address);
-  ASSERT_EQ(start.record.bytes.size(), sizeof(PROTO_START_HOST));
-  const auto* bytes = reinterpret_cast<const char*>(start.record.bytes.data());
-  EXPECT_STREQ(bytes + offsetof(PROTO_START_HOST, GameLogSerial), "LOG 7");
-  EXPECT_EQ(static_cast<uint8_t>(bytes[offsetof(PROTO_START_HOST, f1648)]), 255);
+  // Where fields land in a record is OutgoingRecord's business; here each
+  // form's kind, transport and message.
+  EXPECT_EQ(s.steps[0].kind, ScenarioStep::Kind::kRecord);
+  EXPECT_TRUE(s.steps[0].by_address);
+  EXPECT_EQ(s.steps[0].record.bytes.size(), sizeof(PROTO_START_HOST));
+  EXPECT_FALSE(s.steps[1].by_address);
+  EXPECT_EQ(s.steps[1].msg_id, GAMESERVERMSG_INSERTCHARACTER);
+  EXPECT_EQ(s.steps[1].record.bytes.size(), 4195u);
   uint64_t usn = 0;
-  std::memcpy(&usn, bytes + offsetof(PROTO_START_HOST, Users) + 2 * sizeof(PROTO_GAME_USER_INFO),
-              sizeof(usn));
-  EXPECT_EQ(usn, 77u);
-
-  const ScenarioStep& insert = s.steps[1];
-  EXPECT_FALSE(insert.by_address);
-  EXPECT_EQ(insert.msg_id, GAMESERVERMSG_INSERTCHARACTER);
-  ASSERT_EQ(insert.record.bytes.size(), 4195u);
-  int32_t slot = 0;
-  std::memcpy(&slot, insert.record.bytes.data() + offsetof(PROTO_GAME_USER_INFO, SlotIdx), 4);
-  EXPECT_EQ(slot, 300);
-
   ASSERT_EQ(s.steps[2].record.bytes.size(), 8u);
   std::memcpy(&usn, s.steps[2].record.bytes.data(), 8);
   EXPECT_EQ(usn, 0x1122334455667788u);
