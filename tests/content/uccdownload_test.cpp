@@ -25,19 +25,12 @@ constexpr int64_t kReason6 = 0x0007FFF9;  // map 7, low word -1 - 6
 
 class UccDownload : public ::testing::Test {
  protected:
-  UccDownload() : repo_(sandbox_.dir() / "repo"), served_(sandbox_.dir() / "served") {
-    server_ = std::make_unique<ContentServer>(served_);
-    WriteUccSetting(repo_.string(), server_->url());
-  }
+  UccDownload() { WriteUccSetting(repo_.string(), server_.url()); }
 
-  // Short limits so that stalled-server cases end in about a second.
-  static platform::HttpGetLimits ShortLimits() {
-    return platform::HttpGetLimits{1000, 1024, 1, 20000};
-  }
-
-  void ExpectInitDelivered(size_t index, int16_t map, uint8_t round, uint8_t match) {
-    ASSERT_GT(dialog_.server.received.size(), index);
-    const ReceivedInit& got = dialog_.server.received[index];
+  // The one SERVERAPPMSG_INIT the module received.
+  void ExpectInitDelivered(int16_t map, uint8_t round, uint8_t match) {
+    ASSERT_EQ(dialog_.server.received.size(), 1u);
+    const ReceivedInit& got = dialog_.server.received[0];
     EXPECT_EQ(got.id, 0u);  // SERVERAPPMSG_INIT
     EXPECT_EQ(got.init.tMapIndex, map);
     EXPECT_EQ(got.init.roundType, round);
@@ -48,9 +41,9 @@ class UccDownload : public ::testing::Test {
   }
 
   Sandbox sandbox_;
-  fs::path repo_;
-  fs::path served_;
-  std::unique_ptr<ContentServer> server_;
+  const fs::path repo_ = sandbox_.dir() / "repo";
+  const fs::path served_ = sandbox_.dir() / "served";
+  ContentServer server_{served_};
   FakeDialog dialog_;
 };
 
@@ -60,9 +53,8 @@ TEST_F(UccDownload, PresentPackageIsHandedOverAtOnceWithoutTransfer) {
   // Only the low 16 / 8 / 8 bits of the record's values count.
   ucc.BeginUccMapLoad(MakeRecord(0x10007, 0x102, 0x203, "pkg.rez"));
 
-  EXPECT_TRUE(server_->service().Requests().empty());
-  ASSERT_EQ(dialog_.server.received.size(), 1u);
-  ExpectInitDelivered(0, 7, 2, 3);
+  EXPECT_TRUE(server_.service().Requests().empty());
+  ExpectInitDelivered(7, 2, 3);
   EXPECT_EQ(dialog_.frame_intervals, std::vector<uint32_t>{kUccMapFrameInterval});
   EXPECT_TRUE(dialog_.posts.empty());
   EXPECT_TRUE(sandbox_.Has("[UCCLog] Already Has the rez file. filename : pkg.rez"));
@@ -97,14 +89,14 @@ TEST_F(UccDownload, BodyOf10240BytesIsRejectedAnd10241Accepted) {
 
   // The same server cutting a larger package short is just as rejected.
   WriteFileOfSize(served_ / "cut.rez", 30000);
-  server_->service().SetBehaviour({devhttp::ContentService::Mode::kShort, 10240, 0, 0});
+  server_.service().SetBehaviour({devhttp::ContentService::Mode::kShort, 10240, 0, 0});
   uint32_t error = 99;
   EXPECT_EQ(DownloadRezFile("cut.rez", kRezDownloadLimits, &error), REZ_DOWNLOAD_TOO_SHORT);
   EXPECT_EQ(error, 0u);
   EXPECT_FALSE(fs::exists(repo_ / "cut.rez"));
 
   // One byte more is a package: renamed into place, no new temporary file.
-  server_->service().SetBehaviour({});
+  server_.service().SetBehaviour({});
   WriteFileOfSize(served_ / "pkg.rez", 10241, 'k');
   dialog_.posts.clear();
   ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "pkg.rez"));
@@ -115,7 +107,7 @@ TEST_F(UccDownload, BodyOf10240BytesIsRejectedAnd10241Accepted) {
   EXPECT_EQ(dialog_.module_calls, 0);
 
   ucc.PollUccDownload();
-  ExpectInitDelivered(0, 7, 1, 1);
+  ExpectInitDelivered(7, 1, 1);
   EXPECT_TRUE(sandbox_.Has("[UCCLog] rez file download success. filename : pkg.rez"));
   EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
 }
@@ -123,7 +115,7 @@ TEST_F(UccDownload, BodyOf10240BytesIsRejectedAnd10241Accepted) {
 TEST_F(UccDownload, PackagePlacedDuringTransferWinsAndTheCopyIsDeleted) {
   WriteFileOfSize(served_ / "pkg.rez", 20000, 'n');
   const std::string theirs(12000, 'T');
-  server_->service().SetRequestHook(
+  server_.service().SetRequestHook(
       [&](const std::string&) { std::ofstream(repo_ / "pkg.rez", std::ios::binary) << theirs; });
   CUccDownload ucc(dialog_.Host());
   ucc.BeginUccMapLoad(MakeRecord(7, 1, 2, "pkg.rez"));
@@ -134,7 +126,7 @@ TEST_F(UccDownload, PackagePlacedDuringTransferWinsAndTheCopyIsDeleted) {
   EXPECT_TRUE(sandbox_.Has("[UCCLog] rez temp file delete success. filename : "));
 
   ucc.PollUccDownload();
-  ExpectInitDelivered(0, 7, 1, 2);
+  ExpectInitDelivered(7, 1, 2);
   EXPECT_TRUE(dialog_.posts.empty());
 }
 
@@ -176,7 +168,8 @@ TEST_F(UccDownload, FailedDownloadReportsReason5ThenReason6AfterMoreThan60000Ms)
 
 TEST_F(UccDownload, StalledOrTricklingServerIsGivenUpWithinTheLimits) {
   WriteFileOfSize(served_ / "slow.rez", 20000);
-  CUccDownload ucc(dialog_.Host(), ShortLimits());
+  // Short limits so that stalled-server cases end in about a second.
+  CUccDownload ucc(dialog_.Host(), platform::HttpGetLimits{1000, 1024, 1, 20000});
   // No answer at all: given up before the URL counts as opened (reason 2).
   // 10 bytes every 100 ms is far below 1024 bytes/s: aborted midway with
   // libcurl's time-out (28), and the partial temporary file stays.
@@ -191,7 +184,7 @@ TEST_F(UccDownload, StalledOrTricklingServerIsGivenUpWithinTheLimits) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    server_->service().SetBehaviour(row.behaviour);
+    server_.service().SetBehaviour(row.behaviour);
     dialog_.posts.clear();
     const auto start = std::chrono::steady_clock::now();
     ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "slow.rez"));
@@ -206,7 +199,7 @@ TEST_F(UccDownload, StalledOrTricklingServerIsGivenUpWithinTheLimits) {
       EXPECT_LT(fs::file_size(temps[0]), 20000u);
     }
     EXPECT_FALSE(fs::exists(repo_ / "slow.rez"));
-    server_->service().ReleaseStalls();
+    server_.service().ReleaseStalls();
   }
   EXPECT_TRUE(sandbox_.Has("[ucclog] UCC file Write Error Number : 28)"));
 }
@@ -218,7 +211,7 @@ TEST_F(UccDownload, RefusedNamesTouchNeitherFilesNorNetwork) {
   ASSERT_EQ(dialog_.posts.size(), 1u);
   ASSERT_TRUE(ucc.GetState().m_bUccRequestOpen);
   fs::remove_all(repo_);
-  const size_t requests_before = server_->service().Requests().size();
+  const size_t requests_before = server_.service().Requests().size();
 
   stUCCGamePlay unterminated = MakeRecord(7, 1, 1, "");
   std::fill(std::begin(unterminated.MapName), std::end(unterminated.MapName), 'a');
@@ -233,7 +226,7 @@ TEST_F(UccDownload, RefusedNamesTouchNeitherFilesNorNetwork) {
     ASSERT_EQ(dialog_.posts.size(), 1u) << record.MapName;
     EXPECT_EQ(dialog_.posts[0].lParam, kReason5) << record.MapName;
   }
-  EXPECT_EQ(server_->service().Requests().size(), requests_before);
+  EXPECT_EQ(server_.service().Requests().size(), requests_before);
   EXPECT_FALSE(fs::exists(repo_));  // not even the folder was created
   EXPECT_TRUE(
       sandbox_.Has("[UCCLog] rez file name refused (path separator). filename : "
@@ -256,7 +249,7 @@ TEST_F(UccDownload, NamesWithUrlCharactersArePercentEncoded) {
   CUccDownload ucc(dialog_.Host());
   ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, plain));
   EXPECT_TRUE(dialog_.posts.empty());
-  EXPECT_EQ(server_->service().Requests(), std::vector<std::string>{plain});
+  EXPECT_EQ(server_.service().Requests(), std::vector<std::string>{plain});
   EXPECT_EQ(ReadWhole(repo_ / plain), ReadWhole(served_ / plain));
 }
 
@@ -271,7 +264,7 @@ TEST_F(UccDownload, SettingsAreReadAtEveryUse) {
   EXPECT_NE(error, 0u);
 
   // A new repository folder, with parents, is created on the next look.
-  WriteUccSetting((sandbox_.dir() / "a" / "b" / "repo").string(), server_->url());
+  WriteUccSetting((sandbox_.dir() / "a" / "b" / "repo").string(), server_.url());
   EXPECT_EQ(GetRezFilePath(), (sandbox_.dir() / "a" / "b" / "repo").string() + "/");
   EXPECT_TRUE(fs::is_directory(sandbox_.dir() / "a" / "b" / "repo"));
   EXPECT_EQ(DownloadRezFile("pkg.rez", kRezDownloadLimits, &error), REZ_DOWNLOAD_OK);
@@ -279,7 +272,7 @@ TEST_F(UccDownload, SettingsAreReadAtEveryUse) {
   EXPECT_TRUE(fs::exists(sandbox_.dir() / "a" / "b" / "repo" / "pkg.rez"));
 
   // No RezFilePath: the root folder, as the Windows build's drive root.
-  WriteUccSetting("", server_->url());
+  WriteUccSetting("", server_.url());
   EXPECT_EQ(GetRezFilePath(), "/");
 }
 
@@ -336,7 +329,7 @@ TEST_F(UccDownload, NewRequestReplacesTheWaitingOne) {
   WriteFileOfSize(repo_ / "second.rez", 20000);
   dialog_.clock += 70000;
   ucc.PollUccDownload();
-  ExpectInitDelivered(0, 9, 1, 1);
+  ExpectInitDelivered(9, 1, 1);
   EXPECT_EQ(dialog_.posts.size(), 2u);  // no reason 6
   EXPECT_FALSE(sandbox_.Has("(TIMEOUT)"));
 }

@@ -34,13 +34,6 @@ std::unique_ptr<gsmsim::ManagerPeer> StartPeer() {
   return peer;
 }
 
-template <typename Record>
-std::vector<std::byte> BytesOf(const Record& record) {
-  std::vector<std::byte> bytes(sizeof(Record));
-  std::memcpy(bytes.data(), &record, sizeof(Record));
-  return bytes;
-}
-
 TEST(ManagerLinkPost, WParamCarriesIndexAndIdLParamPassesUnchanged) {
   auto peer = StartPeer();
   ASSERT_NE(peer, nullptr);
@@ -104,7 +97,7 @@ TEST(ManagerLinkCopyData, PayloadsArriveWithTheirCatalogueSizes) {
   ASSERT_EQ(got->data.size(), 58u);
   EXPECT_EQ(got->data[0], std::byte{3});
   EXPECT_EQ(got->data[1], std::byte{0});
-  EXPECT_EQ(std::vector<std::byte>(got->data.begin() + 2, got->data.end()), BytesOf(remove));
+  EXPECT_EQ(std::memcmp(got->data.data() + 2, &remove, sizeof(remove)), 0);
 }
 
 class ReadGSMMemoryTest : public ::testing::Test {
