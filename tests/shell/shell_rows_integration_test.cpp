@@ -71,71 +71,57 @@ TEST(ShellRows, RecordsArriveWithExactSizesAndBytes) {
   Room room;
   ASSERT_TRUE(room.ready());
   struct Row {
-    const char* emit;
     uint16_t msgID;
     size_t size;
     std::vector<std::pair<size_t, uint8_t>> bytes;  // payload offset, value
-    const char* log = nullptr;
+    const char* emit;
   };
   const std::vector<Row> rows = {
-      {"REMOVECLIENT u64@32=0x1122334455667788 u8@49=7",
-       25,
+      {25,
        58,
-       {{0, kServerIndex}, {1, 0}, {34, 0x88}, {41, 0x11}, {51, 7}}},
-      {"GAMEEND u32@0=9 u8@109983=5", 8, 109986, {{2, 9}, {109985, 5}}},
-      {"HOST_USER_STAT u8@1957=4", 11, 1994, {{1959, 4}}},
+       {{0, kServerIndex}, {1, 0}, {34, 0x88}, {41, 0x11}, {51, 7}},
+       "REMOVECLIENT u64@32=0x1122334455667788 u8@49=7"},
+      {8, 109986, {{2, 9}, {109985, 5}}, "GAMEEND u32@0=9 u8@109983=5"},
+      {11, 1994, {{1959, 4}}, "HOST_USER_STAT u8@1957=4"},
       // The clan report is its record alone, the index in its first field.
-      {"CLAN_STAT_REPORT f8=1 f16=0x200000000 f24=3 f28=4 f32=5",
-       16,
+      {16,
        40,
-       {{0, kServerIndex}, {8, 1}, {16, 0}, {20, 2}, {24, 3}, {28, 4}, {32, 5}}},
-      {"BAN_USER usn=77 ban=9 slot=3", 18, 23, {{2, 9}, {14, 77}}},
-      {"HOST_STAT u16@846=0xBEEF", 22, 850, {{848, 0xEF}, {849, 0xBE}}},
-      {"AIGACHA_ITEM_INSERT usn=5 count=12 value64=10 value32=20 value32.9=99 value32.11=98 "
-       "slot=2",
-       32,
+       {{0, kServerIndex}, {8, 1}, {16, 0}, {20, 2}, {24, 3}, {28, 4}, {32, 5}},
+       "CLAN_STAT_REPORT f8=1 f16=0x200000000 f24=3 f28=4 f32=5"},
+      {18, 23, {{2, 9}, {14, 77}}, "BAN_USER usn=77 ban=9 slot=3"},
+      {22, 850, {{848, 0xEF}, {849, 0xBE}}, "HOST_STAT u16@846=0xBEEF"},
+      {32,
        143,
        {{11, 5}, {19, 10}, {23, 10}, {31, 20}, {131, 10}, {139, 99}},
-       "SERVERAPPMSG_AIGACHA_ITEM_INSERT: entry count 12 above the record's 10"},
-      {"MAPLOADING_COMPLETE_NTY usn=8 flag=1 slot=1", 35, 23, {{11, 8}, {19, 1}, {22, 0}}},
-      {"MAPLOADING_COMPLETE_NTY_EX usn=8 flag0=1 flag3=1 slot=1",
-       35,
+       "AIGACHA_ITEM_INSERT usn=5 count=12 value64=10 value32=20 value32.9=99 value32.11=98 "
+       "slot=2"},
+      {35, 23, {{11, 8}, {19, 1}, {22, 0}}, "MAPLOADING_COMPLETE_NTY usn=8 flag=1 slot=1"},
+      {35,
        23,
-       {{11, 8}, {19, 1}, {22, 1}}},
-      {"SPY_CHANGE u8@55=6", 39, 58, {{57, 6}}},
-      {"FARMING_ITEM_REQ usn=3 value=4 small2=5", 40, 138, {{26, 3}, {40, 5}}},
+       {{11, 8}, {19, 1}, {22, 1}},
+       "MAPLOADING_COMPLETE_NTY_EX usn=8 flag0=1 flag3=1 slot=1"},
+      {39, 58, {{57, 6}}, "SPY_CHANGE u8@55=6"},
+      {40, 138, {{26, 3}, {40, 5}}, "FARMING_ITEM_REQ usn=3 value=4 small2=5"},
       // Count 0: eight unused entries, USN all ones and value 0.
-      {"AI2_BONUSROUND_REWARD_REQ count=0 item=abc",
-       41,
+      {41,
        117,
-       {{10, 'a'}, {12, 'c'}, {13, 0}, {21, 0xFF}, {28, 0xFF}, {29, 0}, {112, 0xFF}, {113, 0}}},
-      {"AI3_BONUS_CLEARBOX_ITEM usn.2=42 reward.2=1",
-       42,
-       82,
-       {{28, 42}, {36, 1}},
-       "\tusn = 42, Index = 2, IsReward = 1"},
-      {"FINISHED_GAME_PREV u8@8=2", 43, 11, {{10, 2}}},
-      {"SPEC_RECOMMENDROOM_INGAME_DATA u8@603=1", 46, 606, {{605, 1}}},
-      {"AUTO_SIDE_CHANGE_TEAM_INFO_NTY f30=1 count=51 f9=2 tail6=77",
-       47,
+       {{10, 'a'}, {12, 'c'}, {13, 0}, {21, 0xFF}, {28, 0xFF}, {29, 0}, {112, 0xFF}, {113, 0}},
+       "AI2_BONUSROUND_REWARD_REQ count=0 item=abc"},
+      {42, 82, {{28, 42}, {36, 1}}, "AI3_BONUS_CLEARBOX_ITEM usn.2=42 reward.2=1"},
+      {43, 11, {{10, 2}}, "FINISHED_GAME_PREV u8@8=2"},
+      {46, 606, {{605, 1}}, "SPEC_RECOMMENDROOM_INGAME_DATA u8@603=1"},
+      {47,
        3973,
-       {{32, 1}, {3876, 2}, {3968, 77}}},
-      {"AI_EXTRA_REWARD_REQ usn.1=9 reward.1=3 special.1=1",
-       52,
-       91,
-       {{21, 9}, {29, 3}, {30, 1}},
-       "\tusn = 9, loop = 1, IsReward = 3, IsSpecialClear = 1"},
-      {"AI_BOSSTOWER_REWARD_REQ usn=6 large3=200 flag=1", 55, 243, {{64, 200}, {68, 1}}},
-      {"AI_EXTRA_MIDDLE_REWARD_REQ usn=100 usn.4=101",
-       56,
-       75,
-       {{35, 100}, {43, 101}},
-       "\tusn = 101, i = 4"},
-      {"INGAME_RESULT_REQ f9=1 f10=2 f12=3 usn.15=4 value.15=5",
-       57,
+       {{32, 1}, {3876, 2}, {3968, 77}},
+       "AUTO_SIDE_CHANGE_TEAM_INFO_NTY f30=1 count=51 f9=2 tail6=77"},
+      {52, 91, {{21, 9}, {29, 3}, {30, 1}}, "AI_EXTRA_REWARD_REQ usn.1=9 reward.1=3 special.1=1"},
+      {55, 243, {{64, 200}, {68, 1}}, "AI_BOSSTOWER_REWARD_REQ usn=6 large3=200 flag=1"},
+      {56, 75, {{35, 100}, {43, 101}}, "AI_EXTRA_MIDDLE_REWARD_REQ usn=100 usn.4=101"},
+      {57,
        176,
-       {{11, 1}, {12, 2}, {14, 3}, {166, 4}, {174, 5}}},
-      {"AUTO_MATCH_STARTING_USER_INFO_ACK", 59, 2, {{0, kServerIndex}, {1, 0}}},
+       {{11, 1}, {12, 2}, {14, 3}, {166, 4}, {174, 5}},
+       "INGAME_RESULT_REQ f9=1 f10=2 f12=3 usn.15=4 value.15=5"},
+      {59, 2, {{0, kServerIndex}, {1, 0}}, "AUTO_MATCH_STARTING_USER_INFO_ACK"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.emit);
@@ -146,9 +132,12 @@ TEST(ShellRows, RecordsArriveWithExactSizesAndBytes) {
     for (const auto& [offset, value] : row.bytes) {
       EXPECT_EQ(static_cast<uint8_t>(message->data[offset]), value) << "offset " << offset;
     }
-    if (row.log != nullptr) {
-      EXPECT_TRUE(room.folder().WaitForHostLog(row.log, 5s));
-    }
+  }
+  for (const char* line :
+       {"SERVERAPPMSG_AIGACHA_ITEM_INSERT: entry count 12 above the record's 10",
+        "\tusn = 42, Index = 2, IsReward = 1",
+        "\tusn = 9, loop = 1, IsReward = 3, IsSpecialClear = 1", "\tusn = 101, i = 4"}) {
+    EXPECT_TRUE(room.folder().WaitForHostLog(line, 5s)) << line;
   }
 }
 
