@@ -1,7 +1,7 @@
 #include "content_test_support.h"
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "interface/ltmessage.h"
 
@@ -24,9 +24,7 @@ void WriteFileOfSize(const fs::path& path, std::size_t size, char seed) {
 
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::vector<fs::path> TempFiles(const fs::path& folder) {
@@ -36,20 +34,6 @@ std::vector<fs::path> TempFiles(const fs::path& folder) {
     if (entry.path().extension() == ".log") found.push_back(entry.path());
   }
   return found;
-}
-
-ContentServer::ContentServer(const fs::path& folder) : service_("/content/", folder) {
-  service_.Register(server_.server());
-  port_ = server_.Start("127.0.0.1", 0);
-}
-
-ContentServer::~ContentServer() {
-  service_.ReleaseStalls();
-  server_.Stop();
-}
-
-std::string ContentServer::url() const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/content/";
 }
 
 int32_t RecordingServer::SendToServerShell(ILTMessage_Read* pMessage) {

@@ -46,10 +46,16 @@ std::vector<fs::path> TempFiles(const fs::path& folder);
 // The development content server, serving `folder` under /content/.
 class ContentServer {
  public:
-  explicit ContentServer(const fs::path& folder);
-  ~ContentServer();
+  explicit ContentServer(const fs::path& folder) : service_("/content/", folder) {
+    service_.Register(server_.server());
+    port_ = server_.Start("127.0.0.1", 0);
+  }
+  ~ContentServer() {
+    service_.ReleaseStalls();
+    server_.Stop();
+  }
   devhttp::ContentService& service() { return service_; }
-  std::string url() const;  // "http://127.0.0.1:<port>/content/"
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/content/"; }
 
  private:
   devhttp::ContentService service_;
