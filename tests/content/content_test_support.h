@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 class Sandbox : public testsupport::LogSandbox {
  public:
   Sandbox() : LogSandbox("content-") { Start("LogLevel=4\n"); }
+  bool LogHas(const std::string& text) const { return Has(text); }
 };
 
 // Writes UCCSetting.ini in the current directory. An empty text leaves the
