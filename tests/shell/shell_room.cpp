@@ -21,6 +21,8 @@ Room::Room(const hosttest::Switches& switches)
   drain_ = std::thread([this] {
     std::string line;
     while (host_->ReadStdoutLine(&line, 60000)) {
+      std::lock_guard<std::mutex> lock(output_mutex_);
+      output_ += line + "\n";
     }
   });
   auto ready = manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 15s);
@@ -57,6 +59,11 @@ std::optional<gsmsim::ReceivedMessage> Room::Next(const gsmsim::MessagePredicate
   auto message = manager_->WaitFor(match, timeout, mark_);
   if (message) mark_ = message->index + 1;
   return message;
+}
+
+std::string Room::Output() const {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  return output_;
 }
 
 }  // namespace shelltest

@@ -1,7 +1,7 @@
 // One running room for the module-to-manager tests: a manager peer, a real
-// ServerApp with the reference module, its console on a pipe. The host's
-// stdout is drained on a thread of its own, so that the host never blocks
-// on a full pipe.
+// ServerApp with the reference module, its console on a pipe. Console
+// results and the logger's echo are drained from the host's stdout on a
+// thread of their own, so that the host never blocks on a full pipe.
 #pragma once
 
 #include <chrono>
@@ -37,11 +37,16 @@ class Room {
       std::chrono::milliseconds timeout = std::chrono::seconds(10));
   size_t mark() const { return mark_; }
 
+  // The host's stdout so far (console results and log echo).
+  std::string Output() const;
+
  private:
   std::unique_ptr<gsmsim::ManagerPeer> manager_;
   hosttest::HostFolder folder_;
   std::unique_ptr<platform::Process> host_;
   std::thread drain_;
+  mutable std::mutex output_mutex_;
+  std::string output_;
   size_t mark_ = 0;
   bool ready_ = false;
 };
