@@ -34,7 +34,11 @@ std::unique_ptr<gsmsim::ManagerPeer> StartPeer() {
   return peer;
 }
 
-TEST(ManagerLinkPost, WParamCarriesIndexAndIdLParamPassesUnchanged) {
+// A record as the manager's window receives it: dwData, wParam = the host
+// window, the index and the record's bytes (the other records' sizes and
+// bytes are checked end to end by ShellRows, the acknowledgement by
+// DispatchTest).
+TEST(ManagerLinkPost, PostsAndRecordsArriveAsSent) {
   auto peer = StartPeer();
   ASSERT_NE(peer, nullptr);
   CManagerLink link;
@@ -55,6 +59,18 @@ TEST(ManagerLinkPost, WParamCarriesIndexAndIdLParamPassesUnchanged) {
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(got->w_param, 0xFFFE003Du);
   EXPECT_EQ(got->l_param, -0x123456789AB);
+
+  GAMEPROTO_SC_REMOVECLIENT remove;
+  remove.slotIndex = 49;
+  link.Attach(peer->handle(), kHostWindow, 3);
+  ASSERT_TRUE(link.SendRecordToManager(remove));
+  got = peer->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_REMOVECLIENT), 5s);
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(got->w_param, kHostWindow);
+  ASSERT_EQ(got->data.size(), 58u);
+  EXPECT_EQ(got->data[0], std::byte{3});
+  EXPECT_EQ(got->data[1], std::byte{0});
+  EXPECT_EQ(std::memcmp(got->data.data() + 2, &remove, sizeof(remove)), 0);
 }
 
 TEST(ManagerLinkPost, InvalidManagerWindowSendsAndLogsNothing) {
@@ -77,27 +93,6 @@ TEST(ManagerLinkPost, InvalidManagerWindowSendsAndLogsNothing) {
   EXPECT_FALSE(link.SendAutoMatchStartingUserInfoAck());
   EXPECT_THAT(logs.MainLines(), IsEmpty());
   EXPECT_FALSE(logs.HasRwpmFile());
-}
-
-// A record as the manager's window receives it: dwData, wParam = the host
-// window, the index and the record's bytes (the other records' sizes and
-// bytes are checked end to end by ShellRows, the acknowledgement by
-// DispatchTest).
-TEST(ManagerLinkCopyData, PayloadsArriveWithTheirCatalogueSizes) {
-  auto peer = StartPeer();
-  ASSERT_NE(peer, nullptr);
-  CManagerLink link;
-  link.Attach(peer->handle(), kHostWindow, 3);
-  GAMEPROTO_SC_REMOVECLIENT remove;
-  remove.slotIndex = 49;
-  ASSERT_TRUE(link.SendRecordToManager(remove));
-  auto got = peer->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_REMOVECLIENT), 5s);
-  ASSERT_TRUE(got.has_value());
-  EXPECT_EQ(got->w_param, kHostWindow);
-  ASSERT_EQ(got->data.size(), 58u);
-  EXPECT_EQ(got->data[0], std::byte{3});
-  EXPECT_EQ(got->data[1], std::byte{0});
-  EXPECT_EQ(std::memcmp(got->data.data() + 2, &remove, sizeof(remove)), 0);
 }
 
 class ReadGSMMemoryTest : public ::testing::Test {
