@@ -24,9 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A module message kept as its bits, readable again as often as needed.
+// A module message as its size in bits and its bytes (the id first).
 struct Kept {
-  uint32_t id = 0;
   uint32_t bits = 0;
   std::vector<uint8_t> bytes;
 };
@@ -38,7 +37,6 @@ class RecordingHandler final : public ServerAppHandler {
     kept.bits = message->Size();
     kept.bytes.resize((kept.bits + 7) / 8);
     message->ReadData(kept.bytes.data(), kept.bits);
-    kept.id = kept.bytes.empty() ? 0 : kept.bytes[0];
     messages.push_back(std::move(kept));
     return 0;
   }
@@ -207,7 +205,7 @@ TEST_F(RoomTest, EmitSendsWhatItIsToldAndRefusesMistakes) {
             (std::vector<uint8_t>{0xD4, 0xC3, 0xB2, 0xA1}));
   EXPECT_EQ(handler_.messages[1].bits, 8u + 10 * 8);  // 10 of 56 bytes
   EXPECT_EQ(handler_.messages[2].bits, 8u);
-  EXPECT_EQ(handler_.messages[2].id, 52u);
+  EXPECT_EQ(handler_.messages[2].bytes, std::vector<uint8_t>{52});
 
   // Mistakes are refused and send nothing.
   for (const char* bad : {"emit NOPE", "emit MODULE_VALUES bogus=1", "emit MODULE_VALUES first=x",
