@@ -1,7 +1,7 @@
 #include "content_test_support.h"
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "interface/ltmessage.h"
 
@@ -24,9 +24,7 @@ void WriteFileOfSize(const fs::path& path, std::size_t size, char seed) {
 
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::vector<fs::path> TempFiles(const fs::path& folder) {
@@ -38,20 +36,6 @@ std::vector<fs::path> TempFiles(const fs::path& folder) {
   return found;
 }
 
-ContentServer::ContentServer(const fs::path& folder) : service_("/content/", folder) {
-  service_.Register(server_.server());
-  port_ = server_.Start("127.0.0.1", 0);
-}
-
-ContentServer::~ContentServer() {
-  service_.ReleaseStalls();
-  server_.Stop();
-}
-
-std::string ContentServer::url() const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/content/";
-}
-
 int32_t RecordingServer::SendToServerShell(ILTMessage_Read* pMessage) {
   ReceivedInit entry;
   entry.id = pMessage->ReadBits(8);
@@ -59,8 +43,6 @@ int32_t RecordingServer::SendToServerShell(ILTMessage_Read* pMessage) {
   received.push_back(entry);
   return answer;
 }
-
-FakeDialog::FakeDialog() = default;
 
 UccDownloadHost FakeDialog::Host() {
   UccDownloadHost host;
@@ -81,11 +63,7 @@ UccDownloadHost FakeDialog::Host() {
   host.WithModule = [this](const std::function<void(IGameServer*, ILTCommon*)>& call) {
     std::lock_guard<std::recursive_mutex> lock(module_lock);
     ++module_calls;
-    if (has_module) {
-      call(&server, &common);
-    } else {
-      call(nullptr, nullptr);
-    }
+    call(has_module ? &server : nullptr, has_module ? &common : nullptr);
   };
   return host;
 }

@@ -47,11 +47,16 @@ std::vector<fs::path> TempFiles(const fs::path& folder);
 // The development content server, serving `folder` under /content/.
 class ContentServer {
  public:
-  explicit ContentServer(const fs::path& folder);
-  ~ContentServer();
+  explicit ContentServer(const fs::path& folder) : service_("/content/", folder) {
+    service_.Register(server_.server());
+    port_ = server_.Start("127.0.0.1", 0);
+  }
+  ~ContentServer() {
+    service_.ReleaseStalls();
+    server_.Stop();
+  }
   devhttp::ContentService& service() { return service_; }
-  int port() const { return port_; }
-  std::string url() const;  // "http://127.0.0.1:<port>/content/"
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/content/"; }
 
  private:
   devhttp::ContentService service_;
@@ -84,7 +89,6 @@ struct Post {
 // frame intervals, and the module behind a lock held on the calling thread.
 class FakeDialog {
  public:
-  FakeDialog();
   UccDownloadHost Host();
 
   // The module lock (g_csServer): WithModule takes it, and a test's update

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -58,10 +57,6 @@ std::string PackageBody(size_t size, char seed) {
   return body;
 }
 
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
@@ -75,50 +70,28 @@ gsmsim::MessagePredicate LoadingComplete(uint16_t map, uint16_t low) {
   };
 }
 
-class ContentWire : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string why;
-    if (!services_.Start(&why)) GTEST_SKIP() << why;
-    fs::create_directories(folder_.work() / "ucc");
-    WriteFile(folder_.work() / "UCCSetting.ini",
-              "[rezrepositoryinfo]\nRezFilePath=ucc\n[fileserverurl]\nServerURL=" +
-                  services_.ContentUrl() + "\n");
-  }
-
-  HostFolder folder_;
-  devtest::DevServices services_;
-};
-
-// The names in folder that equal name in any case.
-std::vector<std::string> NamesLike(const fs::path& folder, const std::string& name) {
-  auto lower = [](std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-  };
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    const std::string n = entry.path().filename().string();
-    if (lower(n) == lower(name)) names.push_back(n);
-  }
-  return names;
-}
-
-TEST_F(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
+TEST(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
+  HostFolder folder;
+  devtest::DevServices services;
+  std::string why;
+  if (!services.Start(&why)) GTEST_SKIP() << why;
+  fs::create_directories(folder.work() / "ucc");
+  std::ofstream(folder.work() / "UCCSetting.ini", std::ios::binary)
+      << "[rezrepositoryinfo]\nRezFilePath=ucc\n[fileserverurl]\nServerURL="
+      << services.ContentUrl() << "\n";
   const std::string present = PackageBody(12000, 'a');
   const std::string served = PackageBody(20000, 'k');
-  WriteFile(folder_.work() / "ucc" / "present.rez", present);
-  WriteFile(services_.ContentRoot() / "served.rez", served);
+  std::ofstream(folder.work() / "ucc" / "present.rez", std::ios::binary) << present;
+  std::ofstream(services.ContentRoot() / "served.rez", std::ios::binary) << served;
   // The key in capitals, the value in its own case: the file is Snap.BIN
   // exactly (compared in the folder's listing, as Windows names are not
   // case sensitive).
-  const fs::path snapshot = folder_.root() / "Snap.BIN";
+  const fs::path snapshot = folder.root() / "Snap.BIN";
 
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
-  auto host = folder_.Start({std::to_string(manager->handle()), "5000", "1", "7", "9",
-                             "-SAVEGAMEINFO=" + snapshot.string()});
+  auto host = folder.Start({std::to_string(manager->handle()), "5000", "1", "7", "9",
+                            "-SAVEGAMEINFO=" + snapshot.string()});
   ASSERT_NE(host, nullptr);
   auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 10s);
   ASSERT_TRUE(hwnd);
@@ -132,48 +105,52 @@ TEST_F(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
 
   // 1. The package is already there: the module gets the map at once.
   manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(11, 1, 2, "present.rez")));
-  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=0 map=11 round=1 match=2 load=1", 3s));
+  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=0 map=11 round=1 match=2 load=1", 3s));
   EXPECT_TRUE(manager->WaitFor(LoadingComplete(11, 0), 3s));
-  EXPECT_NE(folder_.HostLog().find("[UCCLog] Already Has the rez file. filename : present.rez"),
+  EXPECT_NE(folder.HostLog().find("[UCCLog] Already Has the rez file. filename : present.rez"),
             std::string::npos);
-  EXPECT_TRUE(services_.ContentRequests().empty());
+  EXPECT_TRUE(services.ContentRequests().empty());
 
   // 2. A name with a path in it is refused with reason 5 before any file
   //    or network access.
   manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(12, 1, 2, "../evil.rez")));
   EXPECT_TRUE(manager->WaitFor(LoadingComplete(12, 0xFFFA), 3s));
-  EXPECT_TRUE(folder_.WaitForHostLog("[UCCLog] rez file name refused", 3s));
-  EXPECT_EQ(folder_.HostLog().find("start rez file download. filename : ../evil.rez"),
+  EXPECT_TRUE(folder.WaitForHostLog("[UCCLog] rez file name refused", 3s));
+  EXPECT_EQ(folder.HostLog().find("start rez file download. filename : ../evil.rez"),
             std::string::npos);
-  EXPECT_TRUE(services_.ContentRequests().empty());
-  EXPECT_FALSE(fs::exists(folder_.work() / "evil.rez"));
+  EXPECT_TRUE(services.ContentRequests().empty());
+  EXPECT_FALSE(fs::exists(folder.work() / "evil.rez"));
 
   // 3. Missing: downloaded during the send (the window thread blocks for
   //    the transfer), handed over by the update thread's next frame.
   manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(13, 2, 3, "served.rez")));
-  EXPECT_EQ(services_.ContentRequests(), std::vector<std::string>{"served.rez"});
-  EXPECT_EQ(ReadFile(folder_.work() / "ucc" / "served.rez"), served);
-  EXPECT_NE(folder_.HostLog().find("[UCCLog] start rez file download. filename : served.rez"),
+  EXPECT_EQ(services.ContentRequests(), std::vector<std::string>{"served.rez"});
+  EXPECT_EQ(ReadFile(folder.work() / "ucc" / "served.rez"), served);
+  EXPECT_NE(folder.HostLog().find("[UCCLog] start rez file download. filename : served.rez"),
             std::string::npos);
   EXPECT_FALSE(manager->WaitFor(LoadingComplete(13, 0xFFFA), 0ms));  // no failure report
 
-  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=0 map=13 round=2 match=3 load=1", 15s));
+  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=0 map=13 round=2 match=3 load=1", 15s));
   EXPECT_TRUE(manager->WaitFor(LoadingComplete(13, 0), 3s));
-  EXPECT_NE(folder_.HostLog().find("[UCCLog] rez file download success. filename : served.rez"),
+  EXPECT_NE(folder.HostLog().find("[UCCLog] rez file download success. filename : served.rez"),
             std::string::npos);
   // Exactly one hand-over per map, and no failure for any but the refused.
-  EXPECT_EQ(folder_.CountTrace("SendToServerShell id=0 map=11"), 1u);
-  EXPECT_EQ(folder_.CountTrace("SendToServerShell id=0 map=13"), 1u);
+  EXPECT_EQ(folder.CountTrace("SendToServerShell id=0 map=11"), 1u);
+  EXPECT_EQ(folder.CountTrace("SendToServerShell id=0 map=13"), 1u);
   EXPECT_FALSE(manager->WaitFor(LoadingComplete(13, 0xFFF9), 0ms));
 
   // 4. The game information went to the module in the same frame, and the
   //    file holds its raw record.
-  ASSERT_TRUE(folder_.WaitForTrace("SendToServerShell id=7", 5s));
+  ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=7", 5s));
   ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK), 5s));
   const std::string saved = ReadFile(snapshot);
   ASSERT_EQ(saved.size(), 211406u);
   EXPECT_EQ(std::memcmp(saved.data(), info.get(), sizeof(PROTO_START_HOST)), 0);
-  EXPECT_EQ(NamesLike(folder_.root(), "snap.bin"), std::vector<std::string>{"Snap.BIN"});
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder.root())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_NE(std::find(names.begin(), names.end(), "Snap.BIN"), names.end());
 
   ASSERT_TRUE(host->Terminate());
   EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);

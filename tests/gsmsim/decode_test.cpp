@@ -40,33 +40,26 @@ std::string Field(const DecodedMessage& d, std::string_view name) {
 }
 
 TEST(Decode, PostedValuesByMeaning) {
-  auto d = DecodeMessage(
-      Post(3, GAMESERVERMSG_LOADING_COMPLETE, proto::MakeLoadingCompleteFailure(7, 5)));
-  EXPECT_EQ(DecodedText(d),
-            "GAMESERVERMSG_LOADING_COMPLETE tIndex=3 tMapIndex=7 success=0 reason=5");
-  d = DecodeMessage(Post(0, GAMESERVERMSG_LOADING_COMPLETE, proto::MakeLoadingCompleteSuccess(-1)));
-  EXPECT_EQ(Field(d, "tMapIndex"), "-1");
-  EXPECT_EQ(Field(d, "success"), "1");
-  EXPECT_EQ(d.Find("reason"), nullptr);
-  // Reason 0 still reads as a failure.
-  d = DecodeMessage(
-      Post(0, GAMESERVERMSG_LOADING_COMPLETE, proto::MakeLoadingCompleteFailure(2, 0)));
-  EXPECT_EQ(Field(d, "success"), "0");
-  EXPECT_EQ(Field(d, "reason"), "0");
-
-  d = DecodeMessage(
-      Post(199, GAMESERVERMSG_HOST_HEARTBEAT_ACK, proto::MakeHeartbeatAck(3, 0xBEEF)));
-  EXPECT_EQ(DecodedText(d),
-            "GAMESERVERMSG_HOST_HEARTBEAT_ACK tIndex=199 userCount=3 heartbeatValue=48879");
-  d = DecodeMessage(Post(1, GAMESERVERMSG_MODULE_VALUES_NTY, proto::MakeModuleValues(0x12345, 7)));
-  EXPECT_EQ(Field(d, "first"), "9029");  // 0x2345: the low half only
-  EXPECT_EQ(Field(d, "second"), "7");
-  d = DecodeMessage(Post(-1, 20, 0));
-  EXPECT_EQ(DecodedText(d), "UNNAMED_20 tIndex=-1 lParam=0");
+  // Reason 0 still reads as a failure; of the module values only the low
+  // half of the first (0x2345) counts.
+  const std::pair<ReceivedMessage, const char*> rows[] = {
+      {Post(3, GAMESERVERMSG_LOADING_COMPLETE, proto::MakeLoadingCompleteFailure(7, 5)),
+       "GAMESERVERMSG_LOADING_COMPLETE tIndex=3 tMapIndex=7 success=0 reason=5"},
+      {Post(0, GAMESERVERMSG_LOADING_COMPLETE, proto::MakeLoadingCompleteSuccess(-1)),
+       "GAMESERVERMSG_LOADING_COMPLETE tIndex=0 tMapIndex=-1 success=1"},
+      {Post(0, GAMESERVERMSG_LOADING_COMPLETE, proto::MakeLoadingCompleteFailure(2, 0)),
+       "GAMESERVERMSG_LOADING_COMPLETE tIndex=0 tMapIndex=2 success=0 reason=0"},
+      {Post(199, GAMESERVERMSG_HOST_HEARTBEAT_ACK, proto::MakeHeartbeatAck(3, 0xBEEF)),
+       "GAMESERVERMSG_HOST_HEARTBEAT_ACK tIndex=199 userCount=3 heartbeatValue=48879"},
+      {Post(1, GAMESERVERMSG_MODULE_VALUES_NTY, proto::MakeModuleValues(0x12345, 7)),
+       "GAMESERVERMSG_MODULE_VALUES_NTY tIndex=1 first=9029 second=7"},
+      {Post(-1, 20, 0), "UNNAMED_20 tIndex=-1 lParam=0"},
+  };
+  for (const auto& [message, text] : rows) EXPECT_EQ(DecodedText(DecodeMessage(message)), text);
 
   ReceivedMessage other;
   other.msg = 0x113;
-  d = DecodeMessage(other);
+  const DecodedMessage d = DecodeMessage(other);
   EXPECT_FALSE(d.is_manager_message);
   EXPECT_EQ(d.name, "WM_0x113");
 }

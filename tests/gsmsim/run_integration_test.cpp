@@ -21,6 +21,11 @@ struct RunResult {
   std::vector<std::string> lines;  // stdout
   std::string err;
 
+  std::string All() const {
+    std::string all;
+    for (const auto& line : lines) all += line + "\n";
+    return all;
+  }
   size_t Count(const std::string& a, const std::string& b = "") const {
     size_t n = 0;
     for (const auto& line : lines)
@@ -65,8 +70,7 @@ class GsmsimRun : public ::testing::Test {
 
 TEST_F(GsmsimRun, DemoHostsARoomEndToEnd) {
   const RunResult r = Run({"--rooms", "1", "--scenario", "demo", "--heartbeat", "0"});
-  std::string all;
-  for (const auto& line : r.lines) all += line + "\n";
+  const std::string all = r.All();
   EXPECT_EQ(r.exit_code, 0) << all << r.err;
 
   // Every expectation held and the module's answers arrived decoded.
@@ -98,8 +102,7 @@ TEST_F(GsmsimRun, UnmetExpectationFailsTheRunAndStopsTheRooms) {
   std::ofstream(scenario) << "# the host never sends a game end by itself\n"
                              "expect GAMESERVERMSG_GAMEEND within 300\n";
   const RunResult r = Run({"--rooms", "2", "--scenario", scenario.string()});
-  std::string all;
-  for (const auto& line : r.lines) all += line + "\n";
+  const std::string all = r.All();
   EXPECT_EQ(r.exit_code, 1) << all << r.err;
   EXPECT_EQ(r.Count("\"event\":\"expect\"", "\"ok\":false,\"line\":2,\"room\":0"), 1u) << all;
   EXPECT_NE(r.err.find("line 2: expectation not met in room 0"), std::string::npos) << r.err;
@@ -129,8 +132,7 @@ TEST_F(GsmsimRun, UccScenarioLoadsAPackageFromTheContentServer) {
   env_ = {{"GSMSIM_CONTENT_URL", server.Url()}, {"GSMSIM_UCC_PACKAGE", "demo_map.rez"}};
 
   const RunResult r = Run({"--scenario", std::string(GSMSIM_SCENARIO_DIR) + "/ucc_map.gsm"});
-  std::string all;
-  for (const auto& line : r.lines) all += line + "\n";
+  const std::string all = r.All();
   EXPECT_EQ(r.exit_code, 0) << all << r.err;
   EXPECT_EQ(r.Count("\"name\":\"GAMESERVERMSG_LOADING_COMPLETE\"",
                     "\"fields\":{\"tMapIndex\":7,\"success\":1}"),

@@ -19,12 +19,11 @@ namespace linktest {
 namespace {
 
 std::string ToHex(std::span<const std::byte> bytes) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  text.reserve(bytes.size() * 2);
+  char digits[3];
   for (std::byte b : bytes) {
-    text.push_back(kDigits[static_cast<unsigned>(b) >> 4]);
-    text.push_back(kDigits[static_cast<unsigned>(b) & 0xF]);
+    std::snprintf(digits, sizeof(digits), "%02x", static_cast<unsigned>(b));
+    text += digits;
   }
   return text;
 }

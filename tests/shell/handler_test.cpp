@@ -34,32 +34,38 @@ class HandlerTest : public ::testing::Test {
 
 testsupport::LogSandbox* HandlerTest::logs_ = nullptr;
 
+// Each row: category, level, text, and the log file prefix with the line
+// it must hold there (empty: the text appears in no file).
 TEST_F(HandlerTest, WriteLogRoutesEachCategoryVerbatim) {
+  struct Row {
+    int32_t category, level;
+    const char* text;
+    const char* file;
+    std::string line;
+  };
+  const std::vector<Row> rows = {
+      {6, 3, "abc", "error_", "[WARN_] ServerappIndex(2), Port(700) abc"},
+      {0, 2, "main 100%s %d %n", "error_", "[ERROR] main 100%s %d %n"},
+      {1, 9, "to timeout", "timeout_", "to timeout"},
+      {2, 9, "to etcinfo", "etcinfo_", "to etcinfo"},
+      {3, 9, "to packet", "packet_", "to packet"},
+      {5, 1, "to kernel", "kernel_", "[FATAL] to kernel"},
+      {4, 1, "category four", "", ""},
+      {7, 1, "category seven", "", ""},
+      {-1, 1, "category minus one", "", ""},
+      {0, 5, "below the threshold", "", ""},
+  };
   CGameServerAppHandler& handler = dlg_.m_AppHandler;
-  EXPECT_EQ(handler.WriteLog(6, 3, "abc"), 0);
-  EXPECT_EQ(handler.WriteLog(0, 2, "main 100%s %d %n"), 0);
-  EXPECT_EQ(handler.WriteLog(1, 9, "to timeout"), 0);
-  EXPECT_EQ(handler.WriteLog(2, 9, "to etcinfo"), 0);
-  EXPECT_EQ(handler.WriteLog(3, 9, "to packet"), 0);
-  EXPECT_EQ(handler.WriteLog(4, 1, "category four"), 0);
-  EXPECT_EQ(handler.WriteLog(5, 1, "to kernel"), 0);
-  EXPECT_EQ(handler.WriteLog(7, 1, "category seven"), 0);
-  EXPECT_EQ(handler.WriteLog(-1, 1, "category minus one"), 0);
+  for (const Row& row : rows) EXPECT_EQ(handler.WriteLog(row.category, row.level, row.text), 0);
   EXPECT_EQ(handler.WriteInfo("info line"), 0);
-  EXPECT_EQ(handler.WriteLog(0, 5, "below the threshold"), 0);
-
-  const std::string main = Logs("error_");
-  EXPECT_NE(main.find("[WARN_] ServerappIndex(2), Port(700) abc"), std::string::npos) << main;
-  EXPECT_NE(main.find("[ERROR] main 100%s %d %n"), std::string::npos) << main;
-  EXPECT_NE(main.find("[INFO_] info line"), std::string::npos) << main;
-  EXPECT_EQ(main.find("below the threshold"), std::string::npos);
-  EXPECT_NE(Logs("timeout_").find("to timeout"), std::string::npos);
-  EXPECT_NE(Logs("etcinfo_").find("to etcinfo"), std::string::npos);
-  EXPECT_NE(Logs("packet_").find("to packet"), std::string::npos);
-  EXPECT_NE(Logs("kernel_").find("[FATAL] to kernel"), std::string::npos);
+  EXPECT_NE(Logs("error_").find("[INFO_] info line"), std::string::npos);
   const std::string everything = Logs("");
-  for (const char* dropped : {"category four", "category seven", "category minus one"}) {
-    EXPECT_EQ(everything.find(dropped), std::string::npos) << dropped;
+  for (const Row& row : rows) {
+    if (row.line.empty()) {
+      EXPECT_EQ(everything.find(row.text), std::string::npos) << row.text;
+    } else {
+      EXPECT_NE(Logs(row.file).find(row.line), std::string::npos) << row.text;
+    }
   }
 }
 
@@ -77,50 +83,35 @@ TEST_F(HandlerTest, ConsoleCaptureDropsTheLastCharacterAndWritesNoLog) {
   EXPECT_EQ(Logs("").find("console line"), std::string::npos);
 }
 
-// Fakes for each step of the memory query.
-uint32_t NoPid() {
-  return 0;
-}
-uint32_t SomePid() {
-  return 4242;
-}
-bool Refuse(uint32_t) {
-  return false;
-}
-bool Allow(uint32_t) {
-  return true;
-}
-uint64_t NoBytes() {
-  return 0;
-}
-uint64_t FourGigAndOne() {
-  return (1ull << 32) + 1;
-}
-int32_t Error() {
-  return 13;
-}
-
 TEST_F(HandlerTest, MemoryQueryReportsEachFailureAndTruncatesTo32Bits) {
   CGameServerAppHandler& handler = dlg_.m_AppHandler;
-  static const ProcessMemoryQuery no_pid{NoPid, Allow, FourGigAndOne, Error};
-  static const ProcessMemoryQuery no_open{SomePid, Refuse, FourGigAndOne, Error};
-  static const ProcessMemoryQuery no_info{SomePid, Allow, NoBytes, Error};
-  static const ProcessMemoryQuery big{SomePid, Allow, FourGigAndOne, Error};
-  handler.SetProcessMemoryQuery(no_pid);
-  EXPECT_EQ(handler.GetProcessMemoryUsage(), 0u);
-  handler.SetProcessMemoryQuery(no_open);
-  EXPECT_EQ(handler.GetProcessMemoryUsage(), 0u);
-  handler.SetProcessMemoryQuery(no_info);
-  EXPECT_EQ(handler.GetProcessMemoryUsage(), 0u);
-  handler.SetProcessMemoryQuery(big);
-  EXPECT_EQ(handler.GetProcessMemoryUsage(), 1u);
-  const std::string main = Logs("error_");
-  for (const char* step :
-       {"Get pid error.", "Open process error.", "GetProcessMemoryInfo error."}) {
-    EXPECT_NE(main.find(std::string("[ERROR] GetProcessMemoryUsage() ") + step +
-                        " (server index: 2, error number: 13)"),
+  using Query = ProcessMemoryQuery;
+  auto no_pid = [] { return 0u; };
+  auto pid = [] { return 4242u; };
+  auto refuse = [](uint32_t) { return false; };
+  auto allow = [](uint32_t) { return true; };
+  auto no_bytes = [] { return uint64_t{0}; };
+  auto big = [] { return (uint64_t{1} << 32) + 1; };  // truncated to 1
+  auto error = [] { return int32_t{13}; };
+  struct Row {
+    Query query;
+    uint32_t answer;
+    const char* line;
+  };
+  static const Row rows[] = {
+      {Query{no_pid, allow, big, error}, 0, "Get pid error."},
+      {Query{pid, refuse, big, error}, 0, "Open process error."},
+      {Query{pid, allow, no_bytes, error}, 0, "GetProcessMemoryInfo error."},
+      {Query{pid, allow, big, error}, 1, nullptr},
+  };
+  for (const Row& row : rows) {
+    handler.SetProcessMemoryQuery(row.query);
+    EXPECT_EQ(handler.GetProcessMemoryUsage(), row.answer);
+    if (row.line == nullptr) continue;
+    EXPECT_NE(Logs("error_").find(std::string("[ERROR] GetProcessMemoryUsage() ") + row.line +
+                                  " (server index: 2, error number: 13)"),
               std::string::npos)
-        << step;
+        << row.line;
   }
   // The real system answers this process's private bytes.
   handler.SetProcessMemoryQuery(RealProcessMemoryQuery());

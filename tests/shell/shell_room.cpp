@@ -61,24 +61,9 @@ std::optional<gsmsim::ReceivedMessage> Room::Next(const gsmsim::MessagePredicate
   return message;
 }
 
-std::vector<gsmsim::ReceivedMessage> Room::SinceMark() const {
-  std::vector<gsmsim::ReceivedMessage> all = manager_->Messages();
-  std::vector<gsmsim::ReceivedMessage> after;
-  for (auto& message : all) {
-    if (message.index >= mark_) after.push_back(std::move(message));
-  }
-  return after;
-}
-
 std::string Room::Output() const {
   std::lock_guard<std::mutex> lock(output_mutex_);
   return output_;
-}
-
-std::vector<uint8_t> Bytes(const gsmsim::ReceivedMessage& message) {
-  std::vector<uint8_t> bytes(message.data.size());
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(message.data[i]);
-  return bytes;
 }
 
 }  // namespace shelltest

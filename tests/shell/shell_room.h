@@ -4,13 +4,11 @@
 // thread of their own, so that the host never blocks on a full pipe.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
@@ -38,8 +36,6 @@ class Room {
       const gsmsim::MessagePredicate& match,
       std::chrono::milliseconds timeout = std::chrono::seconds(10));
   size_t mark() const { return mark_; }
-  // Every message the manager received after the mark, without moving it.
-  std::vector<gsmsim::ReceivedMessage> SinceMark() const;
 
   // The host's stdout so far (console results and log echo).
   std::string Output() const;
@@ -54,8 +50,5 @@ class Room {
   size_t mark_ = 0;
   bool ready_ = false;
 };
-
-// The payload of a copy-data message as bytes.
-std::vector<uint8_t> Bytes(const gsmsim::ReceivedMessage& message);
 
 }  // namespace shelltest

@@ -46,15 +46,13 @@ std::string ProcessTitle(uint32_t pid) {
 
 std::filesystem::path MakeScratchFolder(const std::string& prefix) {
   const std::filesystem::path base = std::filesystem::temp_directory_path();
-  // CreateDirectory fails on a taken name, so a race with another test
-  // process only costs another try.
+  // A taken name (a race with another test process) only costs another try;
+  // any other failure throws std::filesystem_error, a std::runtime_error.
   static unsigned counter = 0;
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const std::string name = prefix + std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(GetTickCount() + counter++);
-    const std::filesystem::path path = base / name;
-    if (CreateDirectoryA(path.string().c_str(), nullptr)) return path;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    const std::filesystem::path path = base / (prefix + std::to_string(GetCurrentProcessId()) +
+                                               "-" + std::to_string(GetTickCount() + counter++));
+    if (std::filesystem::create_directory(path)) return path;
   }
   throw std::runtime_error("cannot create a scratch folder under " + base.string());
 }
