@@ -1,20 +1,15 @@
 // Each faulted backend call fails as the real call would (its failure answer
 // and its errno or error number), and the next call works again.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "logtestutil.h"
 #include "platform/crash_io.h"
-#include "platform/crash_upload.h"
 #include "platform/fault_injection.h"
 #include "platform/files.h"
 #include "platform/library.h"
@@ -32,11 +27,11 @@ class SeamFaultTest : public ::testing::Test {
  protected:
   void SetUp() override { fault::Reset(); }
   void TearDown() override { fault::Reset(); }
-  logtest::TempDir dir_;
+  testsupport::LogSandbox dir_{"seamfault-"};
 };
 
 TEST_F(SeamFaultTest, FileOpensWritesAndFolders) {
-  const std::string path = (dir_.path() / "a.txt").string();
+  const std::string path = (dir_.dir() / "a.txt").string();
   fault::Arm(Point::kFileOpen, 1, EACCES, true);
   errno = 0;
   EXPECT_EQ(platform::OpenForAppend(path.c_str()), platform::kInvalidFile);
@@ -70,8 +65,8 @@ TEST_F(SeamFaultTest, FileOpensWritesAndFolders) {
   EXPECT_EQ(logtest::ReadFile(path), "one,three!");
 
   // Reading opens fail too: the settings reader falls back to the default.
-  logtest::WriteFile(dir_.path() / "S.ini", "[A]\nkey=7\n");
-  const std::string ini = (dir_.path() / "S.ini").string();
+  logtest::WriteFile(dir_.dir() / "S.ini", "[A]\nkey=7\n");
+  const std::string ini = (dir_.dir() / "S.ini").string();
   fault::Arm(Point::kFileOpen, fault::Calls(Point::kFileOpen) + 1, EACCES);
   EXPECT_EQ(platform::GetPrivateProfileInt("A", "key", 3, ini.c_str()), 3);
   EXPECT_EQ(platform::GetPrivateProfileInt("A", "key", 3, ini.c_str()), 7);
@@ -81,15 +76,15 @@ TEST_F(SeamFaultTest, FileOpensWritesAndFolders) {
   EXPECT_NE(next, platform::kNoCrashFile);
   platform::CrashFileClose(next);
 
-  const std::string chain = (dir_.path() / "x" / "y").string();
+  const std::string chain = (dir_.dir() / "x" / "y").string();
   fault::Arm(Point::kMkdir, 1, EROFS);
   errno = 0;
   EXPECT_FALSE(platform::CreateFolderChain(chain.c_str()));
   EXPECT_EQ(errno, EROFS);
-  EXPECT_FALSE(fs::exists(dir_.path() / "x"));
+  EXPECT_FALSE(fs::exists(dir_.dir() / "x"));
   EXPECT_TRUE(platform::CreateFolderChain(chain.c_str()));
   fault::Arm(Point::kMkdir, 3, EROFS, true);
-  const std::string one = (dir_.path() / "z").string();
+  const std::string one = (dir_.dir() / "z").string();
   EXPECT_FALSE(platform::CreateFolder(one.c_str()));
   EXPECT_FALSE(platform::CrashMakeFolder(one.c_str()));
   EXPECT_EQ(platform::CrashLastError(), static_cast<uint32_t>(EROFS));
@@ -162,84 +157,6 @@ TEST_F(SeamFaultTest, ProcessMemoryRead) {
   EXPECT_STREQ(buffer, "");
   EXPECT_TRUE(memory->Read(reinterpret_cast<uintptr_t>(kSecret), buffer, sizeof(buffer)));
   EXPECT_STREQ(buffer, kSecret);
-}
-
-// A one-shot HTTP server on loopback that reads the request and answers 200.
-class OneShotServer {
- public:
-  OneShotServer() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(listen_, 4) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      return;
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      // One connection after the other, until the listener is shut down.
-      for (int client; (client = ::accept(listen_, nullptr, nullptr)) >= 0; ::close(client)) {
-        char buffer[4096];
-        std::string request;
-        // The head and the two-byte body of every request of the test.
-        for (size_t end;
-             (end = request.find("\r\n\r\n")) == std::string::npos || request.size() < end + 6;) {
-          const ssize_t n = ::recv(client, buffer, sizeof(buffer), 0);
-          if (n <= 0) break;
-          request.append(buffer, static_cast<size_t>(n));
-        }
-        const char kAnswer[] = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
-        [[maybe_unused]] ssize_t sent = ::send(client, kAnswer, sizeof(kAnswer) - 1, MSG_NOSIGNAL);
-      }
-    });
-  }
-  ~OneShotServer() {
-    ::shutdown(listen_, SHUT_RDWR);
-    if (thread_.joinable()) thread_.join();
-    ::close(listen_);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  int listen_ = -1;
-  uint16_t port_ = 0;
-  std::thread thread_;
-};
-
-TEST_F(SeamFaultTest, CrashUploadConnectWriteAndRead) {
-  OneShotServer server;
-  ASSERT_NE(server.port(), 0);
-  platform::HttpEndpoint endpoint;
-  ASSERT_EQ(platform::HttpResolve("127.0.0.1", server.port(), &endpoint), 0u);
-
-  platform::HttpSession session;
-  ASSERT_EQ(session.Open(), 0u);
-  ASSERT_EQ(session.Connect(endpoint, "h"), 0u);
-  {
-    platform::HttpPut request;
-    ASSERT_EQ(request.Open(session, "/crs/a"), 0u);
-    fault::Arm(Point::kHttpConnect, 1, ECONNREFUSED);
-    EXPECT_EQ(request.Send("", 2), static_cast<uint32_t>(ECONNREFUSED));
-    // The request head is the first write.
-    fault::Arm(Point::kHttpWrite, 1, EPIPE);
-    EXPECT_EQ(request.Send("", 2), static_cast<uint32_t>(EPIPE));
-  }
-  fault::Arm(Point::kHttpWrite, 3, ECONNRESET);
-  fault::Arm(Point::kHttpRead, 1, ETIMEDOUT);
-  // This connection reaches the server, which waits for the whole head.
-  platform::HttpPut good;
-  ASSERT_EQ(good.Open(session, "/crs/a"), 0u);
-  ASSERT_EQ(good.Send("", 2), 0u);
-  EXPECT_EQ(good.Write("ok", 2), static_cast<uint32_t>(ECONNRESET));
-  EXPECT_EQ(good.Write("ok", 2), 0u);
-  uint32_t status = 0;
-  EXPECT_EQ(good.ReceiveResponse(), static_cast<uint32_t>(ETIMEDOUT));
-  EXPECT_EQ(good.ReceiveResponse(), 0u);
-  EXPECT_EQ(good.QueryStatus(&status), 0u);
-  EXPECT_EQ(status, 200u);
 }
 
 }  // namespace
