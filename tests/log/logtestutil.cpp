@@ -47,15 +47,7 @@ void SetFixedTime(const platform::LocalTime& t) {
 }
 
 platform::LocalTime MakeTime(int y, int mo, int d, int h, int mi, int s, int ms) {
-  platform::LocalTime t;
-  t.year = y;
-  t.month = mo;
-  t.day = d;
-  t.hour = h;
-  t.minute = mi;
-  t.second = s;
-  t.millisecond = ms;
-  return t;
+  return {y, mo, d, h, mi, s, ms};
 }
 
 std::string MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts) {

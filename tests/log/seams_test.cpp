@@ -1,4 +1,5 @@
 // The platform seams the logger stands on: settings, files, shared memory.
+// (The clock source is replaced by every host logger test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 #include <string>
 
 #include "logtestutil.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/settings.h"
 #include "platform/shm.h"
@@ -129,18 +129,6 @@ TEST(Files, LogBaseComesFromTheEnvironment) {
     testsupport::SetEnv("SERVERAPP_LOG_BASE", unset);
     EXPECT_EQ(platform::LogBaseFolder(), testsupport::OnWindows() ? "C:\\log" : "/var/log");
   }
-}
-
-TEST(Clock, SourceCanBeReplaced) {
-  logtest::SetFixedTime(logtest::MakeTime(2026, 12, 5, 2, 59, 59, 999));
-  const platform::LocalTime t = platform::GetLocalTime();
-  EXPECT_EQ(t.hour, 2);
-  EXPECT_EQ(t.millisecond, 999);
-  platform::SetLocalTimeSource(nullptr);
-  const platform::LocalTime now = platform::GetLocalTime();
-  EXPECT_GE(now.year, 2024);
-  EXPECT_GE(now.millisecond, 0);
-  EXPECT_LE(now.millisecond, 999);
 }
 
 TEST(SharedMemory, HasTheLifetimeOfWin32Mappings) {
