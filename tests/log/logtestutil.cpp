@@ -1,7 +1,7 @@
 #include "logtestutil.h"
 
-#include <atomic>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -27,22 +27,17 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 }
 
 namespace {
+std::mutex g_fixed_mutex;
 platform::LocalTime g_fixed;
-std::atomic<bool> g_fixed_lock{false};
 platform::LocalTime FixedTime() {
-  while (g_fixed_lock.exchange(true)) {
-  }
-  const platform::LocalTime t = g_fixed;
-  g_fixed_lock.store(false);
-  return t;
+  std::lock_guard<std::mutex> lock(g_fixed_mutex);
+  return g_fixed;
 }
 }  // namespace
 
 void SetFixedTime(const platform::LocalTime& t) {
-  while (g_fixed_lock.exchange(true)) {
-  }
+  std::lock_guard<std::mutex> lock(g_fixed_mutex);
   g_fixed = t;
-  g_fixed_lock.store(false);
   platform::SetLocalTimeSource(&FixedTime);
 }
 
