@@ -24,7 +24,7 @@ class InjectorTest : public ::testing::Test {
   }
 };
 
-TEST_F(InjectorTest, FailsTheNthCallOnlyOrEveryCallFromIt) {
+TEST_F(InjectorTest, FailsTheNthCallOnlyOrEveryCallFromItUntilReset) {
   fault::Arm(Point::kMkdir, 2, 13);
   EXPECT_EQ(Run(Point::kMkdir, 4), (std::vector<int>{0, 13, 0, 0}));
   EXPECT_EQ(fault::Calls(Point::kMkdir), 4u);
@@ -51,9 +51,8 @@ TEST_F(InjectorTest, FailsTheNthCallOnlyOrEveryCallFromIt) {
   EXPECT_EQ(fault::Check(Point::kShmMap), 0);
   EXPECT_EQ(fault::Check(Point::kShmOpen), 0);
   EXPECT_EQ(fault::Check(Point::kCount), 0);
-}
 
-TEST_F(InjectorTest, ResetDisarmsAndStopsCounting) {
+  // Reset disarms and stops counting.
   fault::Arm(Point::kHttpRead, 1, 104, true);
   EXPECT_EQ(fault::Check(Point::kHttpRead), 104);
   fault::Reset();
