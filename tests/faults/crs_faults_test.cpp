@@ -12,7 +12,6 @@
 #include "crs/crs_client.h"
 #include "crs_test_support.h"
 #include "dev_server.h"
-#include "platform/crash_upload.h"
 #include "platform/fault_injection.h"
 
 namespace {
@@ -91,39 +90,6 @@ TEST_F(CrsFaultTest, EveryStepNamesItsFailure) {
   ASSERT_GE(objects.size(), 2u);
   EXPECT_EQ(objects.back().name, "d.dmp");
   EXPECT_EQ(crs_test::ReadWhole(service_->folder() / objects.back().name), std::string(10000, 'd'));
-}
-
-// The upload seam under the client: each faulted call answers its number,
-// and the next call works.
-TEST_F(CrsFaultTest, HttpPutConnectWriteAndRead) {
-  platform::HttpEndpoint endpoint;
-  ASSERT_EQ(platform::HttpResolve("127.0.0.1", static_cast<uint16_t>(port_), &endpoint), 0u);
-
-  platform::HttpSession session;
-  ASSERT_EQ(session.Open(), 0u);
-  ASSERT_EQ(session.Connect(endpoint, "h"), 0u);
-  {
-    platform::HttpPut request;
-    ASSERT_EQ(request.Open(session, "/crs/a"), 0u);
-    fault::Arm(Point::kHttpConnect, 1, ECONNREFUSED);
-    EXPECT_EQ(request.Send("", 2), static_cast<uint32_t>(ECONNREFUSED));
-    // The request head is the first write.
-    fault::Arm(Point::kHttpWrite, 1, EPIPE);
-    EXPECT_EQ(request.Send("", 2), static_cast<uint32_t>(EPIPE));
-  }
-  fault::Arm(Point::kHttpWrite, 3, ECONNRESET);
-  fault::Arm(Point::kHttpRead, 1, ETIMEDOUT);
-  platform::HttpPut good;
-  ASSERT_EQ(good.Open(session, "/crs/a"), 0u);
-  ASSERT_EQ(good.Send("", 2), 0u);
-  EXPECT_EQ(good.Write("ok", 2), static_cast<uint32_t>(ECONNRESET));
-  EXPECT_EQ(good.Write("ok", 2), 0u);
-  uint32_t status = 0;
-  EXPECT_EQ(good.ReceiveResponse(), static_cast<uint32_t>(ETIMEDOUT));
-  EXPECT_EQ(good.ReceiveResponse(), 0u);
-  EXPECT_EQ(good.QueryStatus(&status), 0u);
-  EXPECT_EQ(status, 200u);
-  EXPECT_EQ(crs_test::ReadWhole(service_->folder() / "a"), "ok");
 }
 
 }  // namespace
