@@ -8,8 +8,6 @@
 #include <string>
 
 #include "content/rezdownload.h"
-#include "hostlogger.h"
-#include "hostlogger_testing.h"
 #include "logtestutil.h"
 #include "platform/fault_injection.h"
 #include "platform/runtime.h"
@@ -28,33 +26,15 @@ constexpr int kRenameError = 1024;
 
 class ErrorNumberFaultTest : public ::testing::Test {
  protected:
-  ErrorNumberFaultTest()
-      : log_base_("SERVERAPP_LOG_BASE", (dir_.path() / "log").string().c_str()),
-        cwd_((fs::create_directories(dir_.path() / "work"), dir_.path() / "work")) {
-    logtest::WriteFile(dir_.path() / "work" / "Setting.ini", "[LogInfo]\r\nLogLevel=5\r\n");
-    ResetHostLoggerForTesting();
-    InitHostLogger("faulthost", "ServerApp", "1_2", nullptr);
+  ErrorNumberFaultTest() {
+    logs_.Start("LogLevel=5\n");
     fault::Reset();
   }
-  ~ErrorNumberFaultTest() override {
-    fault::Reset();
-    ResetHostLoggerForTesting();
-  }
+  ~ErrorNumberFaultTest() override { fault::Reset(); }
 
-  std::string Log() const {
-    std::string all;
-    for (const auto& entry : fs::recursive_directory_iterator(dir_.path() / "log")) {
-      if (entry.path().filename().string().rfind("error_", 0) == 0) {
-        all += logtest::ReadFile(entry.path());
-      }
-    }
-    return all;
-  }
-  std::string Path(const char* name) const { return (dir_.path() / "work" / name).string(); }
+  std::string Path(const char* name) const { return (logs_.dir() / name).string(); }
 
-  logtest::TempDir dir_;
-  logtest::ScopedEnv log_base_;
-  logtest::ScopedCwd cwd_;
+  testsupport::LogSandbox logs_{"errornumber-"};
 };
 
 TEST_F(ErrorNumberFaultTest, PackageTemporaryFileAndPlacement) {
@@ -80,17 +60,17 @@ TEST_F(ErrorNumberFaultTest, PackageTemporaryFileAndPlacement) {
   logtest::WriteFile(Path("c.log"), "ours");
   fault::Arm(Point::kFileDelete, 1, kDeleteError);
   PlaceRezFile(Path("c.log"), Path("pkg.rez"));
-  EXPECT_NE(Log().find("[UCCLog] rez temp file delete fail. filename : " + Path("c.log") +
-                       ", error Number : " + std::to_string(kDeleteError)),
+  EXPECT_NE(logs_.Text().find("[UCCLog] rez temp file delete fail. filename : " + Path("c.log") +
+                              ", error Number : " + std::to_string(kDeleteError)),
             std::string::npos)
-      << Log();
+      << logs_.Text();
 
   fault::Arm(Point::kFileRename, 1, kRenameError);
   PlaceRezFile(Path("c.log"), Path("new.rez"));
-  EXPECT_NE(Log().find("[UCCLog] rez temp file rename fail. filename : " + Path("c.log") +
-                       ", error Number : " + std::to_string(kRenameError)),
+  EXPECT_NE(logs_.Text().find("[UCCLog] rez temp file rename fail. filename : " + Path("c.log") +
+                              ", error Number : " + std::to_string(kRenameError)),
             std::string::npos)
-      << Log();
+      << logs_.Text();
   EXPECT_FALSE(fs::exists(Path("new.rez")));
 
   // Unfaulted, the same placement works.

@@ -20,6 +20,9 @@ TEST(Identity, DescribesThisProcess) {
   EXPECT_EQ(exe.substr(dir.size() + 1), testsupport::ProgramFileName("identity_test"));
   EXPECT_FALSE(platform::HostName().empty());
   EXPECT_NE(platform::CurrentProcessId(), 0u);
+  // Under ctest no tracer is attached; a trap here would kill the test.
+  ASSERT_FALSE(platform::IsDebuggerAttached());
+  platform::BreakIntoDebugger();
 }
 
 // A fully qualified host name too long for a computer name gives its host
@@ -65,13 +68,6 @@ TEST(Identity, SinksCaptureDebuggerOutputAndAssertions) {
   // The source path is the repository's, whatever folder it was built in.
   EXPECT_EQ(asserts[0], "Assertion failed: size == 4 (tests/identity/identity_test.cpp:" +
                             std::to_string(line) + ")");
-}
-
-TEST(Identity, BreakWithoutDebuggerIsHarmless) {
-  // Under ctest no tracer is attached; a trap here would kill the test.
-  ASSERT_FALSE(platform::IsDebuggerAttached());
-  platform::BreakIntoDebugger();
-  SUCCEED();
 }
 
 }  // namespace

@@ -1,94 +1,51 @@
 #include "logtestutil.h"
 
-#include <atomic>
-#include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
+#include "hostlogger.h"
+#include "hostlogger_testing.h"
+#include "logmsgmanager_testing.h"
+#include "mszformat.h"
 #include "platform/identity.h"
 #include "support/scratch.h"
 
 namespace logtest {
 
-TempDir::TempDir() : path_(testsupport::MakeScratchFolder("logtest-")) {}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-ScopedCwd::ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
-  std::filesystem::current_path(dir);
-}
-
-ScopedCwd::~ScopedCwd() {
-  std::error_code ec;
-  std::filesystem::current_path(old_, ec);
-}
-
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-  if (const char* old = std::getenv(name)) {
-    had_ = true;
-    old_ = old;
-  }
-  testsupport::SetEnv(name, value);
-}
-
-ScopedEnv::~ScopedEnv() {
-  testsupport::SetEnv(name_.c_str(), had_ ? old_.c_str() : nullptr);
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
+std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-  WriteFile(path, std::string(bytes.begin(), bytes.end()));
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 namespace {
+std::mutex g_fixed_mutex;
 platform::LocalTime g_fixed;
-std::atomic<bool> g_fixed_lock{false};
 platform::LocalTime FixedTime() {
-  while (g_fixed_lock.exchange(true)) {
-  }
-  const platform::LocalTime t = g_fixed;
-  g_fixed_lock.store(false);
-  return t;
+  std::lock_guard<std::mutex> lock(g_fixed_mutex);
+  return g_fixed;
 }
 }  // namespace
 
 void SetFixedTime(const platform::LocalTime& t) {
-  while (g_fixed_lock.exchange(true)) {
-  }
+  std::lock_guard<std::mutex> lock(g_fixed_mutex);
   g_fixed = t;
-  g_fixed_lock.store(false);
   platform::SetLocalTimeSource(&FixedTime);
 }
 
 platform::LocalTime MakeTime(int y, int mo, int d, int h, int mi, int s, int ms) {
-  platform::LocalTime t;
-  t.year = y;
-  t.month = mo;
-  t.day = d;
-  t.hour = h;
-  t.minute = mi;
-  t.second = s;
-  t.millisecond = ms;
-  return t;
+  return {y, mo, d, h, mi, s, ms};
 }
 
-std::vector<std::uint8_t> MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts) {
+std::string MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts) {
   std::vector<msz::Record> records;
   for (const auto& [id, text] : texts) {
     msz::Record r;
@@ -96,7 +53,8 @@ std::vector<std::uint8_t> MszOf(const std::vector<std::pair<std::int64_t, std::s
     msz::Utf8ToUtf16(text, &r.text);
     records.push_back(std::move(r));
   }
-  return msz::Build(records);
+  const std::vector<std::uint8_t> image = msz::Build(records);
+  return std::string(image.begin(), image.end());
 }
 
 ShmSession::ShmSession() {
@@ -110,11 +68,13 @@ ShmSession::~ShmSession() {
   testsupport::SetEnv("SERVERAPP_SHM_SESSION", nullptr);
 }
 
-Peer::Peer(const std::vector<std::string>& argv, const std::filesystem::path& cwd) {
+Peer::Peer(const std::vector<std::string>& argv, const fs::path& cwd,
+           const std::vector<std::pair<std::string, std::string>>& env) {
   platform::ProcessOptions options;
   options.program = argv.at(0);
   options.args.assign(argv.begin() + 1, argv.end());
   options.working_directory = cwd.string();
+  options.environment = env;
   options.std_in = platform::StdStream::kPipe;
   options.std_out = platform::StdStream::kPipe;
   std::string why;
@@ -148,6 +108,77 @@ void Peer::Kill() {
   if (!process_) return;
   process_->Kill();
   process_->Wait(-1);
+}
+
+std::vector<std::string> Entries(const std::string& bytes, const std::string& end) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t pos; (pos = bytes.find(end, start)) != std::string::npos; start = pos + end.size()) {
+    out.push_back(bytes.substr(start, pos - start));
+  }
+  EXPECT_EQ(start, bytes.size()) << "bytes after the last line end";
+  return out;
+}
+
+void HostLoggerTest::TearDown() {
+  platform::SetLocalTimeSource(nullptr);
+  platform::SetAssertionSink({});
+}
+
+std::set<std::string> HostLoggerTest::FilesIn(const fs::path& folder) const {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+  return names;
+}
+
+void HostLoggerTest::WriteNumbered(char who, int lines, const std::string& pad) {
+  for (int i = 0; i < lines; ++i) {
+    HostLog(HLOG_INFO, "%c %05d %s", who, i, pad.c_str());
+    EtcInfoLog("%c %05d %s", who, i, pad.c_str());
+  }
+}
+
+void HostLoggerTest::ExpectWholeNumbered(char first, int lines, const std::string& pad) const {
+  for (const char* head : {"error", "etcinfo"}) {
+    const std::vector<std::string> all = Entries(ReadFile(File(head)));
+    ASSERT_EQ(all.size(), 2u * lines) << head;
+    int next[2] = {0, 0};
+    for (const std::string& line : all) {
+      ASSERT_GT(line.size(), pad.size() + 8) << line;
+      const size_t at = line.size() - pad.size() - 8;
+      const int who = line[at] - first;
+      ASSERT_TRUE(who == 0 || who == 1) << line;
+      EXPECT_EQ(line.substr(at + 2), std::to_string(100000 + next[who]++).substr(1) + " " + pad);
+    }
+  }
+}
+
+void MessageTableTest::SetUp() {
+  ResetLogMsgManagerForTesting();
+  SetLogMsgWaitsForTesting(300, 500, 10);
+  platform::SetAssertionSink([this](std::string_view text) { asserts_.emplace_back(text); });
+}
+
+void MessageTableTest::TearDown() {
+  ResetLogMsgManagerForTesting();
+  SetLogMsgWaitsForTesting(1000, 10000, 100);
+  platform::SetAssertionSink({});
+  platform::SetDebuggerOutputSink({});
+  platform::SetLocalTimeSource(nullptr);
+}
+
+std::unique_ptr<Peer> MessageTableTest::StartPeer(
+    const std::string& mode, const std::string& when, const std::vector<std::string>& ids,
+    const std::vector<std::pair<std::string, std::string>>& env) {
+  // Its waits: the table within 300 ms, its count within 500 ms.
+  std::vector<std::string> argv = {LOGMSG_PEER, mode, when, "300", "500", "10"};
+  argv.insert(argv.end(), ids.begin(), ids.end());
+  return std::make_unique<Peer>(argv, logs_.dir(), env);
+}
+
+void MessageTableTest::StartLogger() {
+  SetFixedTime(MakeTime(2026, 12, 5, 14, 3, 7, 15));
+  logs_.Start("LogLevel=4\n");
 }
 
 }  // namespace logtest

@@ -1,70 +1,37 @@
-// Helpers shared by the log tests: a scratch folder, a current directory and
-// environment that are put back, file contents, a fixed clock, and a peer
-// process with pipes.
+// The log tests' helpers and fixtures: file contents, a fixed clock, a .msz
+// image, a shared-memory namespace of their own, a peer process with pipes,
+// and the fixtures of the host logger's and the message table's tests, each
+// in a scratch folder (support/log_sandbox.h).
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "mszformat.h"
+#include "logmsgmanager.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "support/log_sandbox.h"
 
 namespace logtest {
 
-// A fresh folder under the system's temp folder, removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
+namespace fs = std::filesystem;
 
- private:
-  std::filesystem::path path_;
-};
-
-// Changes the current directory for one scope.
-class ScopedCwd {
- public:
-  explicit ScopedCwd(const std::filesystem::path& dir);
-  ~ScopedCwd();
-  ScopedCwd(const ScopedCwd&) = delete;
-  ScopedCwd& operator=(const ScopedCwd&) = delete;
-
- private:
-  std::filesystem::path old_;
-};
-
-// Sets (or, with nullptr, unsets) an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  bool had_ = false;
-  std::string old_;
-};
-
-std::string ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::string& bytes);
-void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+std::string ReadFile(const fs::path& path);
+void WriteFile(const fs::path& path, const std::string& bytes);
 
 // A clock fixed at the time set last.
 void SetFixedTime(const platform::LocalTime& t);
 platform::LocalTime MakeTime(int y, int mo, int d, int h, int mi, int s, int ms);
 
 // A .msz image of (id, UTF-8 text) pairs.
-std::vector<std::uint8_t> MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts);
+std::string MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts);
 
 // Gives this test process its own shared-memory namespace, so that test
 // processes running at once never meet; removes the guard object at the end.
@@ -79,10 +46,12 @@ class ShmSession {
   std::string name_;
 };
 
-// A child process running `argv` in `cwd`, its stdin and stdout piped.
+// A child process running `argv` in `cwd` with `env` added, its stdin and
+// stdout piped.
 class Peer {
  public:
-  Peer(const std::vector<std::string>& argv, const std::filesystem::path& cwd);
+  Peer(const std::vector<std::string>& argv, const fs::path& cwd,
+       const std::vector<std::pair<std::string, std::string>>& env = {});
   ~Peer();  // kills the peer if it still runs
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
@@ -96,6 +65,55 @@ class Peer {
 
  private:
   std::unique_ptr<platform::Process> process_;
+};
+
+// Splits a file's bytes into entries ended by the level / info line end.
+std::vector<std::string> Entries(const std::string& bytes, const std::string& end = " \r\r\n");
+
+// The host logger in a scratch folder at 2026-12-05 14:03:07.015 (slot 04).
+class HostLoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetFixedTime(MakeTime(2026, 12, 5, 14, 3, 7, 15)); }
+  void TearDown() override;
+
+  fs::path Root() const { return logs_.LogBase() / "quellmark" / "ServerApp"; }
+  fs::path Folder(const std::string& date) const { return Root() / date / "7_3"; }
+  fs::path File(const std::string& head, const std::string& date = "20261205",
+                const std::string& slot = "_04") const {
+    return Folder(date) / (head + "_ServerApp_ROOMPC01_" + date + slot + ".log");
+  }
+  std::set<std::string> FilesIn(const fs::path& folder) const;
+
+  // `who` writes `lines` numbered lines "<who> <nnnnn> <pad>" to the main
+  // and the etcinfo log.
+  static void WriteNumbered(char who, int lines, const std::string& pad);
+  // Writers `first` and the next letter did so: every line is whole, and
+  // each writer's are in its order.
+  void ExpectWholeNumbered(char first, int lines, const std::string& pad) const;
+
+  testsupport::LogSandbox logs_{"hostlogger-"};
+};
+
+// The message table in a scratch folder and shared-memory namespace of its
+// own, with short waits; assertion reports collected.
+class MessageTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  void WriteTable(const std::vector<std::pair<std::int64_t, std::string>>& texts) const {
+    WriteFile(logs_.dir() / kLogMszPath, MszOf(texts));
+  }
+  // A peer instance in this folder: "<mode> <hold|exit> <waits> <ids>".
+  std::unique_ptr<Peer> StartPeer(const std::string& mode, const std::string& when,
+                                  const std::vector<std::string>& ids = {},
+                                  const std::vector<std::pair<std::string, std::string>>& env = {});
+  // The host logger started in this folder, its clock fixed (slot 04).
+  void StartLogger();
+
+  ShmSession session_;
+  testsupport::LogSandbox logs_{"logmsg-"};
+  std::vector<std::string> asserts_;
 };
 
 }  // namespace logtest

@@ -53,16 +53,8 @@ TEST(SafeFormat, MismatchWritesRawTextAndArguments) {
   EXPECT_EQ(SafeFormat("rate 5%d"), "rate 5%d");
 }
 
-TEST(SafeFormat, FormatFitsAgreesWithFormatting) {
-  const hostlog::FormatArg args[] = {hostlog::MakeFormatArg(1), hostlog::MakeFormatArg("s"),
-                                     hostlog::FormatArg()};
-  EXPECT_TRUE(hostlog::FormatFits("%d %s", args, 2));
-  EXPECT_FALSE(hostlog::FormatFits("%s %d", args, 2));
-  EXPECT_FALSE(hostlog::FormatFits("%d %s %d", args, 2));
-  std::string out;
-  EXPECT_FALSE(hostlog::FormatChecked("%s %d", args, 2, &out));
-  EXPECT_EQ(out, "%s %d [1, s]");
-}
+// (FormatFits: the msz tool's argument check, MszTool.ReportsBadSourcesAndDuplicates;
+// FormatChecked: the table texts of HostLoggerTest and LogMsgManagerTest.)
 
 TEST(SafeFormat, HugeFieldWidthsAreRefusedNotBuilt) {
   // A data-file text or an argument asking for a gigabyte-wide field must

@@ -1,4 +1,5 @@
 // The platform seams the logger stands on: settings, files, shared memory.
+// (The clock source is replaced by every host logger test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 #include <string>
 
 #include "logtestutil.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/settings.h"
 #include "platform/shm.h"
@@ -16,8 +16,8 @@
 namespace fs = std::filesystem;
 
 TEST(Settings, ReadsLikeThePrivateProfileFunctions) {
-  logtest::TempDir dir;
-  const fs::path ini = dir.path() / "Setting.ini";
+  testsupport::LogSandbox dir("settings-");  // the current directory
+  const fs::path ini = dir.dir() / "Setting.ini";
   logtest::WriteFile(ini,
                      "; comment\r\n"
                      "[GameMgmt]\r\n"
@@ -59,33 +59,32 @@ TEST(Settings, ReadsLikeThePrivateProfileFunctions) {
   EXPECT_STREQ(out, "");
 
   // The Windows spelling of a relative path.
-  logtest::ScopedCwd cwd(dir.path());
   EXPECT_EQ(GetPrivateProfileInt("GameMgmt", "LogLevel", 0, ".\\Setting.ini"), 9u);
 }
 
 TEST(Files, FoldersRenamesAndSearch) {
-  logtest::TempDir dir;
-  const std::string chain = (dir.path() / "a" / "b" / "c").string();
+  testsupport::LogSandbox sandbox("files-");
+  const fs::path dir = sandbox.dir();
+  const std::string chain = (dir / "a" / "b" / "c").string();
   EXPECT_TRUE(platform::CreateFolderChain(chain.c_str()));
   EXPECT_TRUE(platform::CreateFolderChain(chain.c_str()));  // existing is no error
   EXPECT_TRUE(platform::IsFolder(chain.c_str()));
-  EXPECT_FALSE(
-      platform::CreateFolder((dir.path() / "x" / "y").string().c_str()));  // parent missing
-  logtest::WriteFile(dir.path() / "file", std::string("f"));
-  EXPECT_FALSE(platform::CreateFolderChain((dir.path() / "file" / "sub").string().c_str()));
-  EXPECT_FALSE(platform::CreateFolder((dir.path() / "file").string().c_str()));
+  EXPECT_FALSE(platform::CreateFolder((dir / "x" / "y").string().c_str()));  // parent missing
+  logtest::WriteFile(dir / "file", std::string("f"));
+  EXPECT_FALSE(platform::CreateFolderChain((dir / "file" / "sub").string().c_str()));
+  EXPECT_FALSE(platform::CreateFolder((dir / "file").string().c_str()));
 
-  const std::string from = (dir.path() / "file").string();
-  const std::string to = (dir.path() / "moved").string();
-  logtest::WriteFile(dir.path() / "taken", std::string("t"));
-  EXPECT_FALSE(platform::RenamePath(from.c_str(), (dir.path() / "taken").string().c_str()));
+  const std::string from = (dir / "file").string();
+  const std::string to = (dir / "moved").string();
+  logtest::WriteFile(dir / "taken", std::string("t"));
+  EXPECT_FALSE(platform::RenamePath(from.c_str(), (dir / "taken").string().c_str()));
   EXPECT_TRUE(platform::RenamePath(from.c_str(), to.c_str()));
   EXPECT_FALSE(platform::PathExists(from.c_str()));
   EXPECT_TRUE(platform::DeleteFilePath(to.c_str()));
   EXPECT_FALSE(platform::DeleteFilePath(to.c_str()));
   EXPECT_FALSE(platform::DeleteFilePath(chain.c_str()));  // not a folder
 
-  const fs::path rez = dir.path() / "rez";
+  const fs::path rez = dir / "rez";
   for (const char* name : {"Map1.rez", "map2.REZ", "notes.txt", "[x].rez", "rez.rez.bak"}) {
     logtest::WriteFile(rez / name, std::string("r"));
   }
@@ -100,10 +99,10 @@ TEST(Files, FoldersRenamesAndSearch) {
   EXPECT_TRUE(found[2].is_folder);
   EXPECT_EQ(found[3].name, "map2.REZ");
   EXPECT_EQ(platform::FindFiles((rez.string() + "\\map?.rez").c_str()).size(), 2u);  // no case
-  EXPECT_TRUE(platform::FindFiles((dir.path() / "none" / "*").string().c_str()).empty());
+  EXPECT_TRUE(platform::FindFiles((dir / "none" / "*").string().c_str()).empty());
 
   // Append, and the exclusive open of another opener.
-  const std::string log = (dir.path() / "log.txt").string();
+  const std::string log = (dir / "log.txt").string();
   for (const char* part : {"one ", "two"}) {
     platform::ScopedFile f(platform::OpenForAppend(log.c_str()));
     ASSERT_TRUE(f.valid());
@@ -117,34 +116,19 @@ TEST(Files, FoldersRenamesAndSearch) {
   EXPECT_EQ(platform::ScopedFile(platform::OpenForRead(log.c_str())).valid(),
             !testsupport::OnWindows());
   EXPECT_EQ(platform::FileSizeOf(first.get()), 7);
-  EXPECT_EQ(platform::OpenForAppend((dir.path() / "no" / "dir.txt").string().c_str()),
+  EXPECT_EQ(platform::OpenForAppend((dir / "no" / "dir.txt").string().c_str()),
             platform::kInvalidFile);
 }
 
 TEST(Files, LogBaseComesFromTheEnvironment) {
-  {
-    // Written with the system's separator ('\' on Windows).
-    logtest::ScopedEnv env("SERVERAPP_LOG_BASE", "/tmp/somewhere/");
-    EXPECT_EQ(platform::LogBaseFolder(),
-              testsupport::OnWindows() ? "\\tmp\\somewhere" : "/tmp/somewhere");
+  // Written with the system's separator ('\' on Windows).
+  testsupport::SetEnv("SERVERAPP_LOG_BASE", "/tmp/somewhere/");
+  EXPECT_EQ(platform::LogBaseFolder(),
+            testsupport::OnWindows() ? "\\tmp\\somewhere" : "/tmp/somewhere");
+  for (const char* unset : {"", static_cast<const char*>(nullptr)}) {
+    testsupport::SetEnv("SERVERAPP_LOG_BASE", unset);
+    EXPECT_EQ(platform::LogBaseFolder(), testsupport::OnWindows() ? "C:\\log" : "/var/log");
   }
-  const std::string system_base = testsupport::OnWindows() ? "C:\\log" : "/var/log";
-  logtest::ScopedEnv unset("SERVERAPP_LOG_BASE", nullptr);
-  EXPECT_EQ(platform::LogBaseFolder(), system_base);
-  logtest::ScopedEnv empty("SERVERAPP_LOG_BASE", "");
-  EXPECT_EQ(platform::LogBaseFolder(), system_base);
-}
-
-TEST(Clock, SourceCanBeReplaced) {
-  logtest::SetFixedTime(logtest::MakeTime(2026, 12, 5, 2, 59, 59, 999));
-  const platform::LocalTime t = platform::GetLocalTime();
-  EXPECT_EQ(t.hour, 2);
-  EXPECT_EQ(t.millisecond, 999);
-  platform::SetLocalTimeSource(nullptr);
-  const platform::LocalTime now = platform::GetLocalTime();
-  EXPECT_GE(now.year, 2024);
-  EXPECT_GE(now.millisecond, 0);
-  EXPECT_LE(now.millisecond, 999);
 }
 
 TEST(SharedMemory, HasTheLifetimeOfWin32Mappings) {
@@ -175,13 +159,10 @@ TEST(SharedMemory, HasTheLifetimeOfWin32Mappings) {
   EXPECT_TRUE(existed);
   platform::CloseSharedMemory(c);
 
-  // The creator closes; the object lives on with its other holder.
+  // The last holder closes: it is gone. (One that outlives the creator: the
+  // message table's ReaderFirstWaitsThenPublishesAndTheTableOutlivesIt.)
   platform::UnmapSharedMemory(a, view, 512);
   platform::CloseSharedMemory(a);
-  platform::SharedMemory* d = platform::OpenSharedMemory("LifeTest", false);
-  ASSERT_NE(d, nullptr);
-  platform::CloseSharedMemory(d);
-  // The last holder closes: it is gone.
   platform::CloseSharedMemory(b);
   EXPECT_EQ(platform::OpenSharedMemory("LifeTest", false), nullptr);
 
