@@ -4,12 +4,8 @@
 // log tells the outcome, and the system's debugger reads the dump.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
-#include <vector>
 
 #include "crashwire_host.h"
 #include "protocol/gameservermsg.h"
@@ -23,6 +19,8 @@ using crashwire::Fault;
 using crashwire::FaultExit;
 using crashwire::FaultThread;
 using crashwire::RoomOptions;
+using crs_test::FindFiles;
+using crs_test::ReadWhole;
 namespace fs = std::filesystem;
 
 constexpr uint32_t kWmGameServer = 0x440;
@@ -35,27 +33,6 @@ const std::regex kDumpName("\\[2112\\]dmp_ServerApp_(.+)_([0-9]{8})-[0-9]{9}\\.d
 
 #define SKIP_WITHOUT_SERVICES(room) \
   if (!(room).unavailable().empty()) GTEST_SKIP() << (room).unavailable()
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Every regular file below folder whose name ends with suffix, sorted.
-std::vector<fs::path> FindFiles(const fs::path& folder, const std::string& suffix) {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(folder, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (it->is_regular_file() && name.size() >= suffix.size() &&
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      found.push_back(it->path());
-    }
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
 
 // The one dump under the room's log root; empty (and a failure) when
 // there is not exactly one.
@@ -124,7 +101,8 @@ TEST(CrashWire, NullWriteOnTheWindowThreadIsReportedAndReadable) {
   fs::path dump = CrashAndCheck(room, "crash null", Fault::kAccessViolation);
   ASSERT_FALSE(dump.empty());
   const std::string stack = UploadedStackText(room);
-  EXPECT_NE(std::string::npos, stack.find(ExceptionCodeLine(Fault::kAccessViolation))) << stack;
+  EXPECT_NE(std::string::npos, stack.find(crs_test::ExceptionCodeLine(Fault::kAccessViolation)))
+      << stack;
   EXPECT_NE(std::string::npos, stack.find("(server_d_x64+0x")) << stack;
 
   const crashwire::DumpReading read =
@@ -170,31 +148,7 @@ TEST(CrashWire, AbortIsReported) {
   fs::path dump = CrashAndCheck(room, "crash abort", Fault::kAbort);
   ASSERT_FALSE(dump.empty());
   const std::string stack = UploadedStackText(room);
-  EXPECT_NE(std::string::npos, stack.find(ExceptionCodeLine(Fault::kAbort))) << stack;
-}
-
-// "FullDump" is read at crash time from the room's Setting.ini: 0 leaves
-// the memory of the process out.
-TEST(CrashWire, FullDumpZeroGivesASmallerDump) {
-  const std::string unsupported = crashwire::FullDumpUnsupported();
-  if (!unsupported.empty()) GTEST_SKIP() << unsupported;
-  CrashRoom normal_room(RoomOptions{.full_dump = 0});
-  CrashRoom full_room(RoomOptions{.full_dump = 1});
-  SKIP_WITHOUT_SERVICES(normal_room);
-  ASSERT_TRUE(normal_room.Start());
-  ASSERT_TRUE(full_room.Start());
-  ASSERT_TRUE(normal_room.Command("crash null"));
-  ASSERT_TRUE(full_room.Command("crash null"));
-  EXPECT_EQ(FaultExit(Fault::kAccessViolation), normal_room.WaitExit(kCrashExitMs));
-  EXPECT_EQ(FaultExit(Fault::kAccessViolation), full_room.WaitExit(kCrashExitMs));
-  fs::path normal = OnlyDump(normal_room);
-  fs::path full = OnlyDump(full_room);
-  ASSERT_FALSE(normal.empty());
-  ASSERT_FALSE(full.empty());
-  // The full dump holds at least the host's and the module's mapped images
-  // on top of what the normal one has.
-  EXPECT_LT(fs::file_size(normal) + fs::file_size(normal_room.Executable()), fs::file_size(full))
-      << fs::file_size(normal) << " vs " << fs::file_size(full);
+  EXPECT_NE(std::string::npos, stack.find(crs_test::ExceptionCodeLine(Fault::kAbort))) << stack;
 }
 
 TEST(CrashWire, WithoutCrsIniTheUploadFailsAndTheDumpStays) {
