@@ -134,23 +134,6 @@ TEST(CrashWire, NullWriteOnTheUpdateThreadIsReported) {
   EXPECT_TRUE(read.other_thread_seen) << read.text;
 }
 
-TEST(CrashWire, StackOverflowIsReported) {
-  CrashRoom room;
-  SKIP_WITHOUT_SERVICES(room);
-  fs::path dump = CrashAndCheck(room, "crash stack", Fault::kStackOverflow);
-  ASSERT_FALSE(dump.empty());
-  EXPECT_GT(fs::file_size(dump), 0u);
-}
-
-TEST(CrashWire, AbortIsReported) {
-  CrashRoom room;
-  SKIP_WITHOUT_SERVICES(room);
-  fs::path dump = CrashAndCheck(room, "crash abort", Fault::kAbort);
-  ASSERT_FALSE(dump.empty());
-  const std::string stack = UploadedStackText(room);
-  EXPECT_NE(std::string::npos, stack.find(crs_test::ExceptionCodeLine(Fault::kAbort))) << stack;
-}
-
 TEST(CrashWire, WithoutCrsIniTheUploadFailsAndTheDumpStays) {
   ASSERT_FALSE(fs::exists(crashwire::SystemCrsIni()))
       << "a system CRS.ini would be used instead: " << crashwire::SystemCrsIni();

@@ -117,8 +117,6 @@ StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesys
 bool UnderWine();
 std::string ToUnix(const std::filesystem::path& dos_path);
 bool StartHostCommand(const std::string& command_line);
-// A loopback port nothing listens on; -1 when none could be had.
-int FreePort();
 // The build machine's devhttp (environment SERVERAPP_HOST_DEVHTTP, else the
 // one CMake found); empty when none is known.
 std::string HostDevHttpPath();

@@ -10,7 +10,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#include <winsock2.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -81,24 +80,6 @@ bool StartHostCommand(const std::string& command_line) {
   return true;
 }
 
-int FreePort() {
-  WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return -1;
-  int port = -1;
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int size = sizeof(address);
-  if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  if (s != INVALID_SOCKET) closesocket(s);
-  WSACleanup();
-  return port;
-}
-
 std::string HostDevHttpPath() {
   const char* path = std::getenv("SERVERAPP_HOST_DEVHTTP");
   return path != nullptr && path[0] != '\0' ? path : SERVERAPP_HOST_DEVHTTP;
@@ -123,23 +104,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   std::string line = Quote(program);
   for (const std::string& a : args) line += " " + Quote(a);
 
-  // This process's environment with the extra variables replacing theirs.
-  std::vector<std::string> variables;
-  if (char* block = GetEnvironmentStringsA()) {
-    for (const char* p = block; *p != '\0'; p += std::strlen(p) + 1) variables.emplace_back(p);
-    FreeEnvironmentStringsA(block);
-  }
+  // The program inherits this process's environment with the extras.
   for (const std::string& e : env) {
-    const std::string name = e.substr(0, e.find('=') + 1);
-    std::erase_if(variables, [&](const std::string& v) {
-      return _strnicmp(v.c_str(), name.c_str(), name.size()) == 0;
-    });
-    variables.push_back(e);
+    SetEnvironmentVariableA(e.substr(0, e.find('=')).c_str(), e.substr(e.find('=') + 1).c_str());
   }
-  std::string block;
-  for (const std::string& v : variables) block += v + '\0';
-  block += '\0';
-
   // Output to a file of cwd (a pipe would need a reader thread).
   const fs::path output_file = cwd / "output.txt";
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};

@@ -6,7 +6,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#include <winsock2.h>
 // After windows.h, which it needs.
 #include <wininet.h>
 
@@ -31,26 +30,6 @@ struct ContentServer::State {
   }
 };
 
-namespace {
-
-// True while something accepts TCP connections on the loopback port.
-bool Accepts(int port) {
-  WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<u_short>(port));
-  const bool accepted = s != INVALID_SOCKET &&
-                        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  if (s != INVALID_SOCKET) closesocket(s);
-  WSACleanup();
-  return accepted;
-}
-
-}  // namespace
-
 ContentServer::ContentServer() : state_(std::make_unique<State>()) {}
 
 ContentServer::~ContentServer() {
@@ -60,34 +39,37 @@ ContentServer::~ContentServer() {
 bool ContentServer::Start(std::string* why) {
   const std::string devhttp = crs_test::HostDevHttpPath();
   const std::string u = crs_test::ToUnix(state_->folder.path());
-  state_->port = crs_test::FreePort();
-  if (!crs_test::UnderWine() || u.empty()) {
-    *why = "not under Wine: the development services run on the build machine";
-  } else if (devhttp.empty()) {
-    *why = "no devhttp of the build machine (set SERVERAPP_HOST_DEVHTTP)";
-  } else if (state_->port <= 0) {
-    *why = "no free port";
-  } else if (
-      // timeout: a test that dies without Stop() leaves no service behind for long.
-      !crs_test::StartHostCommand("/bin/sh -c \"timeout 600 '" + devhttp +
-                                  "' --host 127.0.0.1 --port " + std::to_string(state_->port) +
-                                  " --crs-root '" + u + "/crs' --content-root '" + u +
-                                  "/content' --log-requests 1 > '" + u +
-                                  "/devhttp.out' 2>&1 & echo $! > '" + u + "/devhttp.pid'\"")) {
-    *why = "cannot start " + devhttp;
-  } else {
-    state_->started = true;
-    const fs::path out = state_->folder.path() / "devhttp.out";
-    for (int i = 0; i < 200 && ReadWhole(out).find("listening on") == std::string::npos; ++i) {
-      Sleep(50);
-    }
-    // The content folder must be there for the test to place packages in.
-    std::error_code ec;
-    fs::create_directories(Root(), ec);
-    if (ReadWhole(out).find("listening on") != std::string::npos && !ec) return true;
-    *why = "devhttp did not start: " + ReadWhole(out);
+  // timeout: a test that dies without Stop() leaves no service behind for
+  // long; it passes the stop signal on, and the end file says devhttp ended.
+  if (!crs_test::UnderWine() || u.empty() || devhttp.empty()) {
+    *why = "no devhttp of the build machine under Wine (set SERVERAPP_HOST_DEVHTTP)";
+    return false;
   }
-  return false;
+  if (!crs_test::StartHostCommand("/bin/sh -c \"(timeout 600 '" + devhttp +
+                                  "' --host 127.0.0.1 --port 0 --crs-root '" + u +
+                                  "/crs' --content-root '" + u + "/content' --log-requests 1 > '" +
+                                  u + "/devhttp.out' 2>&1 & echo $! > '" + u +
+                                  "/devhttp.pid'; wait; echo > '" + u + "/devhttp.end') &\"")) {
+    *why = "cannot start " + devhttp;
+    return false;
+  }
+  state_->started = true;
+  static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
+  std::smatch m;
+  std::string out;
+  for (int i = 0; i < 200 && !std::regex_search(out, m, kListening); ++i) {
+    Sleep(50);
+    out = ReadWhole(state_->folder.path() / "devhttp.out");
+  }
+  if (m.empty()) {
+    *why = "devhttp did not start: " + out;
+    return false;
+  }
+  state_->port = std::stoi(m[1]);
+  // The content folder must be there for the test to place packages in.
+  std::error_code ec;
+  fs::create_directories(Root(), ec);
+  return true;
 }
 
 void ContentServer::Stop() {
@@ -97,8 +79,7 @@ void ContentServer::Stop() {
   while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
   if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) return;
   crs_test::StartHostCommand("/bin/kill -TERM " + pid);
-  // Stopped once nothing accepts connections on its port any more.
-  for (int i = 0; i < 100 && Accepts(state_->port); ++i) Sleep(50);
+  for (int i = 0; i < 100 && !fs::exists(state_->folder.path() / "devhttp.end"); ++i) Sleep(50);
 }
 
 fs::path ContentServer::Root() const {
