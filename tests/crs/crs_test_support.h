@@ -10,6 +10,13 @@
 #include <string>
 #include <vector>
 
+// One value per system in a test body shared by both.
+#ifdef _WIN32
+#define BY_SYSTEM(posix, windows) windows
+#else
+#define BY_SYSTEM(posix, windows) posix
+#endif
+
 namespace crs_test {
 
 // A fresh folder, removed with its content at the end of the scope.

@@ -121,7 +121,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   si.hStdError = output;
   PROCESS_INFORMATION pi{};
   const std::string dir = cwd.string();
-  const bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, block.data(),
+  const bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                       dir.c_str(), &si, &pi) != FALSE;
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
   if (!started) return result;
