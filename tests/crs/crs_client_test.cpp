@@ -68,61 +68,51 @@ class ClientTest : public ::testing::Test {
   crs::ClientEnvironment environment_;
 };
 
-TEST_F(ClientTest, WithoutUrlTheClientStaysDisabled) {
-  crs::Client client(environment_);
-  EXPECT_FALSE(client.Init("/out", "7_3"));
-  EXPECT_STREQ("empty url", client.GetLastErrorText());
-  EXPECT_TRUE(client.IsDisabled());
-  EXPECT_STREQ("", client.GetUrl());
-
-  char text[crs::kExceptionTextSize] = {};
-  client.BuildExceptionText(nullptr, text);
-  EXPECT_STREQ("", text);
-  std::string dump = MakeDump("a.dmp", 10);
-  EXPECT_FALSE(client.Upload(dump.c_str(), "text"));
-  EXPECT_STREQ("disabled URL=", client.GetLastErrorText());
-  EXPECT_TRUE(service_.Uploads().empty());
-
-  // A CRS.ini without the key counts as none.
-  WriteIni("bin", "[CRS]\nOther=1\n");
-  crs::Client keyless(environment_);
-  EXPECT_FALSE(keyless.Init("/out", "7_3"));
-  EXPECT_STREQ("empty url", keyless.GetLastErrorText());
-}
-
+// Init reads CRS.ini beside the program, else the system's; a client that
+// did not start stays disabled and says so. Messages are cut at 127
+// characters.
 TEST_F(ClientTest, InitChecksFolderAndUrlAndPrefersTheExecutablesIni) {
-  WriteIni("etc", "[CRS]\nURL=http://system-host/up\n");
-  crs::Client fallback(environment_);
-  EXPECT_TRUE(fallback.Init("/out", "7_3"));
-  EXPECT_STREQ("http://system-host/up", fallback.GetUrl());
-
-  WriteIni("bin", "[crs]\nurl = http://own-host/up\n");
-  crs::Client own(environment_);
-  EXPECT_TRUE(own.Init("/out", "7_3"));
-  EXPECT_STREQ("http://own-host/up", own.GetUrl());
-  EXPECT_FALSE(own.IsDisabled());
-
-  crs::Client no_folder(environment_);
-  EXPECT_FALSE(no_folder.Init("", "7_3"));
-  EXPECT_STREQ("output_dir is empty URL=", no_folder.GetLastErrorText());
-  EXPECT_TRUE(no_folder.IsDisabled());
-
-  WriteIni("bin", "[CRS]\nURL=ftp://files/up\n");
-  crs::Client bad(environment_);
-  EXPECT_FALSE(bad.Init("/out", "7_3"));
-  EXPECT_STREQ("invalid url[12006] URL=ftp://files/up", bad.GetLastErrorText());
-  EXPECT_TRUE(bad.IsDisabled());
-  std::string dump = MakeDump("b.dmp", 10);
-  EXPECT_FALSE(bad.Upload(dump.c_str(), "x"));
-  EXPECT_STREQ("disabled URL=ftp://files/up", bad.GetLastErrorText());
-
-  // Messages are cut at 127 characters.
-  std::string long_url = "ftp://" + std::string(200, 'h');
-  WriteIni("bin", "[CRS]\nURL=" + long_url + "\n");
-  crs::Client cut(environment_);
-  EXPECT_FALSE(cut.Init("/out", "7_3"));
-  std::string full = "invalid url[12006] URL=" + long_url;
-  EXPECT_EQ(full.substr(0, 127), cut.GetLastErrorText());
+  const std::string long_url = "ftp://" + std::string(200, 'h');
+  const struct {
+    std::string bin_ini;  // "": none
+    std::string etc_ini;
+    const char* folder;
+    const char* url;  // "" when Init fails
+    std::string error;
+  } rows[] = {
+      {"", "", "/out", "", "empty url"},
+      {"[CRS]\nOther=1\n", "", "/out", "", "empty url"},  // no key: none
+      {"", "[CRS]\nURL=http://system-host/up\n", "/out", "http://system-host/up", ""},
+      {"[crs]\nurl = http://own-host/up\n", "[CRS]\nURL=http://system-host/up\n", "/out",
+       "http://own-host/up", ""},
+      {"[CRS]\nURL=http://own-host/up\n", "", "", "", "output_dir is empty URL="},
+      {"[CRS]\nURL=ftp://files/up\n", "", "/out", "", "invalid url[12006] URL=ftp://files/up"},
+      {"[CRS]\nURL=" + long_url + "\n", "", "/out", "",
+       ("invalid url[12006] URL=" + long_url).substr(0, 127)},
+  };
+  const std::string dump = MakeDump("a.dmp", 10);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.error);
+    fs::remove(tmp_.path() / "bin" / "CRS.ini");
+    fs::remove(tmp_.path() / "etc" / "CRS.ini");
+    if (!row.bin_ini.empty()) WriteIni("bin", row.bin_ini);
+    if (!row.etc_ini.empty()) WriteIni("etc", row.etc_ini);
+    crs::Client client(environment_);
+    EXPECT_EQ(row.error.empty(), client.Init(row.folder, "7_3"));
+    EXPECT_EQ(!row.error.empty(), client.IsDisabled());
+    if (row.error.empty()) {
+      EXPECT_STREQ(row.url, client.GetUrl());
+      continue;
+    }
+    EXPECT_EQ(row.error, client.GetLastErrorText());
+    char text[crs::kExceptionTextSize] = {};
+    client.BuildExceptionText(nullptr, text);
+    EXPECT_STREQ("", text);
+    EXPECT_FALSE(client.Upload(dump.c_str(), "text"));
+    EXPECT_EQ(("disabled URL=" + std::string(client.GetUrl())).substr(0, 127),
+              client.GetLastErrorText());
+  }
+  EXPECT_TRUE(service_.Uploads().empty());
 }
 
 TEST_F(ClientTest, NamePrefixAndVersionHeader) {

@@ -40,16 +40,15 @@ bool ContentServer::Start(std::string* why) {
   const std::string devhttp = crs_test::HostDevHttpPath();
   const std::string u = crs_test::ToUnix(state_->folder.path());
   // timeout: a test that dies without Stop() leaves no service behind for
-  // long; it passes the stop signal on, and the end file says devhttp ended.
+  // long; it passes the stop signal on.
   if (!crs_test::UnderWine() || u.empty() || devhttp.empty()) {
     *why = "no devhttp of the build machine under Wine (set SERVERAPP_HOST_DEVHTTP)";
     return false;
   }
-  if (!crs_test::StartHostCommand("/bin/sh -c \"(timeout 600 '" + devhttp +
+  if (!crs_test::StartHostCommand("/bin/sh -c \"timeout 600 '" + devhttp +
                                   "' --host 127.0.0.1 --port 0 --crs-root '" + u +
                                   "/crs' --content-root '" + u + "/content' --log-requests 1 > '" +
-                                  u + "/devhttp.out' 2>&1 & echo $! > '" + u +
-                                  "/devhttp.pid'; wait; echo > '" + u + "/devhttp.end') &\"")) {
+                                  u + "/devhttp.out' 2>&1 & echo $! > '" + u + "/devhttp.pid'\"")) {
     *why = "cannot start " + devhttp;
     return false;
   }
@@ -79,7 +78,9 @@ void ContentServer::Stop() {
   while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
   if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) return;
   crs_test::StartHostCommand("/bin/kill -TERM " + pid);
-  for (int i = 0; i < 100 && !fs::exists(state_->folder.path() / "devhttp.end"); ++i) Sleep(50);
+  // Stopped once nothing answers on its port any more (it may still be
+  // closing kept-alive connections).
+  for (int i = 0; i < 100 && Control("/_control/crs") != 0; ++i) Sleep(50);
 }
 
 fs::path ContentServer::Root() const {
