@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -12,8 +14,6 @@
 #include <stdexcept>
 
 #include "crs_test_support.h"
-
-extern char** environ;
 
 namespace crs_test {
 
@@ -32,41 +32,20 @@ TempFolder::~TempFolder() {
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const fs::path& cwd, const std::vector<std::string>& env) {
-  std::vector<std::string> environment;
-  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
-  for (const std::string& extra : env) {
-    const std::string name = extra.substr(0, extra.find('=') + 1);
-    std::erase_if(environment, [&](const std::string& v) { return v.rfind(name, 0) == 0; });
-    environment.push_back(extra);
-  }
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipe_fds[1], 1);
-    dup2(pipe_fds[1], 2);
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  close(pipe_fds[1]);
+  // The shell replaces itself by the program (through env), so that the
+  // status is the program's own, a signal included.
+  const auto quote = [](const std::string& text) { return "'" + text + "'"; };
+  std::string command = "cd " + quote(cwd.string()) + " && exec env";
+  for (const std::string& e : env) command += " " + quote(e);
+  command += " " + quote(program);
+  for (const std::string& a : args) command += " " + quote(a);
   ProcessResult result;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("popen failed");
   char buffer[4096];
-  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof(buffer))) > 0;) {
-    result.output.append(buffer, static_cast<size_t>(n));
-  }
-  close(pipe_fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+    result.output.append(buffer, n);
+  const int status = pclose(pipe);
   result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
   return result;
 }
