@@ -79,27 +79,42 @@ void ExpectUploaded(CrashRoom& room, const fs::path& dump) {
             room.folder().HostLog().find("[INFO_] CRS Upload Succeeded: " + room.Url()));
 }
 
-// One crash command on a ready room: the exit the fault leaves, the dump,
-// the uploads and the log line. Answers the dump.
-fs::path CrashAndCheck(CrashRoom& room, const std::string& command, Fault fault) {
-  EXPECT_TRUE(room.Start());
-  EXPECT_TRUE(room.Command(command));
-  EXPECT_EQ(FaultExit(fault), room.WaitExit(kCrashExitMs));
-  fs::path dump = OnlyDump(room);
-  if (dump.empty()) return dump;
-  ExpectDumpPlace(room, dump);
-  ExpectUploaded(room, dump);
-  return dump;
+// The module's null write, called from the console on the window thread
+// (`crash null`) or made by the update thread (`crash update`): the exit,
+// the dump, the uploads, the log line, and the system's debugger loading the
+// dump with the host's executable: the fault in the module's code on that
+// thread, every thread there (the other one waits in its loop).
+struct NullWriteRow {
+  const char* id;
+  const char* command;
+  FaultThread thread;
+  size_t update_thread_traces;  // "Crash fault on the update thread"
+};
+
+void PrintTo(const NullWriteRow& row, std::ostream* out) {
+  *out << row.id;
 }
 
-// The module's null write on the window thread: the debugger loads the
-// dump with the host's executable and puts the fault in the module's code,
-// called from the console on the window thread.
-TEST(CrashWire, NullWriteOnTheWindowThreadIsReportedAndReadable) {
+class NullWrite : public ::testing::TestWithParam<NullWriteRow> {};
+INSTANTIATE_TEST_SUITE_P(CrashWire, NullWrite,
+                         ::testing::Values(NullWriteRow{"OnTheWindowThread", "crash null",
+                                                        FaultThread::kWindowThread, 0},
+                                           NullWriteRow{"OnTheUpdateThread", "crash update",
+                                                        FaultThread::kOtherThread, 1}),
+                         [](const auto& info) { return std::string(info.param.id); });
+
+TEST_P(NullWrite, IsReportedAndReadable) {
   CrashRoom room;
   SKIP_WITHOUT_SERVICES(room);
-  fs::path dump = CrashAndCheck(room, "crash null", Fault::kAccessViolation);
+  ASSERT_TRUE(room.Start());
+  ASSERT_TRUE(room.Command(GetParam().command));
+  EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
+  const fs::path dump = OnlyDump(room);
   ASSERT_FALSE(dump.empty());
+  ExpectDumpPlace(room, dump);
+  ExpectUploaded(room, dump);
+  EXPECT_EQ(GetParam().update_thread_traces,
+            room.folder().CountTrace("Crash fault on the update thread"));
   const std::string stack = UploadedStackText(room);
   EXPECT_NE(std::string::npos, stack.find(crs_test::ExceptionCodeLine(Fault::kAccessViolation)))
       << stack;
@@ -109,29 +124,10 @@ TEST(CrashWire, NullWriteOnTheWindowThreadIsReportedAndReadable) {
       crashwire::ReadDump(room.Executable(), dump, room.window_thread());
   EXPECT_TRUE(read.read) << read.text;
   EXPECT_TRUE(read.fault_in_module) << read.text;
-  EXPECT_EQ(FaultThread::kWindowThread, read.thread) << read.text;
-  // Every thread is there: the update thread waits in its loop.
+  EXPECT_EQ(GetParam().thread, read.thread) << read.text;
   EXPECT_LE(2u, read.threads) << read.text;
   EXPECT_TRUE(read.other_thread_seen) << read.text;
   EXPECT_TRUE(read.names_build) << read.text;
-}
-
-TEST(CrashWire, NullWriteOnTheUpdateThreadIsReported) {
-  CrashRoom room;
-  SKIP_WITHOUT_SERVICES(room);
-  fs::path dump = CrashAndCheck(room, "crash update", Fault::kAccessViolation);
-  ASSERT_FALSE(dump.empty());
-  EXPECT_EQ(1u, room.folder().CountTrace("Crash fault on the update thread"));
-  // The fault is the module's, but on the update thread: not the window
-  // thread that ran the console command.
-  const crashwire::DumpReading read =
-      crashwire::ReadDump(room.Executable(), dump, room.window_thread());
-  EXPECT_TRUE(read.read) << read.text;
-  EXPECT_TRUE(read.fault_in_module) << read.text;
-  EXPECT_EQ(FaultThread::kOtherThread, read.thread) << read.text;
-  // Every thread is there: the window thread waits in the dialog's loop.
-  EXPECT_LE(2u, read.threads) << read.text;
-  EXPECT_TRUE(read.other_thread_seen) << read.text;
 }
 
 TEST(CrashWire, WithoutCrsIniTheUploadFailsAndTheDumpStays) {
