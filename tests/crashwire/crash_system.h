@@ -1,6 +1,6 @@
 // What a crash looks like on this system, for the crash tests through a real
-// host: the exit a fault leaves, the exception code the stack text names,
-// how a fault is sent from outside, where the fallback CRS.ini lies and how
+// host (the exit a fault leaves: crs_test_support.h): how a fault is sent
+// from outside, where the fallback CRS.ini lies and how
 // a dump is read back. crash_system_posix.cpp and crash_system_win32.cpp
 // answer; CMake picks one.
 #pragma once
@@ -9,21 +9,12 @@
 #include <filesystem>
 #include <string>
 
+#include "crs_test_support.h"
+
 namespace crashwire {
 
-enum class Fault {
-  kAccessViolation,  // a write through a null pointer
-  kStackOverflow,    // unbounded recursion
-  kAbort,            // std::abort
-};
-
-// The exit hosttest::WaitExit answers for a host the crash handler ended
-// after `fault`: -signal on POSIX, the exception code on Windows.
-int FaultExit(Fault fault);
-
-// The "# ExceptionCode=..." line of the stack text for `fault`, without
-// its line end: the signal number on POSIX, the exception code on Windows.
-std::string ExceptionCodeLine(Fault fault);
+using crs_test::Fault;
+using crs_test::FaultExit;
 
 // Faults the running process `pid` from outside, as an access violation
 // (POSIX: SIGSEGV; Windows: a thread of its own started at address 0).
@@ -36,10 +27,6 @@ std::filesystem::path SystemCrsIni();
 // File names of the host program and of the module in a deployment folder.
 std::string HostFileName();
 std::string ModuleFileName();
-
-// Empty when a full-memory dump of a host can be compared with a normal
-// one here; else why not.
-std::string FullDumpUnsupported();
 
 // The host's window thread as the system knows it, taken while the host
 // runs (its window is gone after a crash): the thread id on Windows; 0 on

@@ -8,17 +8,8 @@
 
 #include "crash_system.h"
 #include "crs_test_support.h"
-#include "support/sanitizer_build.h"
 
 namespace crashwire {
-
-int FaultExit(Fault fault) {
-  return fault == Fault::kAbort ? -SIGABRT : -SIGSEGV;
-}
-
-std::string ExceptionCodeLine(Fault fault) {
-  return fault == Fault::kAbort ? "# ExceptionCode=0x6" : "# ExceptionCode=0xB";
-}
 
 bool FaultFromOutside(uint32_t pid) {
   return kill(static_cast<pid_t>(pid), SIGSEGV) == 0;
@@ -34,14 +25,6 @@ std::string HostFileName() {
 
 std::string ModuleFileName() {
   return "server_d_x64.so";
-}
-
-std::string FullDumpUnsupported() {
-  // ThreadSanitizer's shadow memory makes a full-memory dump take longer
-  // than the exit deadline.
-  return testsupport::kThreadSanitizer
-             ? "full-memory dumps of a ThreadSanitizer process are too large"
-             : "";
 }
 
 uint32_t WindowThreadOf(uint64_t) {
@@ -70,15 +53,8 @@ void SplitThreads(const std::string& lldb, std::string* faulting, std::string* o
 
 DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem::path& dump,
                      uint32_t) {
-  // Libraries are found by the paths the dump records.
-  auto result = crs_test::RunProcess(
-      "/usr/bin/lldb",
-      {"--no-lldbinit", "--batch", "-o",
-       "target create \"" + program.string() + "\" --core \"" + dump.string() + "\"", "-o",
-       "thread list", "-o", "thread backtrace all"},
-      dump.parent_path(), {});
   DumpReading reading;
-  const std::string& lldb = result.output;
+  const std::string lldb = crs_test::Lldb(program, dump);
   reading.read = lldb.find("SIGSEGV") != std::string::npos;
   std::string faulting, others;
   SplitThreads(lldb, &faulting, &others);

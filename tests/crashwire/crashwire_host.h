@@ -12,9 +12,9 @@
 #include <string>
 
 #include "crash_system.h"
-#include "dev_services.h"
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
+#include "support/content_server.h"
 
 namespace crashwire {
 
@@ -53,7 +53,7 @@ class CrashRoom {
   fs::path LogRoot() const { return folder_.root() / "log" / "quellmark" / "ServerApp"; }
 
   hosttest::HostFolder& folder() { return folder_; }
-  devtest::DevServices& services() { return services_; }
+  testsupport::ContentServer& services() { return services_; }
   gsmsim::ManagerPeer& manager() { return *manager_; }
   platform::Process& host() { return *host_; }
   // The host's window, from its GAMESERVERMSG_REPORT_HWND post, and its
@@ -64,7 +64,7 @@ class CrashRoom {
  private:
   hosttest::HostFolder folder_;
   fs::path bin_;
-  devtest::DevServices services_;
+  testsupport::ContentServer services_;
   std::string unavailable_;
   std::unique_ptr<gsmsim::ManagerPeer> manager_;
   std::unique_ptr<platform::Process> host_;

@@ -4,12 +4,8 @@
 // log tells the outcome, and the system's debugger reads the dump.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
-#include <vector>
 
 #include "crashwire_host.h"
 #include "protocol/gameservermsg.h"
@@ -23,6 +19,8 @@ using crashwire::Fault;
 using crashwire::FaultExit;
 using crashwire::FaultThread;
 using crashwire::RoomOptions;
+using crs_test::FindFiles;
+using crs_test::ReadWhole;
 namespace fs = std::filesystem;
 
 constexpr uint32_t kWmGameServer = 0x440;
@@ -35,27 +33,6 @@ const std::regex kDumpName("\\[2112\\]dmp_ServerApp_(.+)_([0-9]{8})-[0-9]{9}\\.d
 
 #define SKIP_WITHOUT_SERVICES(room) \
   if (!(room).unavailable().empty()) GTEST_SKIP() << (room).unavailable()
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Every regular file below folder whose name ends with suffix, sorted.
-std::vector<fs::path> FindFiles(const fs::path& folder, const std::string& suffix) {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(folder, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (it->is_regular_file() && name.size() >= suffix.size() &&
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      found.push_back(it->path());
-    }
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
 
 // The one dump under the room's log root; empty (and a failure) when
 // there is not exactly one.
@@ -102,99 +79,55 @@ void ExpectUploaded(CrashRoom& room, const fs::path& dump) {
             room.folder().HostLog().find("[INFO_] CRS Upload Succeeded: " + room.Url()));
 }
 
-// One crash command on a ready room: the exit the fault leaves, the dump,
-// the uploads and the log line. Answers the dump.
-fs::path CrashAndCheck(CrashRoom& room, const std::string& command, Fault fault) {
-  EXPECT_TRUE(room.Start());
-  EXPECT_TRUE(room.Command(command));
-  EXPECT_EQ(FaultExit(fault), room.WaitExit(kCrashExitMs));
-  fs::path dump = OnlyDump(room);
-  if (dump.empty()) return dump;
-  ExpectDumpPlace(room, dump);
-  ExpectUploaded(room, dump);
-  return dump;
+// The module's null write, called from the console on the window thread
+// (`crash null`) or made by the update thread (`crash update`): the exit,
+// the dump, the uploads, the log line, and the system's debugger loading the
+// dump with the host's executable: the fault in the module's code on that
+// thread, every thread there (the other one waits in its loop).
+struct NullWriteRow {
+  const char* id;
+  const char* command;
+  FaultThread thread;
+  size_t update_thread_traces;  // "Crash fault on the update thread"
+};
+
+void PrintTo(const NullWriteRow& row, std::ostream* out) {
+  *out << row.id;
 }
 
-// The module's null write on the window thread: the debugger loads the
-// dump with the host's executable and puts the fault in the module's code,
-// called from the console on the window thread.
-TEST(CrashWire, NullWriteOnTheWindowThreadIsReportedAndReadable) {
+class NullWrite : public ::testing::TestWithParam<NullWriteRow> {};
+INSTANTIATE_TEST_SUITE_P(CrashWire, NullWrite,
+                         ::testing::Values(NullWriteRow{"OnTheWindowThread", "crash null",
+                                                        FaultThread::kWindowThread, 0},
+                                           NullWriteRow{"OnTheUpdateThread", "crash update",
+                                                        FaultThread::kOtherThread, 1}),
+                         [](const auto& info) { return std::string(info.param.id); });
+
+TEST_P(NullWrite, IsReportedAndReadable) {
   CrashRoom room;
   SKIP_WITHOUT_SERVICES(room);
-  fs::path dump = CrashAndCheck(room, "crash null", Fault::kAccessViolation);
+  ASSERT_TRUE(room.Start());
+  ASSERT_TRUE(room.Command(GetParam().command));
+  EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
+  const fs::path dump = OnlyDump(room);
   ASSERT_FALSE(dump.empty());
+  ExpectDumpPlace(room, dump);
+  ExpectUploaded(room, dump);
+  EXPECT_EQ(GetParam().update_thread_traces,
+            room.folder().CountTrace("Crash fault on the update thread"));
   const std::string stack = UploadedStackText(room);
-  EXPECT_NE(std::string::npos, stack.find(ExceptionCodeLine(Fault::kAccessViolation))) << stack;
+  EXPECT_NE(std::string::npos, stack.find(crs_test::ExceptionCodeLine(Fault::kAccessViolation)))
+      << stack;
   EXPECT_NE(std::string::npos, stack.find("(server_d_x64+0x")) << stack;
 
   const crashwire::DumpReading read =
       crashwire::ReadDump(room.Executable(), dump, room.window_thread());
   EXPECT_TRUE(read.read) << read.text;
   EXPECT_TRUE(read.fault_in_module) << read.text;
-  EXPECT_EQ(FaultThread::kWindowThread, read.thread) << read.text;
-  // Every thread is there: the update thread waits in its loop.
+  EXPECT_EQ(GetParam().thread, read.thread) << read.text;
   EXPECT_LE(2u, read.threads) << read.text;
   EXPECT_TRUE(read.other_thread_seen) << read.text;
   EXPECT_TRUE(read.names_build) << read.text;
-}
-
-TEST(CrashWire, NullWriteOnTheUpdateThreadIsReported) {
-  CrashRoom room;
-  SKIP_WITHOUT_SERVICES(room);
-  fs::path dump = CrashAndCheck(room, "crash update", Fault::kAccessViolation);
-  ASSERT_FALSE(dump.empty());
-  EXPECT_EQ(1u, room.folder().CountTrace("Crash fault on the update thread"));
-  // The fault is the module's, but on the update thread: not the window
-  // thread that ran the console command.
-  const crashwire::DumpReading read =
-      crashwire::ReadDump(room.Executable(), dump, room.window_thread());
-  EXPECT_TRUE(read.read) << read.text;
-  EXPECT_TRUE(read.fault_in_module) << read.text;
-  EXPECT_EQ(FaultThread::kOtherThread, read.thread) << read.text;
-  // Every thread is there: the window thread waits in the dialog's loop.
-  EXPECT_LE(2u, read.threads) << read.text;
-  EXPECT_TRUE(read.other_thread_seen) << read.text;
-}
-
-TEST(CrashWire, StackOverflowIsReported) {
-  CrashRoom room;
-  SKIP_WITHOUT_SERVICES(room);
-  fs::path dump = CrashAndCheck(room, "crash stack", Fault::kStackOverflow);
-  ASSERT_FALSE(dump.empty());
-  EXPECT_GT(fs::file_size(dump), 0u);
-}
-
-TEST(CrashWire, AbortIsReported) {
-  CrashRoom room;
-  SKIP_WITHOUT_SERVICES(room);
-  fs::path dump = CrashAndCheck(room, "crash abort", Fault::kAbort);
-  ASSERT_FALSE(dump.empty());
-  const std::string stack = UploadedStackText(room);
-  EXPECT_NE(std::string::npos, stack.find(ExceptionCodeLine(Fault::kAbort))) << stack;
-}
-
-// "FullDump" is read at crash time from the room's Setting.ini: 0 leaves
-// the memory of the process out.
-TEST(CrashWire, FullDumpZeroGivesASmallerDump) {
-  const std::string unsupported = crashwire::FullDumpUnsupported();
-  if (!unsupported.empty()) GTEST_SKIP() << unsupported;
-  CrashRoom normal_room(RoomOptions{.full_dump = 0});
-  CrashRoom full_room(RoomOptions{.full_dump = 1});
-  SKIP_WITHOUT_SERVICES(normal_room);
-  ASSERT_TRUE(normal_room.Start());
-  ASSERT_TRUE(full_room.Start());
-  ASSERT_TRUE(normal_room.Command("crash null"));
-  ASSERT_TRUE(full_room.Command("crash null"));
-  EXPECT_EQ(FaultExit(Fault::kAccessViolation), normal_room.WaitExit(kCrashExitMs));
-  EXPECT_EQ(FaultExit(Fault::kAccessViolation), full_room.WaitExit(kCrashExitMs));
-  fs::path normal = OnlyDump(normal_room);
-  fs::path full = OnlyDump(full_room);
-  ASSERT_FALSE(normal.empty());
-  ASSERT_FALSE(full.empty());
-  // The full dump holds at least the host's and the module's mapped images
-  // on top of what the normal one has.
-  EXPECT_LT(fs::file_size(normal) + fs::file_size(normal_room.Executable()), fs::file_size(full))
-      << fs::file_size(normal) << " vs " << fs::file_size(full);
 }
 
 TEST(CrashWire, WithoutCrsIniTheUploadFailsAndTheDumpStays) {

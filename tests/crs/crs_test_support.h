@@ -1,18 +1,25 @@
-// Helpers of the crash tests: temporary folders, whole-file reads, and
-// running a helper program with its own environment and folder.
+// Helpers of the crash tests of both systems: temporary folders, whole
+// files, running a helper program, how a fault ends it, and what Breakpad's
+// minidump_stackwalk reads from a dump. Under Wine the folders lie in the
+// build machine's /tmp and the build machine's own tools read the dumps.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "stackwalk_reading.h"
+// One value per system in a test body shared by both.
+#ifdef _WIN32
+#define BY_SYSTEM(posix, windows) windows
+#else
+#define BY_SYSTEM(posix, windows) posix
+#endif
 
 namespace crs_test {
 
-// A fresh folder under the system's temporary folder, removed with its
-// content at the end of the scope.
+// A fresh folder, removed with its content at the end of the scope.
 class TempFolder {
  public:
   TempFolder();
@@ -27,16 +34,15 @@ class TempFolder {
 
 std::string ReadWhole(const std::filesystem::path& path);
 void WriteWhole(const std::filesystem::path& path, const std::string& bytes);
-
 // Every regular file below folder whose name contains part, sorted.
 std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder,
                                              const std::string& part);
 
-// How a helper process ended.
+// How a helper process ended: code is its exit code, -signal when a signal
+// ended it (POSIX), -1000 when it outlived the wait and was killed.
 struct ProcessResult {
-  bool exited = false;  // ended by exit(); else by a signal
-  int code = 0;         // exit code or signal number
-  std::string output;   // stdout and stderr together
+  int code = -1000;
+  std::string output;  // stdout and stderr together
 };
 
 // Runs program with arguments in folder cwd, with extra environment
@@ -44,27 +50,95 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::filesystem::path& cwd, const std::vector<std::string>& env);
 
+enum class Fault {
+  kAccessViolation,  // a write through a null pointer
+  kStackOverflow,    // unbounded recursion
+  kAbort,            // std::abort
+};
+// The code a fault leaves: the signal on POSIX, the exception code on
+// Windows; the stack text's "# ExceptionCode=" line names it in hex.
+uint32_t FaultCode(Fault fault);
+// The ProcessResult::code (and hosttest::WaitExit answer) of a program the
+// crash handler ended after `fault`.
+int FaultExit(Fault fault);
+// The stack text's "# ExceptionCode=0x..." line for `fault`, without its
+// line end.
+std::string ExceptionCodeLine(Fault fault);
+
 // The bytes of the minidump stream of `type` in dump; empty when missing.
 std::string MinidumpStream(const std::string& dump, uint32_t type);
-
-// Threads in the minidump's thread list.
 size_t MinidumpThreadCount(const std::string& dump);
 
-// Threads LLDB's "thread list" printed.
-size_t LldbThreadCount(const std::string& lldb_output);
+// What the crash tests read from a minidump's own streams (the layout is
+// the same from both systems' writers: AMD64 contexts).
+struct MinidumpFacts {
+  bool signature = false;  // "MDMP" and the format's version
+  bool has_exception = false;
+  uint32_t exception_code = 0;
+  uint32_t exception_thread = 0;
+  uint64_t exception_address = 0;
+  // The exception's stack pointer lies in the stack the dump holds for the
+  // thread the exception names: the exception belongs to that thread.
+  bool exception_on_its_thread = false;
+  std::vector<uint32_t> threads;  // the thread list's ids
+  struct Module {
+    std::string name;  // the file name, without its folder (ASCII)
+    uint64_t base = 0;
+    uint64_t end = 0;
+  };
+  std::vector<Module> modules;
+  uint16_t architecture = 0xFFFF;  // 9: AMD64
+  bool full_memory = false;        // a Memory64List stream
+  // The module named `file` (in any case); nullptr when not listed.
+  const Module* FindModule(const std::string& file) const;
+  bool Lists(uint32_t thread) const;
+};
+MinidumpFacts ReadMinidump(const std::string& dump);
 
+// What minidump_stackwalk -m printed for a dump.
+struct StackwalkReading {
+  bool ran = false;          // it ran to the end
+  bool ok = false;           // ... and logged no error reading the file
+  std::string crash_reason;  // "SIGSEGV /SEGV_MAPERR", "EXCEPTION_ACCESS_VIOLATION_WRITE"
+  int crashed_thread = -1;
+  // Per thread, its frames: "module!function", or "module" without symbols.
+  std::vector<std::vector<std::string>> threads;
+  // Module file name -> its debug identifier ("" when the dump has none).
+  std::map<std::string, std::string> modules;
+  std::string text;  // its whole output, for failure messages
+
+  // The first thread with a frame that starts with `frame`; -1 when none.
+  int ThreadWith(const std::string& frame) const;
+  // True when the module list holds `module` with a debug identifier.
+  bool Identifies(const std::string& module) const;
+};
+StackwalkReading ParseStackwalk(const std::string& output, bool ran_ok);
+
+// minidump_stackwalk of the build machine on dump, with the symbol files of
+// store (POSIX; the Windows dumps are read without symbols).
+StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store);
+
+#ifdef _WIN32
+// Wine runs Linux programs of the build machine through CreateProcess: the
+// Windows tests start devhttp and Breakpad's tools that way.
+bool UnderWine();
+std::string ToUnix(const std::filesystem::path& dos_path);
+bool StartHostCommand(const std::string& command_line);
+// The build machine's devhttp (environment SERVERAPP_HOST_DEVHTTP, else the
+// one CMake found); empty when none is known.
+std::string HostDevHttpPath();
+#else
+// LLDB's "thread list" and "thread backtrace all" of dump with program.
+std::string Lldb(const std::filesystem::path& program, const std::filesystem::path& dump);
+size_t LldbThreadCount(const std::string& lldb_output);
 // Breakpad's symbol files for binaries, made by its dump_syms, in the
-// layout minidump_stackwalk looks up (store/<name>/<id>/<name>.sym).
-// False (and a test failure) when one could not be made.
+// layout minidump_stackwalk looks up. False (and a failure) when one could
+// not be made.
 bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
                  const std::filesystem::path& store);
-
-// The C and C++ runtime libraries this process runs with (the same files
-// as a crashed helper program's): their symbols let minidump_stackwalk
-// unwind through them by their frame rules instead of guessing.
+// The C, C++ and sanitizer runtimes this process (and a helper program of
+// it) runs with: their symbols let minidump_stackwalk unwind through them.
 std::vector<std::filesystem::path> RuntimeLibraries();
-
-// Runs minidump_stackwalk on dump with the symbols of store.
-StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store);
+#endif
 
 }  // namespace crs_test

@@ -73,57 +73,49 @@ class RawService {
   uint16_t port_ = 0;
 };
 
+// The status comes from the status line only; the path goes out escaped
+// byte for byte as WinHTTP escapes it (seen under Wine): '%' and the
+// characters allowed in a path stay.
 TEST(HttpPutStatus, TheStatusComesFromTheStatusLineOnly) {
   RawService service;
   ASSERT_NE(0, service.port());
-
-  uint32_t status = 0;
-  EXPECT_EQ(0u, service.Exchange("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", &status));
-  EXPECT_EQ(200u, status);
-  EXPECT_EQ(0u, service.Exchange("HTTP/1.0 503 Busy\r\n\r\n", &status));
-  EXPECT_EQ(503u, status);
-
-  // A status line without a code: the "200" of a later line is not the
-  // service's answer, and the upload must not count as delivered.
-  status = 0;
-  EXPECT_EQ(static_cast<uint32_t>(EPROTO),
-            service.Exchange("HTTP/1.1\r\nX-Note: 200 OK\r\n\r\n", &status));
-  EXPECT_EQ(0u, status);
-  // A status line shorter than "HTTP/1.x NNN", followed by more bytes: the
-  // answer must not depend on how many bytes the first read brought.
-  EXPECT_EQ(static_cast<uint32_t>(EPROTO), service.Exchange("HTTP/1 441\n\xdc\n\n\n\n", &status));
-  EXPECT_EQ(0u, status);
-
-  // Not HTTP, no line end before the end, nothing at all.
-  EXPECT_EQ(static_cast<uint32_t>(EPROTO), service.Exchange("SSH-2.0-OpenSSH_9\r\n", &status));
-  EXPECT_EQ(static_cast<uint32_t>(EPROTO), service.Exchange("HTTP/1.1 200 OK", &status));
-  EXPECT_EQ(static_cast<uint32_t>(ECONNRESET), service.Exchange("", &status));
-  // A line end beyond the 512 bytes kept.
-  EXPECT_EQ(static_cast<uint32_t>(EPROTO),
-            service.Exchange("HTTP/1.1 200 " + std::string(600, 'x') + "\r\n", &status));
-  EXPECT_EQ(0u, status);
-}
-
-// The path goes out escaped byte for byte as WinHTTP escapes it (seen under
-// Wine): '%' and the characters allowed in a path stay.
-TEST(HttpPutStatus, TheRequestPathIsEscapedAsWinHttpSendsIt) {
-  RawService service;
-  ASSERT_NE(0, service.port());
+  const uint32_t kProto = EPROTO;
+  const std::string kOk = "HTTP/1.1 200 OK\r\n\r\n";
   const struct {
-    const char* path;
-    const char* line;
+    std::string answer;
+    uint32_t error;
+    uint32_t status;
+    const char* path = "/crs/a.dmp";
+    const char* line = "PUT /crs/a.dmp HTTP/1.1";
   } rows[] = {
-      {"/crs/[2112]dmp_ServerApp_HOST_20211202-185906123.dmp",
+      {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 0, 200},
+      {"HTTP/1.0 503 Busy\r\n\r\n", 0, 503},
+      // A status line without a code: the "200" of a later line is not the
+      // service's answer, and the upload must not count as delivered.
+      {"HTTP/1.1\r\nX-Note: 200 OK\r\n\r\n", kProto, 0},
+      // A status line shorter than "HTTP/1.x NNN", followed by more bytes:
+      // the answer must not depend on how many bytes the first read brought.
+      {"HTTP/1 441\n\xdc\n\n\n\n", kProto, 0},
+      // Not HTTP, no line end before the end, nothing at all, a line end
+      // beyond the 512 bytes kept.
+      {"SSH-2.0-OpenSSH_9\r\n", kProto, 0},
+      {"HTTP/1.1 200 OK", kProto, 0},
+      {"", static_cast<uint32_t>(ECONNRESET), 0},
+      {"HTTP/1.1 200 " + std::string(600, 'x') + "\r\n", kProto, 0},
+      {kOk, 0, 200, "/crs/[2112]dmp_ServerApp_HOST_20211202-185906123.dmp",
        "PUT /crs/%5B2112%5Ddmp_ServerApp_HOST_20211202-185906123.dmp HTTP/1.1"},
-      {"/up/a b%41~!$&'()*+,;=:@{}|^`\"<>\\x#?q=[1]",
+      {kOk, 0, 200, "/up/a b%41~!$&'()*+,;=:@{}|^`\"<>\\x#?q=[1]",
        "PUT /up/a%20b%41~!$&'()*+,;=:@%7B%7D%7C%5E%60%22%3C%3E%5Cx%23?q=%5B1%5D HTTP/1.1"},
-      {"/\x01\t\x7f\xc2\x80\xea\xb0\x80.dmp", "PUT /%01%09%7F%C2%80%EA%B0%80.dmp HTTP/1.1"},
+      {kOk, 0, 200, "/\x01\t\x7f\xc2\x80\xea\xb0\x80.dmp",
+       "PUT /%01%09%7F%C2%80%EA%B0%80.dmp HTTP/1.1"},
   };
   for (const auto& row : rows) {
+    SCOPED_TRACE(row.answer + " for " + row.path);
     uint32_t status = 0;
     std::string line;
-    EXPECT_EQ(0u, service.Exchange("HTTP/1.1 200 OK\r\n\r\n", &status, row.path, &line));
-    EXPECT_EQ(row.line, line) << row.path;
+    EXPECT_EQ(row.error, service.Exchange(row.answer, &status, row.path, &line));
+    EXPECT_EQ(row.status, status);
+    EXPECT_EQ(row.line, line);
   }
 }
 

@@ -1,0 +1,147 @@
+// The crash tests' helpers on POSIX: mkdtemp, fork and exec, signals, LLDB
+// and Breakpad's tools of this build folder.
+#include <link.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "crs_test_support.h"
+
+namespace crs_test {
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+  std::string pattern = (fs::temp_directory_path() / "crs_test_XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const fs::path& cwd, const std::vector<std::string>& env) {
+  // The shell replaces itself by the program (through env), so that the
+  // status is the program's own, a signal included.
+  const auto quote = [](const std::string& text) { return "'" + text + "'"; };
+  std::string command = "cd " + quote(cwd.string()) + " && exec env";
+  for (const std::string& e : env) command += " " + quote(e);
+  command += " " + quote(program);
+  for (const std::string& a : args) command += " " + quote(a);
+  ProcessResult result;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("popen failed");
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+    result.output.append(buffer, n);
+  const int status = pclose(pipe);
+  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  return result;
+}
+
+uint32_t FaultCode(Fault fault) {
+  return fault == Fault::kAbort ? SIGABRT : SIGSEGV;
+}
+
+int FaultExit(Fault fault) {
+  return -static_cast<int>(FaultCode(fault));
+}
+
+std::string Lldb(const fs::path& program, const fs::path& dump) {
+  // Libraries are found by the paths the dump records.
+  return RunProcess("/usr/bin/lldb",
+                    {"--no-lldbinit", "--batch", "-o",
+                     "target create \"" + program.string() + "\" --core \"" + dump.string() + "\"",
+                     "-o", "thread list", "-o", "thread backtrace all"},
+                    dump.parent_path(), {})
+      .output;
+}
+
+size_t LldbThreadCount(const std::string& lldb_output) {
+  static const std::regex kLine("^\\*? +thread #[0-9]+: tid = [0-9]+");
+  size_t count = 0;
+  std::istringstream in(lldb_output);
+  for (std::string line; std::getline(in, line);) count += std::regex_search(line, kLine) ? 1 : 0;
+  return count;
+}
+
+namespace {
+
+// One of Breakpad's tools of this build folder, fetched the first time one
+// is asked for when they are not there yet.
+std::string BreakpadTool(const std::string& name) {
+  static const bool fetched = [] {
+    auto result = RunProcess(SERVERAPP_SOURCE_DIR "/scripts/breakpad-tools.sh",
+                             {SERVERAPP_BREAKPAD_DIR}, SERVERAPP_SOURCE_DIR, {});
+    if (result.code != 0) ADD_FAILURE() << result.output;
+    return true;
+  }();
+  (void)fetched;
+  return SERVERAPP_BREAKPAD_DIR "/bin/linux-x64/" + name;
+}
+
+}  // namespace
+
+bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
+  for (const auto& binary : binaries) {
+    const fs::path sym = store / (binary.filename().string() + ".sym");
+    fs::create_directories(store);
+    auto result = RunProcess("/bin/sh",
+                             {"-c", "\"$0\" \"$1\" > \"$2\" 2>/dev/null", BreakpadTool("dump_syms"),
+                              binary.string(), sym.string()},
+                             store, {});
+    // The first line: MODULE Linux x86_64 <id> <name>.
+    std::istringstream first(ReadWhole(sym));
+    std::string module, os, arch, id, name;
+    first >> module >> os >> arch >> id >> name;
+    if (result.code != 0 || module != "MODULE" || id.empty()) {
+      ADD_FAILURE() << "dump_syms failed for " << binary << ": " << result.output
+                    << " (tools: scripts/breakpad-tools.sh)";
+      return false;
+    }
+    fs::create_directories(store / name / id);
+    fs::rename(sym, store / name / id / (name + ".sym"));
+  }
+  return true;
+}
+
+std::vector<fs::path> RuntimeLibraries() {
+  std::vector<fs::path> found;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) {
+        const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        // The sanitizers' runtimes too: a waiting thread of a sanitized
+        // build sits in their interceptors.
+        for (const char* runtime : {"/libc.so", "/libstdc++.so", "/libtsan.so", "/libasan.so"}) {
+          std::error_code ec;
+          const auto real = fs::canonical(name, ec);  // the name the dump records
+          if (name.find(runtime) != std::string::npos && !ec) {
+            static_cast<std::vector<fs::path>*>(out)->push_back(real);
+          }
+        }
+        return 0;
+      },
+      &found);
+  return found;
+}
+
+StackwalkReading Stackwalk(const fs::path& dump, const fs::path& store) {
+  auto result = RunProcess(BreakpadTool("minidump_stackwalk"),
+                           {"-m", dump.string(), store.string()}, dump.parent_path(), {});
+  StackwalkReading reading = ParseStackwalk(result.output, result.code == 0);
+  if (!reading.ok) ADD_FAILURE() << "minidump_stackwalk failed: " << reading.text;
+  return reading;
+}
+
+}  // namespace crs_test
