@@ -1,7 +1,7 @@
 // The map package load and the game-info snapshot across the process
 // boundary: a real ServerApp with the reference module, the manager played
 // by gsmsim's peer library, packages served by devhttp's content service
-// (tests/crashwire/dev_services.h). What the module received is read from
+// (tests/support/content_server.h). What the module received is read from
 // its call trace.
 //
 // The idle frame lasts 10 s and a map load shortens only the frames after
@@ -21,13 +21,13 @@
 #include <string>
 #include <thread>
 
-#include "dev_services.h"
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
 #include "platform/dialog.h"
 #include "protocol/gameinfo.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
+#include "support/content_server.h"
 
 namespace {
 
@@ -72,17 +72,17 @@ gsmsim::MessagePredicate LoadingComplete(uint16_t map, uint16_t low) {
 
 TEST(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   HostFolder folder;
-  devtest::DevServices services;
+  testsupport::ContentServer services;
   std::string why;
   if (!services.Start(&why)) GTEST_SKIP() << why;
   fs::create_directories(folder.work() / "ucc");
   std::ofstream(folder.work() / "UCCSetting.ini", std::ios::binary)
-      << "[rezrepositoryinfo]\nRezFilePath=ucc\n[fileserverurl]\nServerURL="
-      << services.ContentUrl() << "\n";
+      << "[rezrepositoryinfo]\nRezFilePath=ucc\n[fileserverurl]\nServerURL=" << services.Url()
+      << "\n";
   const std::string present = PackageBody(12000, 'a');
   const std::string served = PackageBody(20000, 'k');
   std::ofstream(folder.work() / "ucc" / "present.rez", std::ios::binary) << present;
-  std::ofstream(services.ContentRoot() / "served.rez", std::ios::binary) << served;
+  std::ofstream(services.Root() / "served.rez", std::ios::binary) << served;
   // The key in capitals, the value in its own case: the file is Snap.BIN
   // exactly (compared in the folder's listing, as Windows names are not
   // case sensitive).
