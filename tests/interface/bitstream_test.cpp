@@ -1,12 +1,11 @@
-// The reference module's bit encoding and its message objects: round trips at
-// every width and alignment, strings, data, the documented byte layout, and
-// reads past the end that stay inside the message.
+// The reference module's bit encoding and its message objects: the documented
+// byte layout, strings and data off alignment, and reads past the end that
+// stay inside the message.
 #include "bitstream.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -16,43 +15,6 @@
 namespace refmod {
 namespace {
 
-uint64_t Mask(uint32_t nBits) {
-  return nBits >= 64 ? ~uint64_t{0} : (uint64_t{1} << nBits) - 1;
-}
-
-TEST(BitStream, EveryWidthRoundTripsAtEveryAlignment) {
-  std::mt19937_64 rng(1234);
-  for (uint32_t nLead = 0; nLead < 8; ++nLead) {
-    for (uint32_t nWidth = 1; nWidth <= 64; ++nWidth) {
-      CBitWriter writer;
-      ASSERT_TRUE(writer.WriteBits64(0x55, nLead));
-      const uint64_t a = rng();
-      const uint64_t b = rng();
-      ASSERT_TRUE(writer.WriteBits64(a, nWidth));
-      ASSERT_TRUE(writer.WriteBits64(b, nWidth));
-      ASSERT_TRUE(writer.WriteBits64(1, 1));
-      ASSERT_EQ(writer.SizeBits(), nLead + 2 * nWidth + 1);
-      ASSERT_EQ(writer.Bytes().size(), (writer.SizeBits() + 7) / 8);
-
-      CBitReader reader(writer.Bytes().data(), writer.SizeBits());
-      EXPECT_EQ(reader.ReadBits64(nLead), 0x55 & Mask(nLead));
-      EXPECT_EQ(reader.ReadBits64(nWidth), a & Mask(nWidth)) << nLead << "/" << nWidth;
-      EXPECT_EQ(reader.ReadBits64(nWidth), b & Mask(nWidth)) << nLead << "/" << nWidth;
-      EXPECT_EQ(reader.ReadBits64(1), 1u);
-      EXPECT_EQ(reader.BitsLeft(), 0u);
-      EXPECT_FALSE(reader.IsOverrun());
-      // Bits of a value above its width never leak into the stream.
-      if (nWidth < 64) {
-        const uint8_t last = writer.Bytes().back();
-        const uint32_t nUsed = writer.SizeBits() & 7;
-        if (nUsed != 0) {
-          EXPECT_EQ(last >> nUsed, 0) << nLead << "/" << nWidth;
-        }
-      }
-    }
-  }
-}
-
 TEST(BitStream, LayoutIsLowBitFirstAndLittleEndianAtByteBoundaries) {
   CBitWriter writer;
   writer.WriteBits64(1, 1);
@@ -61,11 +23,16 @@ TEST(BitStream, LayoutIsLowBitFirstAndLittleEndianAtByteBoundaries) {
   writer.WriteBits64(0x12345678, 32);
   writer.WriteBits64(0xBEEF, 16);
   writer.WriteString("Hi");
-  writer.WriteBits64(0x3, 2);
-  const std::vector<uint8_t> expected = {0xF9, 0x78, 0x56, 0x34, 0x12, 0xEF,
-                                         0xBE, 'H',  'i',  0x00, 0x03};
+  writer.WriteBits64(0xFF, 2);                    // bits above the width never reach the stream
+  writer.WriteBits64(0x8123456789ABCDEFull, 64);  // over nine bytes, two bits in the last
+  const std::vector<uint8_t> expected = {0xF9, 0x78, 0x56, 0x34, 0x12, 0xEF, 0xBE, 'H',  'i', 0x00,
+                                         0xBF, 0x37, 0xAF, 0x26, 0x9E, 0x15, 0x8D, 0x04, 0x02};
   EXPECT_EQ(writer.Bytes(), expected);
-  EXPECT_EQ(writer.SizeBits(), 8u * 10 + 2);
+  EXPECT_EQ(writer.SizeBits(), 8u * 10 + 2 + 64);
+  CBitReader reader(expected.data(), writer.SizeBits());
+  reader.Seek(8 * 10 + 2);
+  EXPECT_EQ(reader.ReadBits64(64), 0x8123456789ABCDEFull);
+  EXPECT_EQ(reader.BitsLeft(), 0u);
 }
 
 TEST(BitStream, DataAndStringsRoundTripOffAlignmentAndAreBounded) {
@@ -211,16 +178,12 @@ TEST(LTMessage, WriterToReaderThroughTheInterfaces) {
   EXPECT_EQ(pReader->Tell(), 8u);
   EXPECT_EQ(pReader->ReadBits(8), 0xEFu);
   EXPECT_EQ(pReader->Release(), 0u);
-}
 
-TEST(LTMessage, AWriterNeverAcquiredIsFreedByRelease) {
-  CLTCommon common;
-  ILTMessage_Write* pWriter = nullptr;
+  // A writer never acquired (count 0) is freed by its Release, and with it
+  // the readers it made (leak check in the sanitizer build).
   ASSERT_EQ(common.NewMessage(&pWriter), 0);
   ASSERT_NE(pWriter->ToReadable(), nullptr);
   ASSERT_NE(pWriter->ToReadable(), nullptr);
-  // Count 0: this frees the writer and both readers (leak check in the
-  // sanitizer build).
   EXPECT_EQ(pWriter->Release(), 0u);
 }
 

@@ -14,50 +14,6 @@
 namespace ifacetest {
 namespace {
 
-TEST(InterfaceState, SetMasterDatabaseMergesOnceAndDeletesTheOwnDatabase) {
-  CInterfaceState host, module;
-  FakeHolder hostHolder("ILTCommon.Server", 4, "host", nullptr);
-  FakeImpl moduleImpl("module");
-  ASSERT_TRUE(host.RegisterHolder(&hostHolder));
-  ASSERT_TRUE(module.RegisterImplementation(&moduleImpl, "ILTCommon.Server", 4));
-  EXPECT_EQ(hostHolder.Get(), nullptr);  // separate images, separate registries
-
-  CInterfaceDatabase* pHostDb = host.GetMasterDatabase();
-  ASSERT_EQ(pHostDb, host.GetOwnDatabase());
-  ASSERT_NE(module.GetOwnDatabase(), nullptr);
-
-  module.SetMasterDatabase(pHostDb);
-  EXPECT_EQ(hostHolder.Get(), &moduleImpl);
-  EXPECT_EQ(module.GetOwnDatabase(), nullptr);
-  EXPECT_EQ(module.GetMaster(), pHostDb);
-  EXPECT_EQ(module.GetCurrent(), pHostDb);
-  EXPECT_EQ(module.GetMasterDatabase(), pHostDb);
-
-  // A second master, a null one, or the image's own: nothing changes.
-  CInterfaceDatabase other;
-  FakeImpl otherImpl("other");
-  other.AddImplementation(&otherImpl, "ILTCommon.Server", 4);
-  module.SetMasterDatabase(&other);
-  module.SetMasterDatabase(nullptr);
-  host.SetMasterDatabase(pHostDb);
-  EXPECT_EQ(module.GetCurrent(), pHostDb);
-  EXPECT_EQ(host.GetMaster(), nullptr);
-  EXPECT_EQ(hostHolder.Get(), &moduleImpl);
-  other.RemoveImplementation(&otherImpl, "ILTCommon.Server");
-
-  // The module's registrations now go to the host's database, and its
-  // unregistration clears the host's holder.
-  FakeImpl laterImpl("later");
-  ASSERT_TRUE(module.RegisterImplementation(&laterImpl, "ILTCommon.Server", 4));
-  EXPECT_EQ(hostHolder.Get(), &laterImpl);
-  module.UnregisterImplementation(&laterImpl, "ILTCommon.Server");
-  module.UnregisterImplementation(&moduleImpl, "ILTCommon.Server");
-  EXPECT_EQ(hostHolder.Get(), nullptr);
-  // The host's database still has the holder and is the host's: it lives.
-  EXPECT_EQ(host.GetOwnDatabase(), pHostDb);
-  host.UnregisterHolder(&hostHolder);
-}
-
 TEST(InterfaceState, AnEmptiedDatabaseIsDeletedThroughTheUnregisterOperations) {
   CInterfaceState image;
   FakeHolder holder("Api", 1, "h", nullptr);
@@ -88,7 +44,17 @@ TEST(InterfaceState, AMasterIsDeletedOnlyByItsOwnerOrAfterItWasAbandoned) {
   FakeHolder hostHolder("Api", 1, "h", nullptr);
   module.RegisterImplementation(&impl, "Api", 1);
   CInterfaceDatabase* pHostDb = pHost->GetMasterDatabase();
+  ASSERT_EQ(pHostDb, pHost->GetOwnDatabase());
   module.SetMasterDatabase(pHostDb);
+  EXPECT_EQ(module.GetOwnDatabase(), nullptr);  // merged, then deleted
+  EXPECT_EQ(pHostDb->FindNameMgr("Api")->GetImplCount(), 1u);
+  // A second master, a null one, or the image's own: nothing changes.
+  CInterfaceDatabase other;
+  module.SetMasterDatabase(&other);
+  module.SetMasterDatabase(nullptr);
+  pHost->SetMasterDatabase(pHostDb);
+  EXPECT_EQ(module.GetMasterDatabase(), pHostDb);
+  EXPECT_EQ(pHost->GetMaster(), nullptr);
 
   // A non-owner leaves an emptied master to its owner.
   module.UnregisterImplementation(&impl, "Api");

@@ -84,24 +84,6 @@ TEST(DumpText, LongRecordIsCutAt260AndLaterShortPiecesStillFit) {
   EXPECT_EQ(v.Text().size(), 259u);
 }
 
-TEST(DumpText, AddressTableRowsStopAtTheFirstZero) {
-  auto table = std::make_unique<RWPM_ADDRESS_TABLE>();
-  table->Address[0][1] = 0x10;  // first address 0: no line for row 0
-  table->Address[6][0] = 0x1000;
-  table->Address[6][1] = 0x2000;
-  table->Address[6][3] = 0x4000;  // after the first 0: not printed
-  table->Address[14][0] = uint64_t{1} << 63;
-  for (auto& address : table->Address[60]) address = ~uint64_t{0};
-
-  const std::vector<std::string> lines = DumpAddressTableText(kRecvTag, 12, *table);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "[RECV], 12, MEMORY_ADDRESS[6], [4096][8192]");
-  EXPECT_EQ(lines[1], "[RECV], 12, MEMORY_ADDRESS[14], [-9223372036854775808]");
-  EXPECT_EQ(lines[2], "[RECV], 12, MEMORY_ADDRESS[60], " + Repeat("[-1]", 50));
-
-  EXPECT_TRUE(DumpAddressTableText(kRecvTag, 12, RWPM_ADDRESS_TABLE{}).empty());
-}
-
 TEST(DumpText, SendRecords) {
   PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT insert;
   EXPECT_EQ(DumpText(kSendTag, 3, insert),

@@ -3,8 +3,7 @@
 // reader's bytes are checked end to end by ShellRows (tests/shell).
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <vector>
+#include <algorithm>
 
 #include "message_helpers.h"
 #include "protocol/frommodule.h"
@@ -18,13 +17,6 @@ using prototest::Val;
 // Writes (value, width) fields in order, as the module would.
 void Put(ILTMessage_Write& w, std::initializer_list<std::pair<uint64_t, uint32_t>> fields) {
   for (const auto& [value, nBits] : fields) w.WriteBits64(value, nBits);
-}
-
-template <typename Record>
-std::vector<uint8_t> Bytes(const Record& record) {
-  std::vector<uint8_t> out(sizeof(Record));
-  std::memcpy(out.data(), &record, sizeof(Record));
-  return out;
 }
 
 TEST(FromModule, GuardedReadRaisesReadErrorOnlyForThePattern) {
@@ -132,7 +124,7 @@ TEST(FromModule, AutoSideChangeTeamInfoKeepsLowBytesAndCapsAtFifty) {
   EXPECT_EQ(Val(nty.f3942[0]), 3942u);
   EXPECT_EQ(Val(nty.f3942[6]), 3948u);
   EXPECT_EQ(m.R().BitsLeft(), 0u);
-  const auto bytes = Bytes(nty);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&nty);
   for (size_t i = 42; i < 92; ++i) EXPECT_EQ(bytes[i], 0) << i;
   EXPECT_EQ(bytes[3970], 0);
 
