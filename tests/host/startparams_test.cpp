@@ -63,6 +63,12 @@ TEST(StartParams, CommandLineIsParsedAsTheRuntimeDoes) {
   EXPECT_EQ(p.sServerIndex, initial.sServerIndex);
   EXPECT_EQ(p.nReserved, initial.nReserved);
   EXPECT_EQ(p.nGroupNumber, initial.nGroupNumber);
+
+  // A title with a longer command line shows it whole.
+  std::vector<std::string> args{"99", "5000", "0", "1", "2", "-SaveGameInfo=last.bin"};
+  EXPECT_EQ(FormatTitle("ServerApp", args, ParseCommandLineParams(args)),
+            "ServerApp (USN : 99 5000 0 1 2 -SaveGameInfo=last.bin)");
+  EXPECT_EQ(InstanceFolderName(-4, -1), "-4_-1");
 }
 
 // A whole line is read by HostStartup.ParameterFileStartsTheHostUnchecked
@@ -78,13 +84,6 @@ TEST(StartParams, ParameterFileShortLine) {
   EXPECT_EQ(q.hManagerWnd, 77u);
   EXPECT_EQ(q.nPort, 8000);
   EXPECT_EQ(q.sServerIndex, -1);
-}
-
-TEST(StartParams, TitleWithACommandLineShowsItWhole) {
-  std::vector<std::string> args{"99", "5000", "0", "1", "2", "-SaveGameInfo=last.bin"};
-  EXPECT_EQ(FormatTitle("ServerApp", args, ParseCommandLineParams(args)),
-            "ServerApp (USN : 99 5000 0 1 2 -SaveGameInfo=last.bin)");
-  EXPECT_EQ(InstanceFolderName(-4, -1), "-4_-1");
 }
 
 }  // namespace
