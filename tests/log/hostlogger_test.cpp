@@ -19,7 +19,7 @@ using logtest::MakeTime;
 using logtest::ReadFile;
 using logtest::SetFixedTime;
 
-TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlots) {
+TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlotsInFoldersMadeOnDemand) {
   logs_.Start("");
   const std::string day1 = "20261205";
   SetFixedTime(MakeTime(2026, 12, 5, 2, 59, 59, 999));
@@ -45,6 +45,23 @@ TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlots) {
   EXPECT_EQ(FilesIn(Folder("20261206")),
             (std::set<std::string>{"error_ServerApp_ROOMPC01_20261206_00.log",
                                    "timeout_ServerApp_ROOMPC01_20261206.log"}));
+
+  // The first line of a day makes its folders, without changing the
+  // current folder.
+  SetFixedTime(MakeTime(2027, 1, 1, 0, 0, 0, 0));
+  const fs::path before = fs::current_path();
+  EXPECT_FALSE(fs::exists(Root() / "20270101"));
+  EtcInfoLog("new year");
+  EXPECT_TRUE(fs::is_directory(Root() / "20270101" / "7_3"));
+  EXPECT_TRUE(
+      fs::exists(Root() / "20270101" / "7_3" / "etcinfo_ServerApp_ROOMPC01_20270101_00.log"));
+  EXPECT_EQ(fs::current_path(), before);
+
+  // MakeLogFolders on its own, folders that exist being no error.
+  MakeLogFolders(MakeTime(2027, 2, 3, 4, 5, 6, 7));
+  MakeLogFolders(MakeTime(2027, 2, 3, 4, 5, 6, 7));
+  EXPECT_TRUE(fs::is_directory(Root() / "20270203" / "7_3"));
+  // (A folder that cannot be made: LoggerFaultTest.)
 }
 
 TEST_F(HostLoggerTest, ExactBytesOfEachLineForm) {
@@ -136,24 +153,6 @@ TEST_F(HostLoggerTest, LogLevelOfSixOrMoreReportsAndSilences) {
   reports.clear();
   logs_.Start("LogLevel=5\n");
   EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(HostLoggerTest, FirstLineOfADayCreatesItsFolders) {
-  logs_.Start("");
-  SetFixedTime(MakeTime(2027, 1, 1, 0, 0, 0, 0));
-  const fs::path before = fs::current_path();
-  EXPECT_FALSE(fs::exists(Root() / "20270101"));
-  EtcInfoLog("new year");
-  EXPECT_TRUE(fs::is_directory(Root() / "20270101" / "7_3"));
-  EXPECT_TRUE(
-      fs::exists(Root() / "20270101" / "7_3" / "etcinfo_ServerApp_ROOMPC01_20270101_00.log"));
-  EXPECT_EQ(fs::current_path(), before);
-
-  // MakeLogFolders on its own, folders that exist being no error.
-  MakeLogFolders(MakeTime(2027, 2, 3, 4, 5, 6, 7));
-  MakeLogFolders(MakeTime(2027, 2, 3, 4, 5, 6, 7));
-  EXPECT_TRUE(fs::is_directory(Root() / "20270203" / "7_3"));
-  // (A folder that cannot be made: LoggerFaultTest.)
 }
 
 TEST_F(HostLoggerTest, OverlongLinesAreCutNotOverrun) {

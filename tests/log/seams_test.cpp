@@ -62,7 +62,7 @@ TEST(Settings, ReadsLikeThePrivateProfileFunctions) {
   EXPECT_EQ(GetPrivateProfileInt("GameMgmt", "LogLevel", 0, ".\\Setting.ini"), 9u);
 }
 
-TEST(Files, FoldersRenamesAndSearch) {
+TEST(Files, FoldersRenamesSearchAndTheLogBase) {
   testsupport::LogSandbox sandbox("files-");
   const fs::path dir = sandbox.dir();
   const std::string chain = (dir / "a" / "b" / "c").string();
@@ -118,10 +118,9 @@ TEST(Files, FoldersRenamesAndSearch) {
   EXPECT_EQ(platform::FileSizeOf(first.get()), 7);
   EXPECT_EQ(platform::OpenForAppend((dir / "no" / "dir.txt").string().c_str()),
             platform::kInvalidFile);
-}
 
-TEST(Files, LogBaseComesFromTheEnvironment) {
-  // Written with the system's separator ('\' on Windows).
+  // The log base comes from the environment, written with the system's
+  // separator ('\' on Windows).
   testsupport::SetEnv("SERVERAPP_LOG_BASE", "/tmp/somewhere/");
   EXPECT_EQ(platform::LogBaseFolder(),
             testsupport::OnWindows() ? "\\tmp\\somewhere" : "/tmp/somewhere");

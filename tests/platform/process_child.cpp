@@ -6,8 +6,6 @@
 //   cmdline ARGS...  prints the command line as the dialog's title shows it
 //   echo             copies stdin lines to stdout until end of input
 //   sleep            sleeps for a minute, with no stop handling of its own
-//   listen           waits for a stop request: exit 0 for Terminate, 1 for
-//                    Interrupt, 2 after a minute
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,38 +15,6 @@
 #include <vector>
 
 #include "platform/dialog.h"
-#if defined(_WIN32)
-#include "stop_request_win32.h"
-#else
-#include <signal.h>
-#endif
-
-namespace {
-
-int AwaitStopRequest() {
-#if defined(_WIN32)
-  using platform::win32::StopKind;
-  HANDLE events[2] = {platform::win32::CreateStopRequestEvent(StopKind::kTerminate),
-                      platform::win32::CreateStopRequestEvent(StopKind::kInterrupt)};
-  std::printf("listening\n");
-  std::fflush(stdout);
-  const DWORD which = WaitForMultipleObjects(2, events, FALSE, 60000);
-  return which == WAIT_OBJECT_0 ? 0 : which == WAIT_OBJECT_0 + 1 ? 1 : 2;
-#else
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
-  sigprocmask(SIG_BLOCK, &stop, nullptr);
-  std::printf("listening\n");
-  std::fflush(stdout);
-  const timespec minute{60, 0};
-  const int which = sigtimedwait(&stop, nullptr, &minute);
-  return which == SIGTERM ? 0 : which == SIGINT ? 1 : 2;
-#endif
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
@@ -77,7 +43,6 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::minutes(1));
     return 0;
   }
-  if (mode == "listen") return AwaitStopRequest();
   std::fprintf(stderr, "unknown mode\n");
   return 3;
 }

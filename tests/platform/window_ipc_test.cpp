@@ -121,7 +121,7 @@ StartedPeer StartPeer(gsmsim::ManagerPeer& manager) {
   return peer;
 }
 
-TEST(CrossProcess, PostAndSendBetweenTwoProcessesInOrderWithLargeCopyData) {
+TEST(CrossProcess, PostAndSendInOrderWithLargeCopyDataAndNestedSendsBothWays) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_TRUE(manager);
   const StartedPeer peer = StartPeer(*manager);
@@ -154,25 +154,8 @@ TEST(CrossProcess, PostAndSendBetweenTwoProcessesInOrderWithLargeCopyData) {
   EXPECT_EQ(manager->SendCopyData(peer.handle, kChecksum, {}),
             Checksum({}) ^ static_cast<int64_t>(manager->handle()));
 
-  ASSERT_TRUE(manager->Post(peer.handle, kQuit, 5, 0));
-  const auto status = peer.process->Wait(20000);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, (platform::ExitStatus{.exited = true, .exit_code = 5}));
-  // Gone with its owner.
-  EXPECT_FALSE(platform::IsWindow(peer.handle));
-  EXPECT_EQ(platform::GetWindowProcessId(peer.handle), 0u);
-  EXPECT_FALSE(manager->Post(peer.handle, kOrdered, 0, 0));
-  LResult result = 0;
-  EXPECT_FALSE(
-      platform::SendCopyDataChecked(peer.handle, manager->handle(), kQueryOrder, {}, &result));
-}
-
-TEST(CrossProcess, WindowsThatSendToEachOtherFromTheirHandlersComplete) {
-  auto manager = gsmsim::ManagerPeer::Start();
-  ASSERT_TRUE(manager);
-  const StartedPeer peer = StartPeer(*manager);
-  ASSERT_NE(peer.handle, 0u);
-  // The manager's handler bounces as the peer's does.
+  // Windows that send to each other from their handlers complete: the
+  // manager's handler bounces as the peer's does.
   manager->SetSendAnswer([&](const gsmsim::ReceivedMessage& m) -> LResult {
     if (m.dw_data != kBounce || m.data.empty()) return 0;
     const auto depth = static_cast<int>(m.data[0]);
@@ -196,8 +179,17 @@ TEST(CrossProcess, WindowsThatSendToEachOtherFromTheirHandlersComplete) {
   EXPECT_EQ(future.get(), 26);
   // ...and from a thread without a window, while the window thread answers.
   EXPECT_EQ(manager->SendCopyData(peer.handle, kBounce, depth), 26);
-  EXPECT_TRUE(manager->Post(peer.handle, kQuit, 0, 0));
-  EXPECT_EQ(peer.process->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  ASSERT_TRUE(manager->Post(peer.handle, kQuit, 5, 0));
+  const auto status = peer.process->Wait(20000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, (platform::ExitStatus{.exited = true, .exit_code = 5}));
+  // Gone with its owner.
+  EXPECT_FALSE(platform::IsWindow(peer.handle));
+  EXPECT_EQ(platform::GetWindowProcessId(peer.handle), 0u);
+  EXPECT_FALSE(manager->Post(peer.handle, kOrdered, 0, 0));
+  LResult result = 0;
+  EXPECT_FALSE(
+      platform::SendCopyDataChecked(peer.handle, manager->handle(), kQueryOrder, {}, &result));
 }
 
 TEST(CrossProcess, ASendToAWindowWhoseOwnerDiesEndsWithZero) {
