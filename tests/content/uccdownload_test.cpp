@@ -47,26 +47,6 @@ class UccDownload : public ::testing::Test {
   FakeDialog dialog_;
 };
 
-TEST_F(UccDownload, PresentPackageIsHandedOverAtOnceWithoutTransfer) {
-  WriteFileOfSize(repo_ / "pkg.rez", 100);
-  CUccDownload ucc(dialog_.Host());
-  // Only the low 16 / 8 / 8 bits of the record's values count.
-  ucc.BeginUccMapLoad(MakeRecord(0x10007, 0x102, 0x203, "pkg.rez"));
-
-  EXPECT_TRUE(server_.service().Requests().empty());
-  ExpectInitDelivered(7, 2, 3);
-  EXPECT_EQ(dialog_.frame_intervals, std::vector<uint32_t>{kUccMapFrameInterval});
-  EXPECT_TRUE(dialog_.posts.empty());
-  EXPECT_TRUE(sandbox_.Has("[UCCLog] Already Has the rez file. filename : pkg.rez"));
-  EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
-
-  // The request is closed: later frames neither deliver again nor time out.
-  dialog_.clock += 100000;
-  ucc.PollUccDownload();
-  EXPECT_EQ(dialog_.server.received.size(), 1u);
-  EXPECT_TRUE(dialog_.posts.empty());
-}
-
 TEST_F(UccDownload, BodyOf10240BytesIsRejectedAnd10241Accepted) {
   WriteFileOfSize(served_ / "pkg.rez", 10240);
   CUccDownload ucc(dialog_.Host());
@@ -164,6 +144,13 @@ TEST_F(UccDownload, FailedDownloadReportsReason5ThenReason6AfterMoreThan60000Ms)
   ucc.PollUccDownload();
   EXPECT_EQ(dialog_.posts.size(), 2u);
   EXPECT_TRUE(dialog_.server.received.empty());
+
+  // The map index in the high word; a module's reason is taken as signed 8 bits.
+  ucc.ReportUccMapFail(static_cast<int16_t>(0x8001), 5);
+  ucc.ReportUccMapFail(3, -1);
+  ASSERT_EQ(dialog_.posts.size(), 4u);
+  EXPECT_EQ(dialog_.posts[2].lParam, 0x8001FFFA);
+  EXPECT_EQ(dialog_.posts[3].lParam, 0x00030000);
 }
 
 TEST_F(UccDownload, StalledOrTricklingServerIsGivenUpWithinTheLimits) {
@@ -242,48 +229,44 @@ TEST_F(UccDownload, RefusedNamesTouchNeitherFilesNorNetwork) {
   EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
 }
 
-TEST_F(UccDownload, NamesWithUrlCharactersArePercentEncoded) {
-  // A space, '#', '%' and '&' would cut or bend an unencoded URL.
+// A space, '#', '%' and '&' would cut or bend an unencoded URL.
+TEST_F(UccDownload, SettingsAreReadAtEveryUseAndNamesArePercentEncoded) {
   const std::string plain = "my map #1 %20 & é.rez";
   WriteFileOfSize(served_ / plain, 15000);
-  CUccDownload ucc(dialog_.Host());
-  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, plain));
-  EXPECT_TRUE(dialog_.posts.empty());
-  EXPECT_EQ(server_.service().Requests(), std::vector<std::string>{plain});
-  EXPECT_EQ(ReadWhole(repo_ / plain), ReadWhole(served_ / plain));
-}
-
-TEST_F(UccDownload, SettingsAreReadAtEveryUse) {
-  CUccDownload ucc(dialog_.Host());
-  WriteFileOfSize(served_ / "pkg.rez", 15000);
 
   // No ServerURL: the URL is the bare name, which cannot be opened.
   WriteUccSetting(repo_.string(), "");
   uint32_t error = 0;
-  EXPECT_EQ(DownloadRezFile("pkg.rez", kRezDownloadLimits, &error), REZ_DOWNLOAD_OPEN_FAILED);
+  EXPECT_EQ(DownloadRezFile(plain, kRezDownloadLimits, &error), REZ_DOWNLOAD_OPEN_FAILED);
   EXPECT_NE(error, 0u);
 
   // A new repository folder, with parents, is created on the next look.
-  WriteUccSetting((sandbox_.dir() / "a" / "b" / "repo").string(), server_.url());
-  EXPECT_EQ(GetRezFilePath(), (sandbox_.dir() / "a" / "b" / "repo").string() + "/");
-  EXPECT_TRUE(fs::is_directory(sandbox_.dir() / "a" / "b" / "repo"));
-  EXPECT_EQ(DownloadRezFile("pkg.rez", kRezDownloadLimits, &error), REZ_DOWNLOAD_OK);
+  const fs::path repo = sandbox_.dir() / "a" / "b" / "repo";
+  WriteUccSetting(repo.string(), server_.url());
+  EXPECT_EQ(GetRezFilePath(), repo.string() + "/");
+  EXPECT_TRUE(fs::is_directory(repo));
+  EXPECT_EQ(DownloadRezFile(plain, kRezDownloadLimits, &error), REZ_DOWNLOAD_OK);
   EXPECT_EQ(error, 0u);
-  EXPECT_TRUE(fs::exists(sandbox_.dir() / "a" / "b" / "repo" / "pkg.rez"));
+  EXPECT_EQ(server_.service().Requests(), std::vector<std::string>{plain});
+  EXPECT_EQ(ReadWhole(repo / plain), ReadWhole(served_ / plain));
 
   // No RezFilePath: the root folder, as the Windows build's drive root.
   WriteUccSetting("", server_.url());
   EXPECT_EQ(GetRezFilePath(), "/");
 }
 
-TEST_F(UccDownload, ModuleDeliveryProblemsAreContained) {
+TEST_F(UccDownload, PresentPackageIsHandedOverAndDeliveryProblemsAreContained) {
   WriteFileOfSize(repo_ / "pkg.rez", 100);
   CUccDownload ucc(dialog_.Host());
-
-  // The module refuses the record: logged, not retried.
+  // At once, without a transfer. The module refuses the record: logged,
+  // not retried. Only the low 16 / 8 / 8 bits of the record's values count.
   dialog_.server.answer = 1;
-  ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "pkg.rez"));
-  EXPECT_EQ(dialog_.server.received.size(), 1u);
+  ucc.BeginUccMapLoad(MakeRecord(0x10007, 0x102, 0x203, "pkg.rez"));
+  EXPECT_TRUE(server_.service().Requests().empty());
+  ExpectInitDelivered(7, 2, 3);
+  EXPECT_EQ(dialog_.frame_intervals, std::vector<uint32_t>{kUccMapFrameInterval});
+  EXPECT_TRUE(dialog_.posts.empty());
+  EXPECT_TRUE(sandbox_.Has("[UCCLog] Already Has the rez file. filename : pkg.rez"));
   EXPECT_FALSE(ucc.GetState().m_bUccRequestOpen);
 
   // No module loaded: nothing is delivered, the request still closes.
@@ -298,18 +281,6 @@ TEST_F(UccDownload, ModuleDeliveryProblemsAreContained) {
   const int calls = dialog_.module_calls;
   ucc.LoadUccMap();
   EXPECT_EQ(dialog_.module_calls, calls);
-}
-
-TEST_F(UccDownload, FailureReportCarriesMapIndexAndReasonComplement) {
-  CUccDownload ucc(dialog_.Host());
-  ucc.ReportUccMapFail(static_cast<int16_t>(0x8001), 5);
-  ucc.ReportUccMapFail(3, 6);
-  ucc.ReportUccMapFail(3, -1);  // a module's reason, taken as signed 8 bits
-  ASSERT_EQ(dialog_.posts.size(), 3u);
-  EXPECT_EQ(dialog_.posts[0].lParam, 0x8001FFFA);
-  EXPECT_EQ(dialog_.posts[1].lParam, 0x0003FFF9);
-  EXPECT_EQ(dialog_.posts[2].lParam, 0x00030000);
-  EXPECT_EQ(dialog_.shell_levels, (std::vector<uint32_t>{0, 0, 0}));
 }
 
 // Each failed request reports reason 5 and waits for its package; a new

@@ -56,15 +56,12 @@ TEST(ProcessMemoryIpc, ReadsAndWritesAnotherProcessWithinItsAccess) {
   std::copy(patch.begin(), patch.end(), expected.begin() + 5);
   EXPECT_EQ(manager->Get(address), expected);
 
-  // Once the process has ended, its handles read nothing.
+  // Once the process has ended, its handles read nothing; no process, no
+  // handle (a pid above every pid_max the kernel allows, 2^22).
   manager->Stop();
   EXPECT_FALSE(reader->Read(address, got.data(), got.size()));
   EXPECT_FALSE(writer->Write(address, patch.data(), patch.size()));
-}
-
-TEST(ProcessMemoryIpc, OpenFailsWithoutAProcess) {
   EXPECT_EQ(ProcessMemory::Open(0, ProcessMemoryAccess::kRead), nullptr);
-  // Above every pid_max the kernel allows (2^22).
   EXPECT_EQ(ProcessMemory::Open(0x7FFFFFF0u, ProcessMemoryAccess::kRead), nullptr);
   EXPECT_EQ(ProcessMemory::Open(0xFFFFFFFFu, ProcessMemoryAccess::kWrite), nullptr);
 }
@@ -132,17 +129,6 @@ TEST_F(ManagerLinkIpc, FetchesRecordsFromTheManagerAndDumpsThem) {
                   AllOf(StartsWith("[RECV], 3, PROTO_START_HOST, "), HasSubstr("SERIAL-42")),
                   "[RECV], 3, GAMESERVERMSG_USER_DISCONNECTED, [-9223372036854775807]",
                   "[RECV], 3, MEMORY_ADDRESS[53], [4096][8192]"));
-}
-
-TEST_F(ManagerLinkIpc, NoDumpsWithIpcMemoryOff) {
-  Start(0, 0);
-  PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT rates;
-  rates.Count = 2;
-  uint64_t address = 0;
-  EXPECT_TRUE(RoundTrip(rates, &address));
-  link_.LogRecvNotice(GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT, static_cast<int64_t>(address));
-  EXPECT_FALSE(logs_->HasRwpmFile());
-  EXPECT_THAT(logs_->IpcMsgLines(), IsEmpty());
 }
 
 // The manager's process ends: its window goes with it, and the next read

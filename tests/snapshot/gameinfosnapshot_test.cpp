@@ -10,7 +10,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "platform/fault_injection.h"
 #include "support/scratch.h"
@@ -67,38 +66,15 @@ class Snapshot : public ::testing::Test {
   const fs::path dir_ = testsupport::MakeScratchFolder("snapshot-");
 };
 
-TEST_F(Snapshot, WritesTheRawRecordOnlyWhenAsked) {
-  auto record = Record(42, 'u');
-  const fs::path path = dir_ / "Room.bin";
-
+// No option: nothing made. A path that cannot be opened (a folder, as the
+// value ends at a space; a missing folder; a faulted open) or written:
+// answered, nothing made, and the next snapshot is whole. (The key in
+// capitals and the name's own case: ContentWire.)
+TEST_F(Snapshot, FailuresAreAnsweredAndTheNextSnapshotIsWhole) {
+  auto record = Record(3, 'x');
   EXPECT_EQ(SaveGameInfoSnapshot("1 2 3 4 5", *record), SnapshotResult::kNoOption);
   EXPECT_EQ(SaveGameInfoSnapshot("1 2 3 4 5 -SaveGameInfo=", *record), SnapshotResult::kNoOption);
   EXPECT_TRUE(fs::is_empty(dir_));
-
-  // Upper-case key; the path keeps its case (Room.bin, not room.bin).
-  const std::string line = "1 2 3 4 5 -SAVEGAMEINFO=" + path.string() + " -Other=1";
-  EXPECT_EQ(SaveGameInfoSnapshot(line, *record), SnapshotResult::kWritten);
-  ASSERT_TRUE(fs::exists(path));
-  // Listed by name: Windows finds room.bin for Room.bin as well.
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir_)) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"Room.bin"});
-  EXPECT_EQ(ReadWhole(path), Bytes(*record));
-
-  // Two deliveries in one frame: the store hands out the newer record first,
-  // the older one last, and the file is rewritten, not appended to.
-  auto older = Record(1, 'o');
-  EXPECT_EQ(SaveGameInfoSnapshot(line, *older), SnapshotResult::kWritten);
-  EXPECT_EQ(ReadWhole(path), Bytes(*older));
-}
-
-// A path that cannot be opened (a folder, as the value ends at a space; a
-// missing folder; a faulted open) or written: answered, nothing made, and
-// the next snapshot is whole.
-TEST_F(Snapshot, FailuresAreAnsweredAndTheNextSnapshotIsWhole) {
-  auto record = Record(3, 'x');
   fs::create_directories(dir_ / "my");
   const std::string folder = "-SaveGameInfo=" + (dir_ / "my").string() + " room.bin";
   EXPECT_EQ(SaveGameInfoSnapshot(folder, *record), SnapshotResult::kOpenFailed);
@@ -119,6 +95,12 @@ TEST_F(Snapshot, FailuresAreAnsweredAndTheNextSnapshotIsWhole) {
   fault::Reset();
   EXPECT_EQ(SaveGameInfoSnapshot(line, *record), SnapshotResult::kWritten);
   EXPECT_EQ(ReadWhole(dir_ / "s.bin"), Bytes(*record));
+
+  // Two deliveries in one frame: the older record comes last, and the file
+  // is rewritten, not appended to.
+  auto older = Record(1, 'o');
+  EXPECT_EQ(SaveGameInfoSnapshot(line, *older), SnapshotResult::kWritten);
+  EXPECT_EQ(ReadWhole(dir_ / "s.bin"), Bytes(*older));
 }
 
 }  // namespace
