@@ -61,9 +61,10 @@ struct Settings {
   double idle_cpu_limit_percent = EnvNumber("SERVERAPP_SOAK_IDLE_CPU_PERCENT", 2.0);
 };
 
-// What a room is for, by server index: every tenth room idle, every fifth a
-// watchdog room, one in 25 crashes, one in 25 loads from the stalled server.
-// Room 0 publishes the log-text table and only carries traffic.
+// What a room is for, by server index: every tenth room idle (9, 19, ...),
+// every fifth a watchdog room (1, 6, ...), one in 25 crashes (3, 28, ...),
+// one in 25 loads from the stalled server (8, 33, ...). No index has two of
+// these; room 0 publishes the log-text table and only carries traffic.
 struct RoomRole {
   bool idle = false;      // heartbeats only: its CPU is measured
   bool watchdog = false;  // HeartbeatWatchdogMs set: ends while the manager is away
@@ -72,14 +73,8 @@ struct RoomRole {
   bool traffic() const { return !idle; }
 };
 
-RoomRole RoleOf(int index) {
-  RoomRole role;
-  if (index == 0) return role;
-  role.idle = index % 10 == 9;
-  role.watchdog = !role.idle && index % 5 == 1;
-  role.crash = !role.idle && !role.watchdog && index % 25 == 3;
-  role.stall = !role.idle && !role.watchdog && !role.crash && index % 25 == 8;
-  return role;
+RoomRole RoleOf(int i) {
+  return {i % 10 == 9, i % 5 == 1, i % 25 == 3, i % 25 == 8};
 }
 
 void WriteText(const fs::path& path, const std::string& text) {
@@ -614,13 +609,15 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
   ASSERT_TRUE(StartManager(0));
   const std::string session = "soak" + std::to_string(::getpid());
   std::memcpy(game_info_->GameLogSerial, "SOAK-GAME", 9);
+  for (int i = 0; i < settings_.hosts; ++i) {
+    rooms_.push_back(std::make_unique<Room>(i, RoleOf(i), root_ / ("room" + std::to_string(i))));
+  }
   // Room 0 publishes the log-text table the others read: it starts first.
   start_ = Clock::now();
-  for (int i = 0; i < settings_.hosts; ++i) {
-    Room& room = *rooms_.emplace_back(
-        std::make_unique<Room>(i, RoleOf(i), root_ / ("room" + std::to_string(i))));
-    ASSERT_NO_FATAL_FAILURE(StartRoom(room, content_.Url(), session));
-    ASSERT_TRUE(i != 0 || WaitUntil(Clock::now() + 20s, [&] { return room.window != 0; }))
+  for (auto& room : rooms_) {
+    ASSERT_NO_FATAL_FAILURE(StartRoom(*room, content_.Url(), session));
+    ASSERT_TRUE(room->index != 0 ||
+                WaitUntil(Clock::now() + 20s, [&] { return room->window != 0; }))
         << "room 0 did not report its window";
   }
   const auto until = Clock::now() + 60s;
@@ -691,9 +688,8 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
   EXPECT_EQ(content_.ContentRequests().size(), ledger_->Total(Kind::kUccLoad).sent);
 
   for (auto& room : rooms_) {
-    if (room->active) {
-      EXPECT_TRUE(manager_->Post(room->window, WM_GAMESERVERMSG, GAMESERVERMSG_TERMINATE, 0));
-    }
+    EXPECT_TRUE(!room->active ||
+                manager_->Post(room->window, WM_GAMESERVERMSG, GAMESERVERMSG_TERMINATE, 0));
   }
   for (auto& room : rooms_) {
     if (!room->active) continue;
