@@ -9,21 +9,6 @@
 
 namespace soak {
 
-const char* KindName(Kind kind) {
-  static constexpr const char* kNames[kKinds] = {
-      "heartbeat",
-      "map load",
-      "game info (START_HOST)",
-      "user joins (host's INSERTCHARACTER_ACK)",
-      "user joins (module's ADDCLIENT)",
-      "user leaves (module's REMOVECLIENT)",
-      "reset (module's delivery trace)",
-      "unsupported id (log line)",
-      "content map load (stalled server): download failed",
-      "content map load (stalled server): wait timed out"};
-  return static_cast<size_t>(kind) < kKinds ? kNames[static_cast<size_t>(kind)] : "?";
-}
-
 std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_map_base) {
   Answer answer;
   if (message.kind == gsmsim::ReceivedMessage::Kind::kPost) {
@@ -31,28 +16,18 @@ std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_m
     const auto w = static_cast<uint64_t>(message.w_param);
     answer.msg_id = static_cast<uint16_t>(w & 0xFFFF);
     answer.tindex = static_cast<int16_t>((w >> 16) & 0xFFFF);
-    switch (answer.msg_id) {
-      case GAMESERVERMSG_HOST_HEARTBEAT_ACK:
-        answer.kind = Kind::kHeartbeat;
-        break;
-      case GAMESERVERMSG_START_HOST_ACK:
-        answer.kind = Kind::kGameInfo;
-        break;
-      case GAMESERVERMSG_ADDCLIENT:
-        answer.kind = Kind::kUserJoinRoom;
-        break;
-      case GAMESERVERMSG_LOADING_COMPLETE: {
-        const auto value = static_cast<uint64_t>(message.l_param);
-        const auto map = static_cast<int16_t>((value >> 16) & 0xFFFF);
-        // The low word is -1 - reason; reason 6 is the package wait's end.
-        const bool wait_over = (value & 0xFFFF) == 0xFFF9;
-        answer.kind = map < ucc_map_base ? Kind::kLoadMap
-                      : wait_over        ? Kind::kUccWait
-                                         : Kind::kUccLoad;
-        break;
-      }
-      default:
-        break;
+    const auto value = static_cast<uint64_t>(message.l_param);
+    const auto map = static_cast<int16_t>((value >> 16) & 0xFFFF);
+    // The low word is -1 - reason; reason 6 is the package wait's end.
+    const Kind load = map < ucc_map_base           ? Kind::kLoadMap
+                      : (value & 0xFFFF) == 0xFFF9 ? Kind::kUccWait
+                                                   : Kind::kUccLoad;
+    const std::pair<int, Kind> posted[] = {{GAMESERVERMSG_HOST_HEARTBEAT_ACK, Kind::kHeartbeat},
+                                           {GAMESERVERMSG_START_HOST_ACK, Kind::kGameInfo},
+                                           {GAMESERVERMSG_ADDCLIENT, Kind::kUserJoinRoom},
+                                           {GAMESERVERMSG_LOADING_COMPLETE, load}};
+    for (const auto& [id, kind] : posted) {
+      if (id == answer.msg_id) answer.kind = kind;
     }
     return answer;
   }
@@ -66,12 +41,8 @@ std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_m
   return answer;
 }
 
-Ledger::Ledger(int hosts) {
-  for (int i = 0; i < hosts; ++i) rooms_.push_back(std::make_unique<Room>());
-}
-
 Ledger::Room& Ledger::At(int host) const {
-  return *rooms_.at(static_cast<size_t>(host));
+  return rooms_.at(static_cast<size_t>(host));
 }
 
 bool Ledger::Record(const Answer& answer) {
@@ -80,8 +51,17 @@ bool Ledger::Record(const Answer& answer) {
     ++strays_[{answer.tindex, answer.msg_id}];
     return false;
   }
-  Update(answer.tindex, *answer.kind, [](Tally& t) { ++t.acknowledged; });
+  Add(answer.tindex, *answer.kind, &Tally::acknowledged);
   return true;
+}
+
+void Ledger::Add(int host, Kind kind, uint64_t Tally::*field, uint64_t count) {
+  Room& room = At(host);
+  {
+    std::lock_guard lock(room.mutex);
+    room.tallies[static_cast<size_t>(kind)].*field += count;
+  }
+  room.changed.notify_all();
 }
 
 Tally Ledger::Get(int host, Kind kind) const {
@@ -94,15 +74,15 @@ Tally Ledger::Total(Kind kind) const {
   Tally total;
   for (int h = 0; h < hosts(); ++h) {
     const Tally t = Get(h, kind);
-    total.sent += t.sent;
-    total.not_posted += t.not_posted;
-    total.acknowledged += t.acknowledged;
-    total.refused_logged += t.refused_logged;
+    for (auto field :
+         {&Tally::sent, &Tally::not_posted, &Tally::acknowledged, &Tally::refused_logged}) {
+      total.*field += t.*field;
+    }
   }
   return total;
 }
 
-bool Ledger::WaitSettled(int host, std::span<const Kind> kinds,
+bool Ledger::WaitSettled(int host, std::initializer_list<Kind> kinds,
                          std::chrono::milliseconds timeout) const {
   Room& room = At(host);
   std::unique_lock lock(room.mutex);
@@ -127,9 +107,8 @@ std::vector<std::string> Ledger::Problems() const {
       const Tally t = Get(h, static_cast<Kind>(k));
       if (t.Unaccounted() == 0) continue;
       std::ostringstream line;
-      line << "host " << h << ", " << KindName(static_cast<Kind>(k)) << ": sent " << t.sent
-           << ", acknowledged " << t.acknowledged << ", refused with a log line "
-           << t.refused_logged << " ("
+      line << "host " << h << ", " << kKindNames[k] << ": sent " << t.sent << ", acknowledged "
+           << t.acknowledged << ", refused with a log line " << t.refused_logged << " ("
            << (t.Unaccounted() > 0 ? std::to_string(t.Unaccounted()) + " unaccounted"
                                    : std::to_string(-t.Unaccounted()) + " answers too many")
            << ")";
@@ -139,16 +118,23 @@ std::vector<std::string> Ledger::Problems() const {
   return problems;
 }
 
-std::string Ledger::TotalsTable() const {
+std::string Ledger::Summary() const {
   std::ostringstream out;
   out << "| message | sent | not posted (queue full) | acknowledged | refused with a log line "
          "| unaccounted |\n|---|---:|---:|---:|---:|---:|\n";
+  uint64_t sent = 0, settled = 0;
   for (size_t k = 0; k < kKinds; ++k) {
     const Tally t = Total(static_cast<Kind>(k));
-    out << "| " << KindName(static_cast<Kind>(k)) << " | " << t.sent << " | " << t.not_posted
-        << " | " << t.acknowledged << " | " << t.refused_logged << " | " << t.Unaccounted()
-        << " |\n";
+    out << "| " << kKindNames[k] << " | " << t.sent << " | " << t.not_posted << " | "
+        << t.acknowledged << " | " << t.refused_logged << " | " << t.Unaccounted() << " |\n";
+    sent += t.sent;
+    settled += t.acknowledged + t.refused_logged;
   }
+  const std::vector<std::string> problems = Problems();
+  out << "\nIn all " << sent << " messages sent, " << settled
+      << " acknowledged or refused with a log line; " << problems.size()
+      << " room accounts that do not balance.\n";
+  for (const std::string& p : problems) out << "- " << p << "\n";
   return out.str();
 }
 

@@ -8,11 +8,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <initializer_list>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -21,21 +21,31 @@
 namespace soak {
 
 enum class Kind {
-  kHeartbeat,     // answered by HOST_HEARTBEAT_ACK (the room stays preparing)
-  kLoadMap,       // answered by LOADING_COMPLETE for the map
-  kGameInfo,      // START_HOST by copy data, answered by START_HOST_ACK
-  kUserJoin,      // INSERTCHARACTER, answered by INSERTCHARACTER_ACK (the host)
-  kUserJoinRoom,  // the same joins, answered by ADDCLIENT (the module)
-  kUserLeave,     // USER_DISCONNECTED, answered by REMOVECLIENT (the module)
-  kReset,         // RESET_ROOM, answered by the module's trace of the delivery
-  kUnsupported,   // a posted id the host does not take, refused with a log line
-  kUccLoad,       // UCC_MAP_LOAD from a stalled content server: the failed
-                  // download's LOADING_COMPLETE (reason 5)
-  kUccWait,       // the same loads: the package wait's time-out report (reason 6)
+  kHeartbeat,
+  kLoadMap,
+  kGameInfo,
+  kUserJoin,
+  kUserJoinRoom,
+  kUserLeave,
+  kReset,
+  kUnsupported,
+  kUccLoad,
+  kUccWait,
   kCount
 };
 inline constexpr size_t kKinds = static_cast<size_t>(Kind::kCount);
-const char* KindName(Kind kind);
+// What each kind is, and what answers it.
+inline constexpr std::array<const char*, kKinds> kKindNames = {
+    "heartbeat",
+    "map load",
+    "game info (START_HOST)",
+    "user joins (host's INSERTCHARACTER_ACK)",
+    "user joins (module's ADDCLIENT)",
+    "user leaves (module's REMOVECLIENT)",
+    "reset (module's delivery trace)",
+    "unsupported id (log line)",
+    "content map load (stalled server): download failed",
+    "content map load (stalled server): wait timed out"};
 
 struct Tally {
   uint64_t sent = 0;            // handed to the transport
@@ -66,38 +76,28 @@ std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_m
 
 class Ledger {
  public:
-  explicit Ledger(int hosts);
+  explicit Ledger(int hosts) : rooms_(static_cast<size_t>(hosts)) {}
 
   int hosts() const { return static_cast<int>(rooms_.size()); }
 
-  void Sent(int host, Kind kind) {
-    Update(host, kind, [](Tally& t) { ++t.sent; });
-  }
-  void NotPosted(int host, Kind kind) {
-    Update(host, kind, [](Tally& t) { ++t.not_posted; });
-  }
+  // Adds to one field of a host's tally: sends as they go, and after the
+  // run the answers read from files (module trace, host log).
+  void Add(int host, Kind kind, uint64_t Tally::*field, uint64_t count = 1);
   // Counts an answer; false (and counted as stray) for an index that is no
   // host's or a message that answers nothing.
   bool Record(const Answer& answer);
-  // Answers established after the run from files (module trace, host log).
-  void SetAcknowledged(int host, Kind kind, uint64_t count) {
-    Update(host, kind, [count](Tally& t) { t.acknowledged = count; });
-  }
-  void SetRefusedLogged(int host, Kind kind, uint64_t count) {
-    Update(host, kind, [count](Tally& t) { t.refused_logged = count; });
-  }
-
   Tally Get(int host, Kind kind) const;
   Tally Total(Kind kind) const;
   // Waits until each kind has as many answers as sends for this host.
-  bool WaitSettled(int host, std::span<const Kind> kinds, std::chrono::milliseconds timeout) const;
+  bool WaitSettled(int host, std::initializer_list<Kind> kinds,
+                   std::chrono::milliseconds timeout) const;
   // Messages that answered nothing: (server index, id) -> count.
   std::map<std::pair<int, int>, uint64_t> Strays() const;
 
   // One line per host and kind whose account does not balance.
   std::vector<std::string> Problems() const;
-  // Totals per kind, as a Markdown table.
-  std::string TotalsTable() const;
+  // Totals per kind as a Markdown table, their sums, and Problems().
+  std::string Summary() const;
 
  private:
   struct Room {
@@ -106,18 +106,8 @@ class Ledger {
     std::array<Tally, kKinds> tallies;
   };
   Room& At(int host) const;
-  // Changes one tally under its room's lock and wakes the room's waiters.
-  template <typename Change>
-  void Update(int host, Kind kind, Change change) {
-    Room& room = At(host);
-    {
-      std::lock_guard lock(room.mutex);
-      change(room.tallies[static_cast<size_t>(kind)]);
-    }
-    room.changed.notify_all();
-  }
 
-  std::vector<std::unique_ptr<Room>> rooms_;
+  mutable std::deque<Room> rooms_;
   mutable std::mutex stray_mutex_;
   std::map<std::pair<int, int>, uint64_t> strays_;
 };

@@ -17,7 +17,6 @@ using namespace std::chrono_literals;
 
 gsmsim::ReceivedMessage Post(int16_t tindex, uint16_t id, int64_t l_param = 0) {
   gsmsim::ReceivedMessage m;
-  m.kind = gsmsim::ReceivedMessage::Kind::kPost;
   m.msg = WM_GAMESERVERMSG;
   m.w_param = static_cast<platform::WParam>(static_cast<uint16_t>(tindex)) << 16 | id;
   m.l_param = l_param;
@@ -69,10 +68,10 @@ TEST(SoakLedger, AnswersAreReadByIdServerIndexAndMap) {
 
 TEST(SoakLedger, AccountsBalanceOnlyWhenEveryMessageIsAnsweredOnce) {
   Ledger ledger(2);
-  ledger.Sent(0, Kind::kLoadMap);
-  ledger.Sent(0, Kind::kLoadMap);
-  ledger.NotPosted(0, Kind::kLoadMap);
-  ledger.Sent(1, Kind::kUnsupported);
+  ledger.Add(0, Kind::kLoadMap, &Tally::sent);
+  ledger.Add(0, Kind::kLoadMap, &Tally::sent);
+  ledger.Add(0, Kind::kLoadMap, &Tally::not_posted);
+  ledger.Add(1, Kind::kUnsupported, &Tally::sent);
   EXPECT_EQ(ledger.Problems().size(), 2u);
 
   EXPECT_TRUE(ledger.Record({0, Kind::kLoadMap, GAMESERVERMSG_LOADING_COMPLETE}));
@@ -86,7 +85,7 @@ TEST(SoakLedger, AccountsBalanceOnlyWhenEveryMessageIsAnsweredOnce) {
   EXPECT_EQ(ledger.Get(0, Kind::kLoadMap).acknowledged, 1u);
 
   EXPECT_TRUE(ledger.Record({0, Kind::kLoadMap, GAMESERVERMSG_LOADING_COMPLETE}));
-  ledger.SetRefusedLogged(1, Kind::kUnsupported, 1);
+  ledger.Add(1, Kind::kUnsupported, &Tally::refused_logged);
   EXPECT_TRUE(ledger.Problems().empty());
   const Tally total = ledger.Total(Kind::kLoadMap);
   EXPECT_EQ(total.sent, 2u);
@@ -100,17 +99,16 @@ TEST(SoakLedger, AccountsBalanceOnlyWhenEveryMessageIsAnsweredOnce) {
 
 TEST(SoakLedger, WaitSettledEndsWhenTheLastAnswerArrives) {
   Ledger ledger(1);
-  constexpr std::array kinds{Kind::kUserJoin, Kind::kUserJoinRoom};
-  ledger.Sent(0, Kind::kUserJoin);
-  ledger.Sent(0, Kind::kUserJoinRoom);
-  EXPECT_FALSE(ledger.WaitSettled(0, kinds, 20ms));
+  ledger.Add(0, Kind::kUserJoin, &Tally::sent);
+  ledger.Add(0, Kind::kUserJoinRoom, &Tally::sent);
+  EXPECT_FALSE(ledger.WaitSettled(0, {Kind::kUserJoin, Kind::kUserJoinRoom}, 20ms));
   std::thread answers([&] {
     std::this_thread::sleep_for(20ms);
     ledger.Record({0, Kind::kUserJoin, GAMESERVERMSG_INSERTCHARACTER_ACK});
     std::this_thread::sleep_for(20ms);
     ledger.Record({0, Kind::kUserJoinRoom, GAMESERVERMSG_ADDCLIENT});
   });
-  EXPECT_TRUE(ledger.WaitSettled(0, kinds, 5s));
+  EXPECT_TRUE(ledger.WaitSettled(0, {Kind::kUserJoin, Kind::kUserJoinRoom}, 5s));
   answers.join();
   EXPECT_EQ(ledger.Get(0, Kind::kUserJoinRoom).acknowledged, 1u);
 }
