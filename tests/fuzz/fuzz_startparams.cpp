@@ -1,11 +1,7 @@
 // The start parameters: the command-line reader, the parameter file
 // reader, and the texts made from them (window title, instance folder).
-//
-// Input: byte 0 even: the rest is the command line, arguments split at NUL
-// bytes (a real argument cannot hold one); odd: the rest is the contents
-// of the parameter file.
-//
-// The invariants it checks are listed in docs/fuzzing.md.
+// The input's layout and the invariants checked are in docs/fuzzing.md.
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -62,17 +58,13 @@ void CheckTexts(const std::vector<std::string>& args, const StartParams& p) {
 }
 
 void CommandLine(const uint8_t* data, size_t size) {
+  const std::string line(reinterpret_cast<const char*>(data), size);
   std::vector<std::string> args;
-  std::string current;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current += static_cast<char>(data[i]);
-    }
+  for (size_t start = 0; size > 0 && start <= size;) {
+    const size_t end = std::min(line.find('\0', start), size);
+    args.push_back(line.substr(start, end - start));
+    start = end + 1;
   }
-  if (size > 0) args.push_back(current);
 
   const StartParams p = ParseCommandLineParams(args);
   const StartParams initial;
