@@ -57,8 +57,6 @@ class RecordingModule final : public NullGameServer {
     ILTMessage_Read* message = nullptr;
   };
 
-  ~RecordingModule() { Clear(); }
-
   int32_t SendToServerShell(ILTMessage_Read* pMessage) override {
     if (pMessage == nullptr) Fail("null message delivered to the module");
     pMessage->Acquire();

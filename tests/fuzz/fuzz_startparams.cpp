@@ -3,6 +3,7 @@
 // The input's layout and the invariants checked are in docs/fuzzing.md.
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -16,22 +17,16 @@ using fuzz::Require;
 
 namespace {
 
-// The decimal an atoi-style reader takes from `text` when it lies within
-// [lo, hi]; nothing when it does not or the text holds no number.
+// The decimal an atoi-style reader takes from `text` (blanks, a sign,
+// digits) when it lies within [lo, hi]; nothing when it does not.
 std::optional<int64_t> Decimal(const std::string& text, int64_t lo, int64_t hi) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  size_t i = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
+  // from_chars takes a '-' but no '+'.
+  if (i + 1 < text.size() && text[i] == '+' && text[i + 1] != '-') ++i;
   int64_t value = 0;
-  size_t digits = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    if (++digits > 18) return std::nullopt;  // beyond every field; never overflows here
-    value = value * 10 + (text[i++] - '0');
-  }
-  if (digits == 0) return int64_t{0};
-  if (negative) value = -value;
-  if (value < lo || value > hi) return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data() + i, text.data() + text.size(), value);
+  if (error == std::errc::invalid_argument) return int64_t{0};  // no digits
+  if (error != std::errc{} || value < lo || value > hi) return std::nullopt;
   return value;
 }
 
