@@ -1,6 +1,7 @@
 // The manager's WM_COPYDATA dispatch for every data id, with arbitrary
 // payloads and lengths, into a module that records what it is given. The
 // input's layout and the invariants checked are in docs/fuzzing.md.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,8 +19,7 @@ using namespace fuzzdlg;
 namespace {
 
 void CheckLogSerial(ILTMessage_Read& m, const std::vector<uint8_t>& p) {
-  size_t n = 0;
-  while (n < p.size() && p[n] != 0) ++n;
+  const auto n = static_cast<size_t>(std::find(p.begin(), p.end(), 0) - p.begin());
   std::vector<char> text(n + 2);
   const uint32_t got = m.ReadString(text.data(), static_cast<uint32_t>(text.size()));
   Require(got == n && (n == 0 || std::memcmp(text.data(), p.data(), n) == 0),

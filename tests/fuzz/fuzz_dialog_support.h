@@ -38,9 +38,7 @@
 #include "serverglobals.h"
 #include "support/null_game_server.h"
 
-// Counts the dialog's requests for the quiet crash filter (fuzz_crashhook.cpp
-// stands in for the real hook, which would replace the sanitizers' signal
-// handling).
+// The dialog's requests for the quiet crash filter (fuzz_crashhook.cpp).
 extern std::atomic<int> g_fuzzQuietFilterRequests;
 
 namespace fuzzdlg {
@@ -96,9 +94,8 @@ struct LogMark {
     }
     return {path, size};
   }
-  // True when a line was written since; also when the log moved to a new
-  // file meanwhile (an hour or day boundary), where the answer cannot be
-  // known.
+  // True when a line was written since, or when the log moved to a new file
+  // meanwhile (an hour or day boundary: the answer is unknown).
   bool Grew() const {
     const LogMark after = Now(false);
     return after.path != path || after.size > size;
@@ -241,12 +238,10 @@ inline Fixture& GetFixture() {
   return *fixture;
 }
 
-// libFuzzer reads corpus files and writes findings by the paths it was
-// given, after the fixture has moved into its scratch folder (the host
-// reads ".\\Setting.ini" and its other files from the current folder). So
-// every path argument is made absolute first, then the fixture is built.
-// The logger's echo of each line to the standard output is silenced:
-// libFuzzer reports on the standard error.
+// The fixture moves into its scratch folder (the host reads ".\\Setting.ini"
+// and its other files from the current folder), so libFuzzer's path
+// arguments are made absolute first. The logger's echo to the standard
+// output is silenced: libFuzzer reports on the standard error.
 inline void Initialize(int* argc, char*** argv) {
   namespace fs = std::filesystem;
   const std::string path_flags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",

@@ -77,7 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t fetched = msg == WM_GAMESERVER ? RecordSize(w, true) : 0;
   int64_t l = 0;
   const uint8_t* record_bytes = nullptr;  // where a readable record lies
-  bool readable = false;
   switch (mode & 3) {
     case 0: {
       uint64_t raw = 0;
@@ -91,7 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (fetched > n) std::memset(buffer + n, 0, fetched - n);
       l = static_cast<int64_t>(reinterpret_cast<uintptr_t>(buffer));
       record_bytes = buffer;
-      readable = true;
       break;
     }
     case 2: {
@@ -124,7 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.PopQueued();
   const bool logged = log_before.Grew();
   const int quiet = g_fuzzQuietFilterRequests.load() - quiet_before;
-  const bool failing = f.module.answer != 0;
 
   if (msg == platform::kWmTimer) {
     Require(got.empty() && !f.queued_game && !f.queued_user, "a timer reached the module");
@@ -151,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(quiet == (w == GAMESERVERMSG_TERMINATE ? 1 : 0), "quiet filter for another id");
 
   // A fetch of an unreadable record: nothing queued or forwarded, logged.
-  if (fetched > 0 && !readable) {
+  if (fetched > 0 && record_bytes == nullptr) {
     const bool acted = !got.empty() || f.queued_game || f.queued_user ||
                        std::memcmp(&f.dlg->m_ManagerLink.AddressTable(), table_before.get(),
                                    sizeof(RWPM_ADDRESS_TABLE)) != 0;
@@ -215,6 +212,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return 0;
   }
   // Every forward that the module refused is logged.
-  if (failing && !got.empty()) Require(logged, "a failed delivery was not logged");
+  if (f.module.answer != 0 && !got.empty()) Require(logged, "a failed delivery was not logged");
   return 0;
 }
