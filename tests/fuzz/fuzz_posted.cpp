@@ -75,20 +75,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!take(1, &mode)) return 0;
 
   const size_t fetched = msg == WM_GAMESERVER ? RecordSize(w, true) : 0;
-  int64_t l = 0;
+  uint64_t l = 0;
   const uint8_t* record_bytes = nullptr;  // where a readable record lies
   switch (mode & 3) {
-    case 0: {
-      uint64_t raw = 0;
-      if (!take(8, &raw)) return 0;
-      l = static_cast<int64_t>(raw);
+    case 0:
+      if (!take(8, &l)) return 0;
       break;
-    }
     case 1: {
       const size_t n = size - at < kBufferSize ? size - at : kBufferSize;
       if (n > 0) std::memcpy(buffer, data + at, n);
       if (fetched > n) std::memset(buffer + n, 0, fetched - n);
-      l = static_cast<int64_t>(reinterpret_cast<uintptr_t>(buffer));
+      l = reinterpret_cast<uintptr_t>(buffer);
       record_bytes = buffer;
       break;
     }
@@ -99,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const size_t into = static_cast<size_t>(cut) + 1;
       const size_t length = fetched > 0 ? fetched : 8;
       const size_t inside = length > into ? length - into : 0;
-      l = static_cast<int64_t>(reinterpret_cast<uintptr_t>(GuardEnd() - inside));
+      l = reinterpret_cast<uintptr_t>(GuardEnd() - inside);
       break;
     }
     default:
@@ -192,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     case GAMESERVERMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY: {
       ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY);
-      Require(Take(m, 8) == static_cast<uint64_t>(l & 0xFF), "spectator room value");
+      Require(Take(m, 8) == (l & 0xFF), "spectator room value");
       RequireAtEnd(m);
       break;
     }

@@ -78,10 +78,8 @@ void CommandLine(const uint8_t* data, size_t size) {
   check(2, p.nServerIndexArg, initial.nServerIndexArg, -kWide, kWide, "server index");
   check(3, p.nReserved, initial.nReserved, INT32_MIN, INT32_MAX, "reserved");
   check(4, p.nGroupNumber, initial.nGroupNumber, INT32_MIN, INT32_MAX, "group");
-  if (args.size() > 2) {
-    if (auto v = Decimal(args[2], -kWide, kWide)) {
-      Require(ServerIndexInRange(p) == (*v >= 0 && *v <= 199), "server index range");
-    }
+  if (auto v = args.size() > 2 ? Decimal(args[2], -kWide, kWide) : std::nullopt) {
+    Require(ServerIndexInRange(p) == (*v >= 0 && *v <= 199), "server index range");
   }
   CheckTexts(args, p);
 }
@@ -95,10 +93,10 @@ void ParameterFile(const uint8_t* data, size_t size) {
   // low half of the handle.
   const std::string text(reinterpret_cast<const char*>(data), size);
   const size_t first = text.find_first_not_of(" \t\n\v\f\r");
-  if (first != std::string::npos && (std::isdigit(static_cast<unsigned char>(text[first])))) {
-    if (auto v = Decimal(text, 0, 0x7FFFFFFF)) {
-      Require(p.hManagerWnd == static_cast<uint64_t>(*v), "file handle value");
-    }
+  const bool digit =
+      first != std::string::npos && std::isdigit(static_cast<unsigned char>(text[first]));
+  if (auto v = Decimal(text, 0, 0x7FFFFFFF); v && digit) {
+    Require(p.hManagerWnd == static_cast<uint64_t>(*v), "file handle value");
   }
   CheckTexts({}, p);
 }
