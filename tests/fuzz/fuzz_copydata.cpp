@@ -1,13 +1,7 @@
 // The manager's WM_COPYDATA dispatch for every data id, with arbitrary
-// payloads and lengths, into a module that records what it is given.
-//
-// Input: byte 0 picks dwData (below 0xC0: that value mod 64, which covers
-// every listed id; else the next 8 bytes, any 64-bit value); the next byte
-// sets the module's answer (bit 0: failure) and the length (bits 1-2: the
-// payload as given, or padded or cut to exactly the record's size, one
-// byte more, one byte less); the rest is the payload.
-//
-// The invariants it checks are listed in docs/fuzzing.md.
+// payloads and lengths, into a module that records what it is given. The
+// input's layout and the invariants checked are in docs/fuzzing.md.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -25,8 +19,7 @@ using namespace fuzzdlg;
 namespace {
 
 void CheckLogSerial(ILTMessage_Read& m, const std::vector<uint8_t>& p) {
-  size_t n = 0;
-  while (n < p.size() && p[n] != 0) ++n;
+  const auto n = static_cast<size_t>(std::find(p.begin(), p.end(), 0) - p.begin());
   std::vector<char> text(n + 2);
   const uint32_t got = m.ReadString(text.data(), static_cast<uint32_t>(text.size()));
   Require(got == n && (n == 0 || std::memcmp(text.data(), p.data(), n) == 0),
@@ -47,26 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dw_data %= 64;
   } else {
     if (size - at < 8) return 0;
-    dw_data = 0;
-    for (int i = 0; i < 8; ++i) dw_data |= static_cast<uint64_t>(data[at++]) << (8 * i);
+    std::memcpy(&dw_data, data + at, 8);  // little-endian
+    at += 8;
   }
   if (at >= size) return 0;
   const uint8_t mode = data[at++];
   f.module.answer = (mode & 1) != 0 ? 1 : 0;
   std::vector<uint8_t> payload(data + at, data + size);
   const size_t record = RecordSize(dw_data, false);
-  switch ((mode >> 1) & 3) {
-    case 1:
-      payload.resize(record);
-      break;
-    case 2:
-      payload.resize(record + 1);
-      break;
-    case 3:
-      if (record > 0) payload.resize(record - 1);
-      break;
-    default:
-      break;
+  // Length 1: the record's, 2: one byte more, 3: one byte less.
+  if (const int length = (mode >> 1) & 3; length != 0 && (length != 3 || record > 0)) {
+    payload.resize(record + (length == 2 ? 1 : 0) - (length == 3 ? 1 : 0));
   }
 
   platform::CopyData copy;
@@ -79,8 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(result == 0, "copy-data handler answered non-zero");
 
   const std::vector<RecordingModule::Delivery>& got = f.module.deliveries;
-  const uint8_t* p = payload.data();
-  const size_t n = payload.size();
   bool expect_log = false;  // a refusal
   f.PopQueued();
   Require(f.queued_game == (dw_data == GAMESERVERMSG_START_HOST), "game info queued or not");
@@ -110,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       break;
     default:
-      if (!CheckRecord(f, dw_data, p, n)) {
+      if (!CheckRecord(f, dw_data, payload.data(), payload.size())) {
         Require(got.empty(), "an unlisted data id reached the module");
       }
       break;

@@ -1,10 +1,7 @@
-// What the dialog-driven fuzz targets link besides their own source: their
-// libFuzzer start-up (fuzz_dialog_support.h), and the dialog's crash-report
-// hooks. The dialog ends itself on the manager's terminate request or on
-// the heartbeat watchdog by installing the quiet crash filter first; inside
-// a fuzzer that filter would take over the signals the sanitizers report
-// through. These definitions take the place of crashhook.cpp (the linker
-// then leaves it out of serverapp_core) and count the requests instead.
+// Linked into the dialog-driven fuzz targets: their libFuzzer start-up, and
+// the dialog's crash-report hooks in place of crashhook.cpp. The quiet
+// crash filter the dialog installs before ending itself would take over the
+// signals the sanitizers report through, so its requests are counted.
 #include "crashhook.h"
 
 #include <atomic>

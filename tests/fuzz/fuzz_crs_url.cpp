@@ -8,22 +8,12 @@
 
 #include "crs/crs_url.h"
 
-namespace {
-
-bool Terminated(const char* field, size_t size) {
-  return std::memchr(field, '\0', size) != nullptr;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);  // NUL-ended copy
   crs::Url url;
   const uint32_t error = crs::CrackUrl(text.c_str(), &url);
-  if (!Terminated(url.url, sizeof(url.url)) || !Terminated(url.host, sizeof(url.host)) ||
-      !Terminated(url.path, sizeof(url.path))) {
-    std::abort();
-  }
+  auto terminated = [](const auto& field) { return std::memchr(field, '\0', sizeof(field)); };
+  if (!terminated(url.url) || !terminated(url.host) || !terminated(url.path)) std::abort();
   if (std::strncmp(url.url, text.c_str(), sizeof(url.url) - 1) != 0) std::abort();
   if (error == 0) {
     if (url.host[0] == '\0' || url.port == 0) std::abort();

@@ -38,9 +38,7 @@
 #include "serverglobals.h"
 #include "support/null_game_server.h"
 
-// Counts the dialog's requests for the quiet crash filter (fuzz_crashhook.cpp
-// stands in for the real hook, which would replace the sanitizers' signal
-// handling).
+// The dialog's requests for the quiet crash filter (fuzz_crashhook.cpp).
 extern std::atomic<int> g_fuzzQuietFilterRequests;
 
 namespace fuzzdlg {
@@ -56,8 +54,6 @@ class RecordingModule final : public NullGameServer {
     uint32_t id = 0;
     ILTMessage_Read* message = nullptr;
   };
-
-  ~RecordingModule() { Clear(); }
 
   int32_t SendToServerShell(ILTMessage_Read* pMessage) override {
     if (pMessage == nullptr) Fail("null message delivered to the module");
@@ -77,30 +73,6 @@ class RecordingModule final : public NullGameServer {
   int32_t users = 0;
 };
 
-// Copy-data sends that reached the manager since the last take (dwData,
-// size). A send has been handled when it returns.
-class ManagerCounter {
- public:
-  struct Send {
-    uint64_t dw_data;
-    size_t size;
-  };
-  void Add(const gsmsim::ReceivedMessage& m) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (m.kind == gsmsim::ReceivedMessage::Kind::kSend) {
-      sends_.push_back({m.dw_data, m.data.size()});
-    }
-  }
-  std::vector<Send> TakeSends() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(sends_, {});
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<Send> sends_;
-};
-
 // The main host log's path and size; a line written in between makes it
 // grow. Taken before an input is handled, it cuts a log past 64 MiB back,
 // so that long runs do not fill the disk (the logger opens the file for
@@ -111,21 +83,19 @@ struct LogMark {
 
   static LogMark Now(bool cut = true) {
     char path[1024] = {};
-    if (!GetHostLogPath(HostLogFile::kMain, platform::GetLocalTime(), path, sizeof(path))) {
-      Fail("no host log path");
-    }
+    Require(GetHostLogPath(HostLogFile::kMain, platform::GetLocalTime(), path, sizeof(path)),
+            "no host log path");
     std::error_code ec;
-    LogMark m{path, std::filesystem::file_size(path, ec)};
-    if (ec) m.size = 0;
-    if (cut && m.size > (64u << 20)) {
-      std::filesystem::resize_file(m.path, 0, ec);
-      m.size = 0;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) return {path, 0};
+    if (cut && size > (64u << 20)) {
+      std::filesystem::resize_file(path, 0, ec);
+      return {path, 0};
     }
-    return m;
+    return {path, size};
   }
-  // True when a line was written since; also when the log moved to a new
-  // file meanwhile (an hour or day boundary), where the answer cannot be
-  // known.
+  // True when a line was written since, or when the log moved to a new file
+  // meanwhile (an hour or day boundary: the answer is unknown).
   bool Grew() const {
     const LogMark after = Now(false);
     return after.path != path || after.size > size;
@@ -162,7 +132,6 @@ struct Fixture {
   std::filesystem::path root;
   refmod::CLTCommon common;
   RecordingModule module;
-  ManagerCounter counter;
   std::unique_ptr<gsmsim::ManagerPeer> manager;
   std::unique_ptr<CServerAppDlg> dlg;
   // The records taken from the stores after an input (large: allocated once).
@@ -170,6 +139,19 @@ struct Fixture {
   std::unique_ptr<PROTO_GAME_USER_INFO> user_info = std::make_unique<PROTO_GAME_USER_INFO>();
   bool queued_game = false;
   bool queued_user = false;
+  // Copy-data sends that reached the manager since the last take (dwData,
+  // size). A send has been handled when it returns.
+  struct Send {
+    uint64_t dw_data;
+    size_t size;
+  };
+  std::mutex sends_mutex;
+  std::vector<Send> sends;
+
+  std::vector<Send> TakeSends() {
+    std::lock_guard<std::mutex> lock(sends_mutex);
+    return std::exchange(sends, {});
+  }
 
   // Puts the dialog back to its starting state between inputs, so that an
   // input's outcome never depends on the inputs before it.
@@ -177,7 +159,7 @@ struct Fixture {
     module.Clear();
     module.answer = 0;
     module.users = 0;
-    counter.TakeSends();
+    TakeSends();
     ClearQueues();
     dlg->m_Ucc.CloseRequest();
     dlg->m_listConsole.clear();
@@ -214,9 +196,9 @@ inline Fixture& GetFixture() {
     auto* f = new Fixture();
     const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     f->root = base / ("serverapp-fuzz-" + std::to_string(platform::CurrentProcessId()));
-    fs::create_directories(f->root / "work/rez/NationMsz");
-    fs::create_directories(f->root / "work/ucc");
-    fs::create_directories(f->root / "log");
+    for (const char* folder : {"work/rez/NationMsz", "work/ucc", "log"}) {
+      fs::create_directories(f->root / folder);
+    }
     fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
                   f->root / "work/rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
                   fs::copy_options::overwrite_existing);
@@ -238,7 +220,11 @@ inline Fixture& GetFixture() {
     options.keep_records = false;
     f->manager = gsmsim::ManagerPeer::Start(options);
     Require(f->manager != nullptr, "no manager window");
-    f->manager->SetOnMessage([f](const gsmsim::ReceivedMessage& m) { f->counter.Add(m); });
+    f->manager->SetOnMessage([f](const gsmsim::ReceivedMessage& m) {
+      std::lock_guard<std::mutex> lock(f->sends_mutex);
+      if (m.kind == gsmsim::ReceivedMessage::Kind::kSend)
+        f->sends.push_back({m.dw_data, m.data.size()});
+    });
     f->dlg = std::make_unique<CServerAppDlg>(std::vector<std::string>{});
     f->dlg->m_sServerIndex = 3;
     f->Reset();
@@ -252,60 +238,45 @@ inline Fixture& GetFixture() {
   return *fixture;
 }
 
-// libFuzzer reads corpus files and writes findings by the paths it was
-// given, after the fixture has moved into its scratch folder (the host
-// reads ".\\Setting.ini" and its other files from the current folder). So
-// every path argument is made absolute first, then the fixture is built.
-// The logger's echo of each line to the standard output is silenced:
-// libFuzzer reports on the standard error.
+// The fixture moves into its scratch folder (the host reads ".\\Setting.ini"
+// and its other files from the current folder), so libFuzzer's path
+// arguments are made absolute first. The logger's echo to the standard
+// output is silenced: libFuzzer reports on the standard error.
 inline void Initialize(int* argc, char*** argv) {
   namespace fs = std::filesystem;
-  auto** out = new char*[static_cast<size_t>(*argc) + 1];
-  for (int i = 0; i < *argc; ++i) {
+  const std::string path_flags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
+                                    "-features_dir=", "-merge_control_file="};
+  for (int i = 1; i < *argc; ++i) {
     std::string arg = (*argv)[i];
-    if (i > 0 && !arg.empty() && arg[0] != '-') arg = fs::absolute(arg).string();
-    for (const std::string flag : {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
-                                   "-features_dir=", "-merge_control_file="}) {
-      if (i > 0 && arg.rfind(flag, 0) == 0 && arg.size() > flag.size() && arg[flag.size()] != '/') {
-        const std::string rest = arg.substr(flag.size());
-        std::string path = fs::absolute(rest).string();
-        // A prefix names a folder by its trailing '/', which must stay.
-        if (rest.back() == '/' && path.back() != '/') path += '/';
-        arg = flag + path;
-      }
+    const size_t value = arg.find('=') + 1;  // 0 without one
+    if (!arg.empty() && arg[0] != '-') {
+      arg = fs::absolute(arg).string();
+    } else if (value > 0 && value < arg.size() &&
+               std::ranges::count(path_flags, arg.substr(0, value)) != 0) {
+      // absolute() keeps the trailing '/' by which a prefix names a folder.
+      arg = arg.substr(0, value) + fs::absolute(arg.substr(value)).string();
     }
-    out[i] = strdup(arg.c_str());
+    (*argv)[i] = strdup(arg.c_str());
   }
-  out[*argc] = nullptr;
-  *argv = out;
   Require(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence stdout");
   GetFixture();
 }
 
-// Little-endian field of a record that starts with `defaults` and has the
-// first `size` payload bytes copied over it.
-inline uint64_t FieldOverDefaults(const void* defaults, const uint8_t* payload, size_t size,
-                                  size_t offset, size_t width) {
-  uint64_t value = 0;
-  const auto* d = static_cast<const uint8_t*>(defaults);
-  for (size_t i = 0; i < width; ++i) {
-    const size_t at = offset + i;
-    value |= static_cast<uint64_t>(at < size ? payload[at] : d[at]) << (8 * i);
-  }
-  return value;
-}
-
-// A record taken from the host is the first `size` bytes given over the
-// record's defaults.
+// The record as the host should hold it after taking the first `n` bytes
+// at `p`: those bytes over the record's defaults (one copy per type,
+// overwritten by the next call).
 template <typename Record>
-void CheckOverDefaults(const Record& got, const uint8_t* bytes, size_t size) {
+const Record& OverDefaults(const uint8_t* p, size_t n) {
   static const auto defaults = std::make_unique<Record>();
-  const auto* g = reinterpret_cast<const uint8_t*>(&got);
-  const size_t taken = size < sizeof(Record) ? size : sizeof(Record);
-  Require(taken == 0 || std::memcmp(g, bytes, taken) == 0, "record differs from what was given");
-  Require(std::memcmp(g + taken, reinterpret_cast<const uint8_t*>(defaults.get()) + taken,
-                      sizeof(Record) - taken) == 0,
-          "record's tail is not its defaults");
+  static const auto record = std::make_unique<Record>();
+  std::memcpy(record.get(), defaults.get(), sizeof(Record));
+  if (n > 0) std::memcpy(record.get(), p, std::min(n, sizeof(Record)));
+  return *record;
+}
+template <typename Record>
+void CheckOverDefaults(const Record& got, const uint8_t* p, size_t n) {
+  Require(std::memcmp(&got, &OverDefaults<Record>(p, n), sizeof(Record)) == 0,
+          "record is not what was given over its defaults");
 }
 
 // Reads `bits` from a delivered message, trapping when the message ends
@@ -317,42 +288,6 @@ inline uint64_t Take(ILTMessage_Read& m, uint32_t bits) {
 // The message must end exactly after the fields read from it.
 inline void RequireAtEnd(ILTMessage_Read& m) {
   Require(!m.IsOverrun() && m.Tell() == m.Size(), "delivered message longer than its fields");
-}
-
-// The two AI gacha results as the module receives them: the fields in
-// their order, as many entries as the record keeps, nothing after them.
-// `p` is what was copied over the record's defaults.
-inline void CheckItemInsertResult(ILTMessage_Read& m, const uint8_t* p, size_t size) {
-  using R = PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT;
-  static const R defaults{};
-  const uint64_t usn = FieldOverDefaults(&defaults, p, size, offsetof(R, USN), 8);
-  const auto count =
-      static_cast<uint32_t>(FieldOverDefaults(&defaults, p, size, offsetof(R, Count), 4));
-  Require(Take(m, 64) == usn, "item insert result: USN");
-  Require(Take(m, 16) == (count & 0xFFFF), "item insert result: declared count");
-  Take(m, 32);
-  for (uint32_t i = 0; i < std::min<uint32_t>(count, R::kCapacity); ++i) {
-    Take(m, 32);
-    Take(m, 64);
-    Take(m, 16);
-  }
-  Require(Take(m, 8) == 0xFF, "item insert result: end mark");
-  RequireAtEnd(m);
-}
-
-inline void CheckGroupRateResult(ILTMessage_Read& m, const uint8_t* p, size_t size) {
-  using R = PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT;
-  static const auto defaults = std::make_unique<R>();
-  const auto count =
-      static_cast<uint32_t>(FieldOverDefaults(defaults.get(), p, size, offsetof(R, Count), 4));
-  const uint32_t kept = std::min<uint32_t>(count, R::kCapacity);
-  Require(Take(m, 32) == kept, "group rate result: kept count");
-  for (uint32_t i = 0; i < kept; ++i) {
-    Take(m, 32);
-    Take(m, 32);
-    for (int k = 0; k < 4; ++k) Take(m, 64);
-  }
-  RequireAtEnd(m);
 }
 
 // The records both dispatches take as given (`n` bytes at `p`, over the
@@ -370,18 +305,45 @@ inline bool CheckRecord(Fixture& f, uint64_t id, const uint8_t* p, size_t n) {
       CheckOverDefaults(*f.user_info, p, n);
       return true;
     case GAMESERVERMSG_USER_DISCONNECTED: {
-      static const PROTO_USER_DISCONNECTED defaults;
       ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_USER_DISCONNECTED);
-      Require(Take(m, 64) == FieldOverDefaults(&defaults, p, n, 0, 8), "user disconnected: USN");
+      Require(Take(m, 64) == OverDefaults<PROTO_USER_DISCONNECTED>(p, n).USN,
+              "user disconnected: USN");
       RequireAtEnd(m);
       return true;
     }
-    case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT:
-      CheckGroupRateResult(f.Delivered(SERVERAPPMSG_AIGACHA_GROUP_RATE_RESULT), p, n);
+    // The two AI gacha results: the fields in their order, as many entries
+    // as the record keeps, nothing after them.
+    case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT: {
+      using R = PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT;
+      ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_AIGACHA_GROUP_RATE_RESULT);
+      const uint32_t count = OverDefaults<R>(p, n).Count;
+      const uint32_t kept = std::min(count, R::kCapacity);
+      Require(Take(m, 32) == kept, "group rate result: kept count");
+      for (uint32_t i = 0; i < kept; ++i) {
+        Take(m, 32);
+        Take(m, 32);
+        for (int k = 0; k < 4; ++k) Take(m, 64);
+      }
+      RequireAtEnd(m);
       return true;
-    case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT:
-      CheckItemInsertResult(f.Delivered(SERVERAPPMSG_AIGACHA_ITEM_INSERT_RESULT), p, n);
+    }
+    case GAMESERVERMSG_AIGACHA_ITEM_INSERT_RESULT: {
+      using R = PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT;
+      ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_AIGACHA_ITEM_INSERT_RESULT);
+      const R& r = OverDefaults<R>(p, n);
+      const uint32_t count = r.Count;
+      Require(Take(m, 64) == r.USN, "item insert result: USN");
+      Require(Take(m, 16) == (count & 0xFFFF), "item insert result: declared count");
+      Take(m, 32);
+      for (uint32_t i = 0; i < std::min(count, R::kCapacity); ++i) {
+        Take(m, 32);
+        Take(m, 64);
+        Take(m, 16);
+      }
+      Require(Take(m, 8) == 0xFF, "item insert result: end mark");
+      RequireAtEnd(m);
       return true;
+    }
     default:
       return false;
   }

@@ -37,37 +37,20 @@ void Run(Result (*read)(ILTMessage_Read&, Record&), ILTMessage_Read& msg) {
   }
 }
 
-template <auto Read>
-void Reader(ILTMessage_Read& msg) {
-  Run(Read, msg);
-}
+template <auto... Reads>
+constexpr void (*kReadersOf[])(ILTMessage_Read&) = {
+    [](ILTMessage_Read& msg) { Run(Reads, msg); }...};
 
 // Picked by the first byte modulo their number (the corpus depends on the
 // order).
-constexpr void (*kReaders[])(ILTMessage_Read&) = {Reader<ReadLoadingComplete>,
-                                                  Reader<ReadAddClient>,
-                                                  Reader<ReadLoadingFailed>,
-                                                  Reader<ReadRemoveClient>,
-                                                  Reader<ReadGameEnd>,
-                                                  Reader<ReadHostUserStat>,
-                                                  Reader<ReadHostStat>,
-                                                  Reader<ReadSpyChange>,
-                                                  Reader<ReadFinishedGamePrev>,
-                                                  Reader<ReadSpecRecommendRoomIngameData>,
-                                                  Reader<ReadClanStatReport>,
-                                                  Reader<ReadBanUser>,
-                                                  Reader<ReadMapLoadingCompleteNty>,
-                                                  Reader<ReadMapLoadingCompleteNtyEx>,
-                                                  Reader<ReadModuleValues>,
-                                                  Reader<ReadHeartbeatValue>,
-                                                  Reader<ReadAigachaItemInsert>,
-                                                  Reader<ReadFarmingItemReq>,
-                                                  Reader<ReadAi2BonusRoundRewardReq>,
-                                                  Reader<ReadAi3BonusClearboxItem>,
-                                                  Reader<ReadAutoSideChangeTeamInfoNty>,
-                                                  Reader<ReadAiExtraRewardReq>,
-                                                  Reader<ReadAiBosstowerRewardReq>,
-                                                  Reader<ReadAiExtraMiddleRewardReq>};
+constexpr auto& kReaders =
+    kReadersOf<ReadLoadingComplete, ReadAddClient, ReadLoadingFailed, ReadRemoveClient, ReadGameEnd,
+               ReadHostUserStat, ReadHostStat, ReadSpyChange, ReadFinishedGamePrev,
+               ReadSpecRecommendRoomIngameData, ReadClanStatReport, ReadBanUser,
+               ReadMapLoadingCompleteNty, ReadMapLoadingCompleteNtyEx, ReadModuleValues,
+               ReadHeartbeatValue, ReadAigachaItemInsert, ReadFarmingItemReq,
+               ReadAi2BonusRoundRewardReq, ReadAi3BonusClearboxItem, ReadAutoSideChangeTeamInfoNty,
+               ReadAiExtraRewardReq, ReadAiBosstowerRewardReq, ReadAiExtraMiddleRewardReq>;
 
 }  // namespace
 

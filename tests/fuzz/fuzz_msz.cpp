@@ -31,14 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Texts holding a NUL unit cannot come back unchanged: Build ends each at
   // its NUL. Only round-trip records without one.
-  std::vector<msz::Record> clean;
-  for (const msz::Record& record : records) {
-    if (record.text.find(u'\0') == std::u16string::npos) clean.push_back(record);
-  }
+  std::vector<msz::Record> clean = records;
+  std::erase_if(clean, [](const msz::Record& r) { return r.text.find(u'\0') != r.text.npos; });
+  const std::vector<uint8_t> image = msz::Build(clean);
   std::vector<msz::Record> again;
-  if (!msz::Parse(msz::Build(clean).data(), msz::Build(clean).size(), &again, &problem)) {
-    std::abort();
-  }
+  if (!msz::Parse(image.data(), image.size(), &again, &problem)) std::abort();
   if (again.size() != clean.size()) std::abort();
   for (size_t i = 0; i < clean.size(); ++i) {
     if (again[i].id != clean[i].id || again[i].text != clean[i].text || !again[i].had_nul) {

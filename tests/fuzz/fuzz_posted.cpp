@@ -1,23 +1,8 @@
 // The manager's posted messages (WM_USER+0x40, and WM_TIMER) with arbitrary
 // ids and lParams. The records the manager passes by address are read from
 // this process's own memory: the manager window lives here, so its process
-// is this one.
-//
-// Input: byte 0 picks the window message (below 0xF0: WM_USER+0x40; below
-// 0xF8: WM_TIMER; else any number from the next 4 bytes); then wParam (a
-// byte below 0xC0: that value mod 64, which covers every listed id; else
-// the next 8 bytes); then a mode byte:
-//   bits 0-1  lParam: 0 the next 8 bytes (a value, or an address that is
-//             most likely nowhere), 1 the address of a buffer holding the
-//             rest of the input, 2 the address of a record whose end runs
-//             into an unreadable page, 3 zero;
-//   bit 2     the module answers failure;
-//   bit 3     the module has reported ready;
-//   bit 4     the room has users;
-//   bit 5     an idle request is pending;
-//   bit 6     three heartbeats were already missed.
-//
-// The invariants it checks are listed in docs/fuzzing.md.
+// is this one. The input's layout and the invariants checked are in
+// docs/fuzzing.md.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -40,43 +25,32 @@ namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
 
-// A readable buffer followed by a page that cannot be read.
-struct Memory {
-  uint8_t* buffer = nullptr;     // kBufferSize readable bytes
-  uint8_t* guard_end = nullptr;  // first byte of the unreadable page
-};
-
-const Memory& GetMemory() {
-  static const Memory memory = [] {
+// The first byte of a page that cannot be read, after kBufferSize readable
+// bytes.
+uint8_t* GuardEnd() {
+  static uint8_t* const end = [] {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     const size_t readable = (kBufferSize + page - 1) / page * page;
-    void* p =
-        mmap(nullptr, readable + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) Fail("mmap");
-    auto* base = static_cast<uint8_t*>(p);
-    if (mprotect(base + readable, page, PROT_NONE) != 0) Fail("mprotect");
-    return Memory{base, base + readable};
+    auto* base = static_cast<uint8_t*>(
+        mmap(nullptr, readable + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    Require(base != MAP_FAILED && mprotect(base + readable, page, PROT_NONE) == 0, "guard page");
+    return base + readable;
   }();
-  return memory;
-}
-
-uint64_t Le(const uint8_t* p, size_t n) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < n; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return v;
+  return end;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Fixture& f = GetFixture();
-  const Memory& memory = GetMemory();
+  uint8_t* const buffer = GuardEnd() - kBufferSize;
   f.Reset();
 
   size_t at = 0;
   auto take = [&](size_t n, uint64_t* out) {
     if (size - at < n) return false;
-    *out = Le(data + at, n);
+    *out = 0;
+    std::memcpy(out, data + at, n);  // little-endian
     at += n;
     return true;
   };
@@ -101,23 +75,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!take(1, &mode)) return 0;
 
   const size_t fetched = msg == WM_GAMESERVER ? RecordSize(w, true) : 0;
-  int64_t l = 0;
+  uint64_t l = 0;
   const uint8_t* record_bytes = nullptr;  // where a readable record lies
-  bool readable = false;
   switch (mode & 3) {
-    case 0: {
-      uint64_t raw = 0;
-      if (!take(8, &raw)) return 0;
-      l = static_cast<int64_t>(raw);
+    case 0:
+      if (!take(8, &l)) return 0;
       break;
-    }
     case 1: {
       const size_t n = size - at < kBufferSize ? size - at : kBufferSize;
-      if (n > 0) std::memcpy(memory.buffer, data + at, n);
-      if (fetched > n) std::memset(memory.buffer + n, 0, fetched - n);
-      l = static_cast<int64_t>(reinterpret_cast<uintptr_t>(memory.buffer));
-      record_bytes = memory.buffer;
-      readable = true;
+      if (n > 0) std::memcpy(buffer, data + at, n);
+      if (fetched > n) std::memset(buffer + n, 0, fetched - n);
+      l = reinterpret_cast<uintptr_t>(buffer);
+      record_bytes = buffer;
       break;
     }
     case 2: {
@@ -127,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const size_t into = static_cast<size_t>(cut) + 1;
       const size_t length = fetched > 0 ? fetched : 8;
       const size_t inside = length > into ? length - into : 0;
-      l = static_cast<int64_t>(reinterpret_cast<uintptr_t>(memory.guard_end - inside));
+      l = reinterpret_cast<uintptr_t>(GuardEnd() - inside);
       break;
     }
     default:
@@ -150,11 +119,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.PopQueued();
   const bool logged = log_before.Grew();
   const int quiet = g_fuzzQuietFilterRequests.load() - quiet_before;
-  const bool failing = f.module.answer != 0;
 
   if (msg == platform::kWmTimer) {
     Require(got.empty() && !f.queued_game && !f.queued_user, "a timer reached the module");
-    const auto sends = f.counter.TakeSends();
+    const auto sends = f.TakeSends();
     if (w == 0) {
       Require(sends.size() == 1 && sends[0].dw_data == GAMESERVERMSG_GAMEEND &&
                   sends[0].size == 2 + sizeof(GAMEPROTO_SS_GAMEEND),
@@ -177,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(quiet == (w == GAMESERVERMSG_TERMINATE ? 1 : 0), "quiet filter for another id");
 
   // A fetch of an unreadable record: nothing queued or forwarded, logged.
-  if (fetched > 0 && !readable) {
+  if (fetched > 0 && record_bytes == nullptr) {
     const bool acted = !got.empty() || f.queued_game || f.queued_user ||
                        std::memcmp(&f.dlg->m_ManagerLink.AddressTable(), table_before.get(),
                                    sizeof(RWPM_ADDRESS_TABLE)) != 0;
@@ -221,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     case GAMESERVERMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY: {
       ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY);
-      Require(Take(m, 8) == static_cast<uint64_t>(l & 0xFF), "spectator room value");
+      Require(Take(m, 8) == (l & 0xFF), "spectator room value");
       RequireAtEnd(m);
       break;
     }
@@ -241,6 +209,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return 0;
   }
   // Every forward that the module refused is logged.
-  if (failing && !got.empty()) Require(logged, "a failed delivery was not logged");
+  if (f.module.answer != 0 && !got.empty()) Require(logged, "a failed delivery was not logged");
   return 0;
 }

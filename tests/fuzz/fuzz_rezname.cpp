@@ -1,6 +1,7 @@
 // The package-name check over arbitrary name fields. An accepted name must
 // really be a plain file name, and its percent-encoding must decode back to
 // it using only unreserved characters.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,15 +14,11 @@
 namespace {
 
 bool Unreserved(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+         std::string_view("-._~").find(c) != std::string_view::npos;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;  // lower case is never written
-}
+constexpr std::string_view kHex = "0123456789ABCDEF";  // lower case is never written
 
 }  // namespace
 
@@ -49,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < encoded.size(); ++i) {
     if (encoded[i] == '%') {
       if (i + 2 >= encoded.size()) std::abort();  // a cut-off escape
-      const int hi = HexValue(encoded[i + 1]);
-      const int lo = HexValue(encoded[i + 2]);
-      if (hi < 0 || lo < 0) std::abort();
+      const size_t hi = kHex.find(encoded[i + 1]);
+      const size_t lo = kHex.find(encoded[i + 2]);
+      if (hi == std::string_view::npos || lo == std::string_view::npos) std::abort();
       const char c = static_cast<char>(hi * 16 + lo);
       if (Unreserved(c)) std::abort();  // unreserved bytes are never encoded
       decoded += c;

@@ -3,10 +3,12 @@
 // the next bytes; the rest is the format. Whatever the text, formatting must
 // not read an argument that is not there (ASan sees it) nor crash, a refused
 // text must come back raw, and a fitting one must format.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -16,29 +18,18 @@ using hostlog::FormatArg;
 
 namespace {
 
-FormatArg PickArg(uint8_t kind, uint64_t bits) {
-  static const char kText[] = "text";
-  static int object = 0;
-  switch (kind % 7) {
-    case 0:
-      return hostlog::MakeFormatArg(static_cast<int>(bits));
-    case 1:
-      return hostlog::MakeFormatArg(static_cast<long long>(bits));
-    case 2:
-      return hostlog::MakeFormatArg(static_cast<short>(bits));
-    case 3: {
-      double d;
-      std::memcpy(&d, &bits, sizeof(d));  // NaN and infinities included
-      return hostlog::MakeFormatArg(d);
-    }
-    case 4:
-      return hostlog::MakeFormatArg(kText);
-    case 5:
-      return hostlog::MakeFormatArg(static_cast<const char*>(nullptr));
-    default:
-      return hostlog::MakeFormatArg(static_cast<const void*>(&object));
-  }
-}
+int g_object = 0;
+
+// The argument kinds a kind byte picks (mod 7), each made from 8 value bytes.
+constexpr FormatArg (*kPickArg[])(uint64_t) = {
+    [](uint64_t bits) { return hostlog::MakeFormatArg(static_cast<int>(bits)); },
+    [](uint64_t bits) { return hostlog::MakeFormatArg(static_cast<long long>(bits)); },
+    [](uint64_t bits) { return hostlog::MakeFormatArg(static_cast<short>(bits)); },
+    // NaN and infinities included.
+    [](uint64_t bits) { return hostlog::MakeFormatArg(std::bit_cast<double>(bits)); },
+    [](uint64_t) { return hostlog::MakeFormatArg("text"); },
+    [](uint64_t) { return hostlog::MakeFormatArg(static_cast<const char*>(nullptr)); },
+    [](uint64_t) { return hostlog::MakeFormatArg(static_cast<const void*>(&g_object)); }};
 
 }  // namespace
 
@@ -53,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < count; ++i) {
     uint64_t bits;
     std::memcpy(&bits, data + 2 + i * 9, sizeof(bits));
-    args[i] = PickArg(data[1 + i * 9], bits);
+    args[i] = kPickArg[data[1 + i * 9] % std::size(kPickArg)](bits);
   }
   const std::string_view format(reinterpret_cast<const char*>(data + head), size - head);
 

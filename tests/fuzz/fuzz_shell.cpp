@@ -1,12 +1,7 @@
 // OnShellMessage with arbitrary module streams, read through the reference
 // module's bit-stream (refbitstream) as a loaded module's messages are,
-// relaying to a manager window on its own thread.
-//
-// Input: byte 0's low 3 bits are dropped from the end of the stream (so
-// that streams of any bit length occur); the rest is the stream, whose
-// first 8 bits are the module message id.
-//
-// The invariants it checks are listed in docs/fuzzing.md.
+// relaying to a manager window on its own thread. The input's layout and
+// the invariants checked are in docs/fuzzing.md.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -66,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(msg->Tell() <= msg->Size(), "read position past the message");
   msg->Release();
 
-  const auto sends = f.counter.TakeSends();
+  const auto sends = f.TakeSends();
   Require(sends.size() <= 1, "one module message relayed more than once");
-  for (const ManagerCounter::Send& s : sends) {
+  for (const Fixture::Send& s : sends) {
     const auto it = RecordSizes().find(s.dw_data);
     Require(it != RecordSizes().end(), "a record under an id this dispatch never sends");
     Require(s.size == it->second, "a record of the wrong size reached the manager");

@@ -1,12 +1,9 @@
 // The start parameters: the command-line reader, the parameter file
 // reader, and the texts made from them (window title, instance folder).
-//
-// Input: byte 0 even: the rest is the command line, arguments split at NUL
-// bytes (a real argument cannot hold one); odd: the rest is the contents
-// of the parameter file.
-//
-// The invariants it checks are listed in docs/fuzzing.md.
+// The input's layout and the invariants checked are in docs/fuzzing.md.
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,22 +17,16 @@ using fuzz::Require;
 
 namespace {
 
-// The decimal an atoi-style reader takes from `text` when it lies within
-// [lo, hi]; nothing when it does not or the text holds no number.
+// The decimal an atoi-style reader takes from `text` (blanks, a sign,
+// digits) when it lies within [lo, hi]; nothing when it does not.
 std::optional<int64_t> Decimal(const std::string& text, int64_t lo, int64_t hi) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  size_t i = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
+  // from_chars takes a '-' but no '+'.
+  if (i + 1 < text.size() && text[i] == '+' && text[i + 1] != '-') ++i;
   int64_t value = 0;
-  size_t digits = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    if (++digits > 18) return std::nullopt;  // beyond every field; never overflows here
-    value = value * 10 + (text[i++] - '0');
-  }
-  if (digits == 0) return int64_t{0};
-  if (negative) value = -value;
-  if (value < lo || value > hi) return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data() + i, text.data() + text.size(), value);
+  if (error == std::errc::invalid_argument) return int64_t{0};  // no digits
+  if (error != std::errc{} || value < lo || value > hi) return std::nullopt;
   return value;
 }
 
@@ -62,17 +53,13 @@ void CheckTexts(const std::vector<std::string>& args, const StartParams& p) {
 }
 
 void CommandLine(const uint8_t* data, size_t size) {
+  const std::string line(reinterpret_cast<const char*>(data), size);
   std::vector<std::string> args;
-  std::string current;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current += static_cast<char>(data[i]);
-    }
+  for (size_t start = 0; size > 0 && start <= size;) {
+    const size_t end = std::min(line.find('\0', start), size);
+    args.push_back(line.substr(start, end - start));
+    start = end + 1;
   }
-  if (size > 0) args.push_back(current);
 
   const StartParams p = ParseCommandLineParams(args);
   const StartParams initial;
@@ -91,10 +78,8 @@ void CommandLine(const uint8_t* data, size_t size) {
   check(2, p.nServerIndexArg, initial.nServerIndexArg, -kWide, kWide, "server index");
   check(3, p.nReserved, initial.nReserved, INT32_MIN, INT32_MAX, "reserved");
   check(4, p.nGroupNumber, initial.nGroupNumber, INT32_MIN, INT32_MAX, "group");
-  if (args.size() > 2) {
-    if (auto v = Decimal(args[2], -kWide, kWide)) {
-      Require(ServerIndexInRange(p) == (*v >= 0 && *v <= 199), "server index range");
-    }
+  if (auto v = args.size() > 2 ? Decimal(args[2], -kWide, kWide) : std::nullopt) {
+    Require(ServerIndexInRange(p) == (*v >= 0 && *v <= 199), "server index range");
   }
   CheckTexts(args, p);
 }
@@ -108,10 +93,10 @@ void ParameterFile(const uint8_t* data, size_t size) {
   // low half of the handle.
   const std::string text(reinterpret_cast<const char*>(data), size);
   const size_t first = text.find_first_not_of(" \t\n\v\f\r");
-  if (first != std::string::npos && (std::isdigit(static_cast<unsigned char>(text[first])))) {
-    if (auto v = Decimal(text, 0, 0x7FFFFFFF)) {
-      Require(p.hManagerWnd == static_cast<uint64_t>(*v), "file handle value");
-    }
+  const bool digit =
+      first != std::string::npos && std::isdigit(static_cast<unsigned char>(text[first]));
+  if (auto v = Decimal(text, 0, 0x7FFFFFFF); v && digit) {
+    Require(p.hManagerWnd == static_cast<uint64_t>(*v), "file handle value");
   }
   CheckTexts({}, p);
 }

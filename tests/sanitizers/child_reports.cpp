@@ -1,14 +1,9 @@
-// Sanitizer reports of child processes fail the test that started them.
-//
-// Integration tests start ServerApp, gsmsim and crash targets built with the
-// same sanitizers. Left alone, a child's report goes to a stderr that the
-// test often pipes and never reads, and the child's exit code is ambiguous
-// (ServerApp's normal end is 1, which is also ASan's error code). So at
-// the start of the test run this process points every child's sanitizer
-// output at a folder of its own (log_path, inherited through the
-// environment; the test process itself keeps reporting on stderr because
-// its options were read at its start), and fails when that folder holds a
-// report at the end.
+// Sanitizer reports of child processes fail the test that started them
+// (docs/sanitizers.md). A child's report would go to a stderr the test
+// often pipes and never reads, and its exit code is ambiguous (ServerApp's
+// normal end is 1, ASan's error code too). So every child's sanitizer
+// output goes to a folder of this run (log_path, inherited through the
+// environment), and a report found there at the end is a failure.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -29,31 +24,17 @@ namespace fs = std::filesystem;
 constexpr const char* kOptionVariables[] = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
                                             "TSAN_OPTIONS"};
 
-fs::path MakeReportFolder() {
-  std::error_code ec;
-  fs::path base = fs::temp_directory_path(ec);
-  if (ec) base = "/tmp";
-  std::string pattern = (base / "serverapp-sanitizer-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return {};
-  return pattern;
-}
+// Where the children's reports go; empty until the run starts (or when it
+// could not be made).
+fs::path g_folder;
 
 // Every report file in the folder, in a stable order.
 std::vector<fs::path> Reports(const fs::path& folder) {
   std::vector<fs::path> found;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    if (entry.is_regular_file(ec)) found.push_back(entry.path());
-  }
-  std::sort(found.begin(), found.end());
+  for (const auto& entry : fs::directory_iterator(folder, ec)) found.push_back(entry.path());
+  std::ranges::sort(found);
   return found;
-}
-
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 class ChildReports final : public testing::Environment {
@@ -61,12 +42,15 @@ class ChildReports final : public testing::Environment {
   // Runs before the first test (not for --gtest_list_tests, so test
   // discovery leaves no folder behind): children start only in tests.
   void SetUp() override {
-    folder_ = MakeReportFolder();
-    if (folder_.empty()) {
+    std::error_code ec;
+    const fs::path base = fs::temp_directory_path(ec);
+    std::string pattern = ((ec ? fs::path("/tmp") : base) / "serverapp-sanitizer-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
       ADD_FAILURE() << "cannot create a folder for the sanitizer reports of child processes";
       return;
     }
-    const std::string option = "log_path=" + (folder_ / "report").string();
+    g_folder = pattern;
+    const std::string option = "log_path=" + (g_folder / "report").string();
     for (const char* name : kOptionVariables) {
       const char* current = getenv(name);
       std::string value = current != nullptr ? current : "";
@@ -79,11 +63,27 @@ class ChildReports final : public testing::Environment {
     }
   }
 
-  // Names the test during which a child reported, for a binary run by hand
-  // with many tests; the failure itself is raised once, at the end.
-  void NoteTestEnd(const testing::TestInfo& info) {
-    if (folder_.empty()) return;
-    const size_t count = Reports(folder_).size();
+  void TearDown() override {
+    if (g_folder.empty()) return;
+    for (const fs::path& report : Reports(g_folder)) {
+      std::ifstream in(report, std::ios::binary);
+      std::ostringstream text;
+      text << in.rdbuf();
+      ADD_FAILURE() << "a child process reported a sanitizer error (" << report.filename().string()
+                    << "):\n"
+                    << text.str();
+    }
+    std::error_code ec;
+    fs::remove_all(g_folder, ec);
+  }
+};
+
+// Names the test during which a child reported, for a binary run by hand
+// with many tests; the failure itself is raised once, at the end.
+class ChildReportsListener final : public testing::EmptyTestEventListener {
+ public:
+  void OnTestEnd(const testing::TestInfo& info) override {
+    const size_t count = Reports(g_folder).size();
     if (count > reported_) {
       std::cerr << "[sanitizer] " << (count - reported_) << " child report(s) during "
                 << info.test_suite_name() << "." << info.name() << "\n";
@@ -91,41 +91,13 @@ class ChildReports final : public testing::Environment {
     }
   }
 
-  void TearDown() override {
-    if (folder_.empty()) return;
-    for (const fs::path& report : Reports(folder_)) {
-      const std::string text = ReadText(report);
-      // Also on stderr whole: ctest shows it with the failure.
-      std::cerr << "[sanitizer] report of a child process (" << report.filename().string() << "):\n"
-                << text << "\n";
-      ADD_FAILURE() << "a child process reported a sanitizer error (" << report.filename().string()
-                    << "):\n"
-                    << text;
-    }
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
-
  private:
-  fs::path folder_;
   size_t reported_ = 0;
 };
 
-// GoogleTest owns (and deletes) environments and listeners separately, so
-// the listener is a second object that forwards to the environment.
-class ChildReportsListener final : public testing::EmptyTestEventListener {
- public:
-  explicit ChildReportsListener(ChildReports* reports) : reports_(reports) {}
-  void OnTestEnd(const testing::TestInfo& info) override { reports_->NoteTestEnd(info); }
-
- private:
-  ChildReports* const reports_;
-};
-
 [[maybe_unused]] const bool kInstalled = [] {
-  auto* reports = new ChildReports();
-  testing::AddGlobalTestEnvironment(reports);
-  testing::UnitTest::GetInstance()->listeners().Append(new ChildReportsListener(reports));
+  testing::AddGlobalTestEnvironment(new ChildReports());
+  testing::UnitTest::GetInstance()->listeners().Append(new ChildReportsListener());
   return true;
 }();
 

@@ -2,6 +2,7 @@
 // leaves its report in this test process's report folder, whatever its
 // exit code says. The test takes the report away again, so that only an
 // unexpected report fails the run.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -19,9 +20,7 @@ namespace fs = std::filesystem;
 
 // The folder named by log_path in this process's (inherited) options.
 fs::path ReportFolder(const char* variable) {
-  const char* value = getenv(variable);
-  if (value == nullptr) return {};
-  const std::string options = value;
+  const std::string options = getenv(variable) != nullptr ? getenv(variable) : "";
   const size_t at = options.rfind("log_path=");
   if (at == std::string::npos) return {};
   const size_t start = at + sizeof("log_path=") - 1;
@@ -54,20 +53,16 @@ std::string RunAndTakeReport(const fs::path& folder, const std::string& fault,
   return text;
 }
 
+using testing::HasSubstr;
 using testsupport::kThreadSanitizer;
 
 TEST(SanitizerChildReports, AChildsReportLandsInTheTestsFolder) {
-  if (kThreadSanitizer) {
-    const fs::path folder = ReportFolder("TSAN_OPTIONS");
-    ASSERT_FALSE(folder.empty());
-    const std::string report = RunAndTakeReport(folder, "race");
-    EXPECT_NE(report.find("WARNING: ThreadSanitizer: data race"), std::string::npos) << report;
-  } else {
-    const fs::path folder = ReportFolder("ASAN_OPTIONS");
-    ASSERT_FALSE(folder.empty());
-    std::string report = RunAndTakeReport(folder, "heap");
-    EXPECT_NE(report.find("ERROR: AddressSanitizer: heap-buffer-overflow"), std::string::npos)
-        << report;
+  const fs::path folder = ReportFolder(kThreadSanitizer ? "TSAN_OPTIONS" : "ASAN_OPTIONS");
+  ASSERT_FALSE(folder.empty());
+  EXPECT_THAT(RunAndTakeReport(folder, kThreadSanitizer ? "race" : "heap"),
+              HasSubstr(kThreadSanitizer ? "WARNING: ThreadSanitizer: data race"
+                                         : "ERROR: AddressSanitizer: heap-buffer-overflow"));
+  if (!kThreadSanitizer) {
     // GCC's UBSan runtime ignores log_path (its report stays on the
     // child's stderr); the hook's exit code is what marks the child.
     int code = 0;

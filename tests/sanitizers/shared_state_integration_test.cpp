@@ -30,14 +30,8 @@ using gsmsim::IsManagerPost;
 
 constexpr uint32_t kWmGameServer = 0x440;
 
-template <typename T>
-std::span<const std::byte> Bytes(const T& value) {
-  return {reinterpret_cast<const std::byte*>(&value), sizeof(T)};
-}
-
 size_t Count(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate& match) {
-  const auto messages = manager.Messages();
-  return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), match));
+  return static_cast<size_t>(std::ranges::count_if(manager.Messages(), match));
 }
 
 // Polls `done` until it holds or `timeout` has passed.
@@ -105,10 +99,12 @@ TEST(SharedState, ManagerTrafficMeetsShortFrames) {
       user.SlotIdx = i;
       usns.push_back(user.USN);
       sent_usns.insert(user.USN);
-      manager.SendCopyData(target, GAMESERVERMSG_INSERTCHARACTER, Bytes(user));
+      manager.SendCopyData(target, GAMESERVERMSG_INSERTCHARACTER,
+                           std::as_bytes(std::span(&user, 1)));
       if (i < kGameInfosPerRound) {
         info->GameLogSerial[0] = static_cast<char>('A' + round % 26);
-        manager.SendCopyData(target, GAMESERVERMSG_START_HOST, Bytes(*info));
+        manager.SendCopyData(target, GAMESERVERMSG_START_HOST,
+                             std::as_bytes(std::span(info.get(), 1)));
         ++game_infos;
       }
     }
@@ -126,7 +122,8 @@ TEST(SharedState, ManagerTrafficMeetsShortFrames) {
     for (uint64_t usn : usns) {
       PROTO_USER_DISCONNECTED gone;
       gone.USN = usn;
-      manager.SendCopyData(target, GAMESERVERMSG_USER_DISCONNECTED, Bytes(gone));
+      manager.SendCopyData(target, GAMESERVERMSG_USER_DISCONNECTED,
+                           std::as_bytes(std::span(&gone, 1)));
     }
   }
   ASSERT_TRUE(manager.Post(target, kWmGameServer, GAMESERVERMSG_RESET_ROOM, 0));
