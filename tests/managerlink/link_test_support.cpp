@@ -86,10 +86,6 @@ std::unique_ptr<ManagerProcess> ManagerProcess::Start() {
   return manager;
 }
 
-ManagerProcess::~ManagerProcess() {
-  Stop();
-}
-
 std::string ManagerProcess::Ask(const std::string& command) {
   std::string line;
   if (process_ == nullptr || !process_->WriteStdin(command + "\n")) return line;

@@ -67,7 +67,7 @@ class ManagerProcess {
  public:
   // Starts it; null (and a failed test assertion) when it does not come up.
   static std::unique_ptr<ManagerProcess> Start();
-  ~ManagerProcess();
+  ~ManagerProcess() { Stop(); }
 
   platform::WindowHandle window() const { return window_; }
   uint32_t pid() const { return process_->pid(); }
