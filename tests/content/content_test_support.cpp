@@ -47,19 +47,19 @@ int32_t RecordingServer::SendToServerShell(ILTMessage_Read* pMessage) {
 UccDownloadHost FakeDialog::Host() {
   UccDownloadHost host;
   host.TimeGetTime = [this] { return clock.load(); };
-  host.PostToManager = [this](uint16_t msgID, int64_t lParam) {
+  // Either thread may record.
+  const auto record = [this](auto& to, auto value) {
     std::lock_guard<std::mutex> lock(record_lock);
-    posts.push_back({msgID, lParam});
+    to.push_back(value);
+  };
+  host.PostToManager = [this, record](uint16_t msgID, int64_t lParam) {
+    record(posts, Post{msgID, lParam});
     return true;
   };
-  host.LogShellText = [this](const std::string&, uint32_t level) {
-    std::lock_guard<std::mutex> lock(record_lock);
-    shell_levels.push_back(level);
+  host.LogShellText = [this, record](const std::string&, uint32_t level) {
+    record(shell_levels, level);
   };
-  host.StartMapFrames = [this](uint32_t interval) {
-    std::lock_guard<std::mutex> lock(record_lock);
-    frame_intervals.push_back(interval);
-  };
+  host.StartMapFrames = [this, record](uint32_t interval) { record(frame_intervals, interval); };
   host.WithModule = [this](const std::function<void(IGameServer*, ILTCommon*)>& call) {
     std::lock_guard<std::recursive_mutex> lock(module_lock);
     ++module_calls;

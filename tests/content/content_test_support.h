@@ -27,10 +27,8 @@ namespace contenttest {
 namespace fs = std::filesystem;
 
 // The shared log sandbox with the main log at level 4.
-class Sandbox : public testsupport::LogSandbox {
- public:
+struct Sandbox : testsupport::LogSandbox {
   Sandbox() : LogSandbox("content-") { Start("LogLevel=4\n"); }
-  bool LogHas(const std::string& text) const { return Has(text); }
 };
 
 // Writes UCCSetting.ini in the current directory. An empty text leaves the
@@ -94,8 +92,7 @@ class FakeDialog {
   // The module lock (g_csServer): WithModule takes it, and a test's update
   // thread holds it around PollUccDownload, as ServerUpdate does.
   std::recursive_mutex module_lock;
-  // Guards the recordings below, which either thread may add to.
-  std::mutex record_lock;
+  std::mutex record_lock;  // guards the recordings below
 
   std::atomic<uint32_t> clock{1000};
   std::vector<Post> posts;

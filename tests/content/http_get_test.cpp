@@ -9,7 +9,6 @@
 #include <fstream>
 #include <string>
 
-#include "http_recorder.h"
 #include "platform/fault_injection.h"
 #include "support/content_server.h"
 #include "support/scratch.h"
@@ -17,6 +16,26 @@
 namespace {
 
 using platform::HttpGetStatus;
+
+// Keeps what it was given.
+class Recorder final : public platform::HttpGetReceiver {
+ public:
+  bool OnOpened(int) override {
+    ++opened;
+    opened_before_data = body.empty();
+    return accept_open;
+  }
+  bool OnData(const void* data, std::size_t size) override {
+    body.append(static_cast<const char*>(data), size);
+    return accept_data;
+  }
+
+  int opened = 0;
+  bool opened_before_data = false;
+  std::string body;
+  bool accept_open = true;
+  bool accept_data = true;
+};
 
 class HttpGet : public ::testing::Test {
  protected:

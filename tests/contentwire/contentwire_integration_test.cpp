@@ -9,6 +9,7 @@
 // frame) and a queued game information both wait for the first idle frame
 // to end. Every case therefore runs in one host, the quick ones first, and
 // the test waits for that frame once.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +32,8 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using namespace std::chrono_literals;
 using hosttest::HostFolder;
 namespace fs = std::filesystem;
@@ -107,8 +110,8 @@ TEST(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(11, 1, 2, "present.rez")));
   ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=0 map=11 round=1 match=2 load=1", 3s));
   EXPECT_TRUE(manager->WaitFor(LoadingComplete(11, 0), 3s));
-  EXPECT_NE(folder.HostLog().find("[UCCLog] Already Has the rez file. filename : present.rez"),
-            std::string::npos);
+  EXPECT_THAT(folder.HostLog(),
+              HasSubstr("[UCCLog] Already Has the rez file. filename : present.rez"));
   EXPECT_TRUE(services.ContentRequests().empty());
 
   // 2. A name with a path in it is refused with reason 5 before any file
@@ -116,8 +119,7 @@ TEST(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(12, 1, 2, "../evil.rez")));
   EXPECT_TRUE(manager->WaitFor(LoadingComplete(12, 0xFFFA), 3s));
   EXPECT_TRUE(folder.WaitForHostLog("[UCCLog] rez file name refused", 3s));
-  EXPECT_EQ(folder.HostLog().find("start rez file download. filename : ../evil.rez"),
-            std::string::npos);
+  EXPECT_THAT(folder.HostLog(), Not(HasSubstr("start rez file download. filename : ../evil.rez")));
   EXPECT_TRUE(services.ContentRequests().empty());
   EXPECT_FALSE(fs::exists(folder.work() / "evil.rez"));
 
@@ -126,14 +128,14 @@ TEST(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(13, 2, 3, "served.rez")));
   EXPECT_EQ(services.ContentRequests(), std::vector<std::string>{"served.rez"});
   EXPECT_EQ(ReadFile(folder.work() / "ucc" / "served.rez"), served);
-  EXPECT_NE(folder.HostLog().find("[UCCLog] start rez file download. filename : served.rez"),
-            std::string::npos);
+  EXPECT_THAT(folder.HostLog(),
+              HasSubstr("[UCCLog] start rez file download. filename : served.rez"));
   EXPECT_FALSE(manager->WaitFor(LoadingComplete(13, 0xFFFA), 0ms));  // no failure report
 
   ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=0 map=13 round=2 match=3 load=1", 15s));
   EXPECT_TRUE(manager->WaitFor(LoadingComplete(13, 0), 3s));
-  EXPECT_NE(folder.HostLog().find("[UCCLog] rez file download success. filename : served.rez"),
-            std::string::npos);
+  EXPECT_THAT(folder.HostLog(),
+              HasSubstr("[UCCLog] rez file download success. filename : served.rez"));
   // Exactly one hand-over per map, and no failure for any but the refused.
   EXPECT_EQ(folder.CountTrace("SendToServerShell id=0 map=11"), 1u);
   EXPECT_EQ(folder.CountTrace("SendToServerShell id=0 map=13"), 1u);
@@ -146,11 +148,9 @@ TEST(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   const std::string saved = ReadFile(snapshot);
   ASSERT_EQ(saved.size(), 211406u);
   EXPECT_EQ(std::memcmp(saved.data(), info.get(), sizeof(PROTO_START_HOST)), 0);
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder.root())) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_NE(std::find(names.begin(), names.end(), "Snap.BIN"), names.end());
+  EXPECT_TRUE(std::ranges::any_of(fs::directory_iterator(folder.root()), [](const auto& entry) {
+    return entry.path().filename() == "Snap.BIN";
+  }));
 
   ASSERT_TRUE(host->Terminate());
   EXPECT_EQ(hosttest::WaitExit(*host, 10000), platform::kIdOk);

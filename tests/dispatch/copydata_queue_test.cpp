@@ -23,6 +23,7 @@ namespace dispatchtest {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
@@ -205,11 +206,8 @@ TEST_F(DispatchTest, SendUserInfoDeliversTheLowSlotByteAndAcknowledgesTenBytes) 
   auto ack = manager_->WaitFor(gsmsim::IsCopyData(GAMESERVERMSG_INSERTCHARACTER_ACK), 2s);
   ASSERT_TRUE(ack);
   // tIndex 3, then the USN, little-endian; the log prints it signed.
-  std::vector<std::byte> expected;
-  for (int b : {3, 0, 0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE}) {
-    expected.push_back(std::byte(b));
-  }
-  EXPECT_EQ(ack->data, expected);
+  const uint8_t expected[] = {3, 0, 0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
+  EXPECT_THAT(ack->data, ElementsAreArray(std::as_bytes(std::span(expected))));
   EXPECT_THAT(Log(), HasSubstr("GAMESERVERMSG_INSERTCHARACTER_ACK - USN -81985529216486896, "
                                "SlotIdx 300, TeamIdx 1"));
 

@@ -1,37 +1,20 @@
 #include "dispatch_fixture.h"
 
 #include "interface/hostltcommon.h"
-#include "logmsgmanager.h"
 #include "queues.h"
 
 namespace dispatchtest {
 
 namespace fs = std::filesystem;
 
-FakeServer::~FakeServer() {
-  for (ILTMessage_Read* m : messages) m->Release();
-}
-
-int32_t FakeServer::SendToServerShell(ILTMessage_Read* pMessage) {
-  pMessage->Acquire();
-  ids.push_back(pMessage->ReadBits(8));
-  messages.push_back(pMessage);
-  return answer;
-}
-
-testsupport::LogSandbox* DispatchTest::logs_ = nullptr;
+std::unique_ptr<testsupport::LogSandbox> DispatchTest::logs_;
 
 void DispatchTest::SetUpTestSuite() {
-  logs_ = new testsupport::LogSandbox("dispatchtest-");
+  logs_ = std::make_unique<testsupport::LogSandbox>("dispatchtest-");
   fs::create_directories(logs_->dir() / "rez/NationMsz");
   fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
                 logs_->dir() / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz");
   logs_->Start("LogLevel=5\n", "9_3", "dispatchhost");
-}
-
-void DispatchTest::TearDownTestSuite() {
-  delete logs_;
-  logs_ = nullptr;
 }
 
 void DispatchTest::SetUp() {
@@ -52,18 +35,6 @@ void DispatchTest::TearDown() {
   dlg_.reset();  // deletes the locks; releases the message table
   g_pLTCommon = nullptr;
   manager_.reset();
-}
-
-std::string DispatchTest::Log() const {
-  return logs_->Text("error_").substr(log_start_);
-}
-
-std::string DispatchTest::EtcInfoLog() const {
-  return logs_->Text("etcinfo_").substr(etc_start_);
-}
-
-std::string DispatchTest::Entry(int id) {
-  return GetLogMsg(static_cast<uint32_t>(id));
 }
 
 void DispatchTest::CopyData(uint64_t dwData, const void* data, size_t size) {

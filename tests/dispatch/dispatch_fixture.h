@@ -13,6 +13,7 @@
 #include "gsmsim/peer/manager_peer.h"
 #include "interface/igameserver.h"
 #include "interface/ltmessage.h"
+#include "logmsgmanager.h"
 #include "ltcommon.h"
 #include "serverappdlg.h"
 #include "support/log_sandbox.h"
@@ -23,8 +24,15 @@ namespace dispatchtest {
 // Keeps the readers it is given (with a reference) and answers a chosen result.
 class FakeServer final : public NullGameServer {
  public:
-  ~FakeServer();
-  int32_t SendToServerShell(ILTMessage_Read* pMessage) override;
+  ~FakeServer() {
+    for (ILTMessage_Read* m : messages) m->Release();
+  }
+  int32_t SendToServerShell(ILTMessage_Read* pMessage) override {
+    pMessage->Acquire();
+    ids.push_back(pMessage->ReadBits(8));
+    messages.push_back(pMessage);
+    return answer;
+  }
   int32_t GetUserCount() override { return users; }
 
   // The delivered messages, positioned after their 8-bit id.
@@ -37,20 +45,20 @@ class FakeServer final : public NullGameServer {
 class DispatchTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite();
-  static void TearDownTestSuite();
+  static void TearDownTestSuite() { logs_.reset(); }
   void SetUp() override;
   void TearDown() override;
 
-  // Main-log text written since SetUp.
-  std::string Log() const;
-  std::string EtcInfoLog() const;
+  // Main-log and etcinfo text written since SetUp.
+  std::string Log() const { return logs_->Text("error_").substr(log_start_); }
+  std::string EtcInfoLog() const { return logs_->Text("etcinfo_").substr(etc_start_); }
   // A table text (the default message table).
-  static std::string Entry(int id);
+  static std::string Entry(uint32_t id) { return GetLogMsg(id); }
 
   void Post(uint32_t msgID, int64_t lParam) { dlg_->OnPost(WM_GAMESERVER, msgID, lParam); }
   void CopyData(uint64_t dwData, const void* data, size_t size);
 
-  static testsupport::LogSandbox* logs_;
+  static std::unique_ptr<testsupport::LogSandbox> logs_;
   refmod::CLTCommon common_;
   FakeServer server_;
   std::unique_ptr<gsmsim::ManagerPeer> manager_;

@@ -60,12 +60,6 @@ std::span<const std::byte> Bytes(const T& value) {
   return {reinterpret_cast<const std::byte*>(&value), sizeof(T)};
 }
 
-size_t Count(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate& match) {
-  size_t n = 0;
-  for (const auto& m : manager.Messages()) n += match(m) ? 1 : 0;
-  return n;
-}
-
 uint64_t AckUsn(const gsmsim::ReceivedMessage& ack) {
   uint64_t usn = 0;
   if (ack.data.size() == 10) std::memcpy(&usn, ack.data.data() + 2, 8);
@@ -97,7 +91,9 @@ TEST_F(DispatchHost, QueuedRecordsAreDeliveredTogetherNewestFirstAndAcknowledged
   ASSERT_TRUE(second_ack);
   EXPECT_EQ(AckUsn(*first_ack), 5002u);  // pushed last, delivered first
   EXPECT_EQ(AckUsn(*second_ack), 5001u);
-  EXPECT_EQ(Count(*manager_, gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)), 10u);
+  EXPECT_EQ(std::ranges::count_if(manager_->Messages(),
+                                  gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)),
+            10);
 
   // One frame: the deliveries follow each other without an idle wait.
   std::vector<uint32_t> times = folder_.TraceTimes("SendToServerShell id=7");
@@ -218,7 +214,9 @@ TEST_F(DispatchHost, RecordsByAddressReachTheModule) {
   ASSERT_TRUE(folder_.WaitForHostLog("Address is null", 5s));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(folder_.CountTrace("SendToServerShell id=7"), 1u);
-  EXPECT_EQ(Count(*manager_, gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)), 1u);
+  EXPECT_EQ(std::ranges::count_if(manager_->Messages(),
+                                  gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK)),
+            1);
 
   ASSERT_TRUE(host_->Terminate());
   EXPECT_EQ(hosttest::WaitExit(*host_, 10000), platform::kIdOk);

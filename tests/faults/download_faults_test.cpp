@@ -45,8 +45,8 @@ TEST_F(DownloadFaultTest, ConnectionRequestAndReadFailures) {
   fault::Arm(Point::kHttpConnect, 1, 7);
   ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "pkg.rez"));
   EXPECT_TRUE(
-      sandbox_.LogHas("[UCCLog] rez file download fail (HTTPERROR) reason : 2, filename : "
-                      "pkg.rez, Error Number : 7"));
+      sandbox_.Has("[UCCLog] rez file download fail (HTTPERROR) reason : 2, filename : "
+                   "pkg.rez, Error Number : 7"));
   ASSERT_EQ(dialog.posts.size(), 1u);
   EXPECT_EQ(dialog.posts[0].msgID, GAMESERVERMSG_LOADING_COMPLETE);
   EXPECT_EQ(dialog.posts[0].lParam, kReason5);
@@ -60,7 +60,7 @@ TEST_F(DownloadFaultTest, ConnectionRequestAndReadFailures) {
   fault::Arm(Point::kHttpRead, 1, 56);
   EXPECT_EQ(Download(&error), REZ_DOWNLOAD_READ_FAILED);
   EXPECT_EQ(error, 56u);
-  EXPECT_TRUE(sandbox_.LogHas("[ucclog] UCC file Write Error Number : 56)"));
+  EXPECT_TRUE(sandbox_.Has("[ucclog] UCC file Write Error Number : 56)"));
   EXPECT_FALSE(fs::exists(repo_ / "pkg.rez")) << "a broken transfer must not become the package";
 
   // A read failing after part of the body arrived: still not a package.
@@ -79,7 +79,7 @@ TEST_F(DownloadFaultTest, TemporaryFileFailures) {
   fault::Arm(Point::kFileWrite, 2, ENOSPC);
   EXPECT_EQ(Download(&error), REZ_DOWNLOAD_READ_FAILED);
   EXPECT_EQ(error, static_cast<uint32_t>(ENOSPC));
-  EXPECT_TRUE(sandbox_.LogHas("[ucclog] UCC file Write Error Number : 28)"));
+  EXPECT_TRUE(sandbox_.Has("[ucclog] UCC file Write Error Number : 28)"));
   EXPECT_FALSE(fs::exists(repo_ / "pkg.rez"));
 
   // The repository folder cannot be made: the temporary file cannot be

@@ -6,6 +6,7 @@
 // module in place of the usual one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -22,10 +23,9 @@ namespace fs = std::filesystem;
 
 size_t CountLines(const std::vector<std::string>& lines, const std::string& a,
                   const std::string& b = "") {
-  size_t n = 0;
-  for (const auto& line : lines)
-    n += line.find(a) != std::string::npos && line.find(b) != std::string::npos;
-  return n;
+  return std::ranges::count_if(lines, [&](const std::string& line) {
+    return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+  });
 }
 
 TEST(OtherAbiModule, HostsARoomEndToEnd) {

@@ -12,8 +12,8 @@
 
 #include "interface/igameserver.h"
 #include "platform/identity.h"
+#include "support/log_sandbox.h"
 #include "support/null_game_server.h"
-#include "support/scratch.h"
 
 namespace {
 
@@ -39,16 +39,9 @@ class RecordingServer final : public NullGameServer {
 class RezFileList : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = fs::current_path();
-    dir_ = testsupport::MakeScratchFolder("rezlist-");
-    fs::current_path(dir_);
     platform::SetDebuggerOutputSink([this](std::string_view text) { debug_.emplace_back(text); });
   }
-  void TearDown() override {
-    platform::SetDebuggerOutputSink({});
-    fs::current_path(saved_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { platform::SetDebuggerOutputSink({}); }
   // Empty files: creating and removing thousands of files with data is
   // slow on discard-mounted disks.
   static void Touch(const fs::path& path) { std::ofstream{path}; }
@@ -61,7 +54,7 @@ class RezFileList : public ::testing::Test {
   }
 
   int packages_ = 0;
-  fs::path saved_, dir_;
+  testsupport::LogSandbox sandbox_{"rezlist-"};  // the current folder
   std::vector<std::string> debug_;
   RecordingServer server_;
 };

@@ -44,10 +44,17 @@ class FaultySystem final : public ManagerLinkSystem {
   bool fail_allocation = false;
   int opens = 0;
 
-  uint32_t GetWindowProcessId(platform::WindowHandle window) override;
+  uint32_t GetWindowProcessId(platform::WindowHandle window) override {
+    return fail_process_id ? 0 : ManagerLinkSystem::GetWindowProcessId(window);
+  }
   std::unique_ptr<platform::ProcessMemory> OpenProcess(
-      uint32_t pid, platform::ProcessMemoryAccess access) override;
-  void* AllocateRecord(size_t size) override;
+      uint32_t pid, platform::ProcessMemoryAccess access) override {
+    ++opens;
+    return fail_open ? nullptr : ManagerLinkSystem::OpenProcess(pid, access);
+  }
+  void* AllocateRecord(size_t size) override {
+    return fail_allocation ? nullptr : ManagerLinkSystem::AllocateRecord(size);
+  }
 };
 
 // The test bytes of a buffer: byte i is (i * 7 + seed) & 0xFF.
@@ -60,7 +67,7 @@ class ManagerProcess {
  public:
   // Starts it; null (and a failed test assertion) when it does not come up.
   static std::unique_ptr<ManagerProcess> Start();
-  ~ManagerProcess();
+  ~ManagerProcess() { Stop(); }
 
   platform::WindowHandle window() const { return window_; }
   uint32_t pid() const { return process_->pid(); }
@@ -80,11 +87,8 @@ class ManagerProcess {
   platform::WindowHandle window_ = 0;
 };
 
-// The manager side's main(), run by the relaunched test binary.
-int ManagerProcessMain();
-
-// Runs ManagerProcessMain and answers true when argv asks for it; the test
-// main calls it first.
+// Runs the manager side and answers true when argv asks for it ("--manager"):
+// the test main calls it first.
 bool RunAsManagerProcess(int argc, char** argv, int* exit_code);
 
 }  // namespace linktest

@@ -2,6 +2,8 @@
 // the console capture, the memory query's failure lines, and LogShellText.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "gameserverapphandler.h"
 #include "hostlogger.h"
 #include "serverappdlg.h"
@@ -13,13 +15,10 @@ namespace {
 class HandlerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    logs_ = new testsupport::LogSandbox("handlertest-");
+    logs_ = std::make_unique<testsupport::LogSandbox>("handlertest-");
     logs_->Start("", "9_2", "TESTPC");  // no Setting.ini: threshold 4
   }
-  static void TearDownTestSuite() {
-    delete logs_;
-    logs_ = nullptr;
-  }
+  static void TearDownTestSuite() { logs_.reset(); }
 
   void SetUp() override {
     dlg_.m_sServerIndex = 2;
@@ -28,11 +27,11 @@ class HandlerTest : public ::testing::Test {
 
   std::string Logs(const std::string& prefix) const { return logs_->Text(prefix); }
 
-  static testsupport::LogSandbox* logs_;
+  static std::unique_ptr<testsupport::LogSandbox> logs_;
   CServerAppDlg dlg_{{}};
 };
 
-testsupport::LogSandbox* HandlerTest::logs_ = nullptr;
+std::unique_ptr<testsupport::LogSandbox> HandlerTest::logs_;
 
 // Each row: category, level, text, and the log file prefix with the line
 // it must hold there (empty: the text appears in no file).

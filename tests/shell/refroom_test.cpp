@@ -2,11 +2,11 @@
 // host's messages (checked byte by byte: an 8-bit id, then little-endian
 // fields), its `status`, and `emit`. The module's messages come to a
 // recording handler.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -18,11 +18,11 @@
 #include "platform/library.h"
 #include "protocol/serverappmsg.h"
 #include "protocol/tomodule.h"
-#include "support/scratch.h"
+#include "support/log_sandbox.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using ::testing::IsSupersetOf;
 
 // A module message as its size in bits and its bytes (the id first).
 struct Kept {
@@ -60,9 +60,6 @@ std::vector<uint8_t> Head(const Kept& kept, size_t n) {
 class RoomTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = testsupport::MakeScratchFolder("refroom-");
-    old_dir_ = fs::current_path();
-    fs::current_path(dir_);
     library_ = platform::LoadLibrary(std::string(SERVERAPP_DIST_DIR) + "/" +
                                      platform::LibraryFileName("server_d_x64"));
     ASSERT_NE(library_, nullptr);
@@ -76,9 +73,6 @@ class RoomTest : public ::testing::Test {
   void TearDown() override {
     if (server_ != nullptr) delete_(true);
     if (library_ != nullptr) platform::FreeLibrary(library_);
-    fs::current_path(old_dir_);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   void Start(const std::string& switches = "") {
@@ -105,7 +99,8 @@ class RoomTest : public ::testing::Test {
     return Deliver([&](ILTMessage_Write& w) { proto::WriteInsertCharacter(w, *user); });
   }
 
-  fs::path dir_, old_dir_;
+  // The current folder (ReferenceModule.ini, the module's files).
+  testsupport::LogSandbox sandbox_{"refroom-"};
   platform::LibraryHandle library_ = nullptr;
   CreateServerFn create_ = nullptr;
   DeleteServerFn delete_ = nullptr;
@@ -152,15 +147,11 @@ TEST_F(RoomTest, AnswersMapUsersAndDisconnectsLikeARoom) {
 
   handler_.lines.clear();
   ASSERT_EQ(server_->RunConsoleString("status"), 0);
-  auto has = [&](const std::string& text) {
-    return std::find(handler_.lines.begin(), handler_.lines.end(), text) != handler_.lines.end();
-  };
-  EXPECT_TRUE(
-      has("map 5, round type 1, match type 42, map inits 1, flags load=1 second=0 "
-          "additional=0"));
-  EXPECT_TRUE(has("game infos 0 (last 0 bits, first 0), resets 2, log serial SER-9"));
-  EXPECT_TRUE(has("no users"));
-  EXPECT_TRUE(has("messages 8, packages 0, manager "));
+  EXPECT_THAT(handler_.lines,
+              IsSupersetOf({"map 5, round type 1, match type 42, map inits 1, flags load=1 "
+                            "second=0 additional=0",
+                            "game infos 0 (last 0 bits, first 0), resets 2, log serial SER-9",
+                            "no users", "messages 8, packages 0, manager "}));
 }
 
 TEST_F(RoomTest, SwitchesTurnAnswersIntoFailuresOrSilence) {

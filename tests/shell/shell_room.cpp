@@ -46,14 +46,6 @@ Room::~Room() {
   if (drain_.joinable()) drain_.join();
 }
 
-bool Room::Emit(const std::string& line) {
-  return Console("emit " + line);
-}
-
-bool Room::Console(const std::string& line) {
-  return host_ != nullptr && host_->WriteStdin(line + "\n");
-}
-
 std::optional<gsmsim::ReceivedMessage> Room::Next(const gsmsim::MessagePredicate& match,
                                                   std::chrono::milliseconds timeout) {
   auto message = manager_->WaitFor(match, timeout, mark_);

@@ -26,9 +26,11 @@ class Room {
   gsmsim::ManagerPeer& manager() { return *manager_; }
   const hosttest::HostFolder& folder() const { return folder_; }
 
+  bool Console(const std::string& line) {
+    return host_ != nullptr && host_->WriteStdin(line + "\n");
+  }
   // Runs "emit <line>" in the host's console.
-  bool Emit(const std::string& line);
-  bool Console(const std::string& line);
+  bool Emit(const std::string& line) { return Console("emit " + line); }
 
   // The next manager message matching `match` after the last one taken;
   // moves the mark past it.

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "platform/fault_injection.h"
@@ -58,9 +58,7 @@ class Snapshot : public ::testing::Test {
 
   static std::string ReadWhole(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   const fs::path dir_ = testsupport::MakeScratchFolder("snapshot-");
