@@ -59,6 +59,11 @@ class HostFolder {
   fs::path trace_;
 };
 
+// The command line of a host of window `manager` in slot `index`.
+inline std::vector<std::string> HostArgs(uint64_t manager, const std::string& index) {
+  return {std::to_string(manager), "5000", index, "7", "9"};
+}
+
 // Reads a stream of an ended (or ending) process to its end.
 std::string ReadAllStderr(platform::Process& process, int timeout_ms = 5000);
 std::string ReadAllStdout(platform::Process& process, int timeout_ms = 5000);
