@@ -68,10 +68,6 @@ HostFolder::~HostFolder() {
   fs::remove_all(root_, ignored);
 }
 
-void HostFolder::WriteParameterFile(const std::string& line) const {
-  std::ofstream(root_ / "Parameter.txt") << line << "\n";
-}
-
 std::unique_ptr<platform::Process> HostFolder::Start(const std::vector<std::string>& args,
                                                      bool console,
                                                      const std::string& program) const {

@@ -30,9 +30,6 @@ class HostFolder {
   const fs::path& root() const { return root_; }
   const fs::path& work() const { return work_; }
 
-  // Writes ../Parameter.txt (beside work/).
-  void WriteParameterFile(const std::string& line) const;
-
   // Starts a host in work/ with these arguments: stdout and stderr piped,
   // stdin piped when `console` (and SERVERAPP_CONSOLE=1), else the null
   // device. `program` defaults to the deployment folder's ServerApp.

@@ -2,6 +2,7 @@
 // a stand-in manager; the console of a started host.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 #include "gsmsim/peer/manager_peer.h"
@@ -67,7 +68,7 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
 // window does not exist, is told nothing.
 TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
-  folder.WriteParameterFile("1234 5000 3 7 9");
+  std::ofstream(folder.root() / "Parameter.txt") << "1234 5000 3 7 9\n";  // beside work/
   auto host = folder.Start({});
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(folder.WaitForTrace("IsPreparing", 15s));
