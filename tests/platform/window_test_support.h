@@ -43,7 +43,6 @@ class WindowThread {
     if (window_) window_->End(0);
     thread_.join();
   }
-  Window& window() { return *window_; }
   WindowHandle handle() const { return window_->handle(); }
 
  private:
