@@ -1,7 +1,6 @@
 // The crash-report client when the connection, the writes or the answer
 // fail: the error text names the step and the number, and the next upload
 // goes through.
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -12,17 +11,14 @@
 #include "crs/crs_client.h"
 #include "crs_test_support.h"
 #include "dev_server.h"
-#include "platform/fault_injection.h"
+#include "fault_test.h"
 
 namespace {
 
-namespace fault = platform::fault;
-using platform::fault::Point;
-
-class CrsFaultTest : public ::testing::Test {
+class CrsFaultTest : public FaultTest<> {
  protected:
   void SetUp() override {
-    fault::Reset();
+    FaultTest::SetUp();
     service_ = std::make_unique<devhttp::CrashService>("/crs/", tmp_.path() / "store");
     service_->Register(server_.server());
     port_ = server_.Start("127.0.0.1", 0);
@@ -41,8 +37,8 @@ class CrsFaultTest : public ::testing::Test {
     crs_test::WriteWhole(dump_, std::string(10000, 'd'));
   }
   void TearDown() override {
-    fault::Reset();
     server_.Stop();
+    FaultTest::TearDown();
   }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/crs/"; }
 

@@ -1,7 +1,6 @@
 // The package download when its connection, its reads, its request or its
 // temporary file fail: the reason and number reach the log, no package is
 // taken for whole, and the next download works.
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -10,26 +9,22 @@
 #include "content/rezdownload.h"
 #include "content/uccdownload.h"
 #include "content_test_support.h"
-#include "platform/fault_injection.h"
+#include "fault_test.h"
 #include "protocol/gameservermsg.h"
 
 namespace {
 
 using namespace contenttest;
-namespace fault = platform::fault;
-using platform::fault::Point;
 
 constexpr int64_t kReason5 = 0x0007FFFA;  // map 7, low word -1 - 5
 
-class DownloadFaultTest : public ::testing::Test {
+class DownloadFaultTest : public FaultTest<> {
  protected:
   DownloadFaultTest() : repo_(sandbox_.dir() / "repo"), served_(sandbox_.dir() / "served") {
     server_ = std::make_unique<ContentServer>(served_);
     WriteUccSetting(repo_.string(), server_->url());
     WriteFileOfSize(served_ / "pkg.rez", 40000);
   }
-  void SetUp() override { fault::Reset(); }
-  void TearDown() override { fault::Reset(); }
 
   int Download(uint32_t* error) { return DownloadRezFile("pkg.rez", kRezDownloadLimits, error); }
 

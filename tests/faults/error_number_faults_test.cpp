@@ -2,21 +2,18 @@
 // call under them, on both systems: the number in the line is the one the
 // failed call left (errno on POSIX, GetLastError on Windows), never a stale
 // errno that a Win32 call does not set.
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
 #include "content/rezdownload.h"
+#include "fault_test.h"
 #include "logtestutil.h"
-#include "platform/fault_injection.h"
 #include "platform/runtime.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace fault = platform::fault;
-using platform::fault::Point;
 
 // Numbers no real failure of these calls gives on either system.
 constexpr int kOpenError = 1021;
@@ -24,13 +21,9 @@ constexpr int kWriteError = 1022;
 constexpr int kDeleteError = 1023;
 constexpr int kRenameError = 1024;
 
-class ErrorNumberFaultTest : public ::testing::Test {
+class ErrorNumberFaultTest : public FaultTest<> {
  protected:
-  ErrorNumberFaultTest() {
-    logs_.Start("LogLevel=5\n");
-    fault::Reset();
-  }
-  ~ErrorNumberFaultTest() override { fault::Reset(); }
+  ErrorNumberFaultTest() { logs_.Start("LogLevel=5\n"); }
 
   std::string Path(const char* name) const { return (logs_.dir() / name).string(); }
 

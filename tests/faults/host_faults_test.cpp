@@ -36,7 +36,7 @@ class HostFaultTest : public ::testing::Test {
   std::unique_ptr<platform::Process> StartHost(const HostFolder& folder, const std::string& faults,
                                                platform::WindowHandle manager) {
     ::setenv("SERVERAPP_FAULTS", faults.c_str(), 1);
-    auto host = folder.Start({std::to_string(manager), "5000", "0", "7", "9"});
+    auto host = folder.Start(hosttest::HostArgs(manager, "0"));
     ::unsetenv("SERVERAPP_FAULTS");
     return host;
   }

@@ -2,21 +2,15 @@
 // SERVERAPP_FAULTS syntax.
 #include "platform/fault_injection.h"
 
-#include <gtest/gtest.h>
+#include "fault_test.h"
 
 #include <string>
 #include <vector>
 
 namespace {
 
-using platform::fault::Point;
-namespace fault = platform::fault;
-
-class InjectorTest : public ::testing::Test {
+class InjectorTest : public FaultTest<> {
  protected:
-  void SetUp() override { fault::Reset(); }
-  void TearDown() override { fault::Reset(); }
-
   static std::vector<int> Run(Point p, int calls) {
     std::vector<int> answers;
     for (int i = 0; i < calls; ++i) answers.push_back(fault::Check(p));

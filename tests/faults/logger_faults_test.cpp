@@ -5,30 +5,22 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
-#include <vector>
 
+#include "fault_test.h"
 #include "hostlogger.h"
 #include "logmsgmanager_testing.h"
 #include "logtestutil.h"
-#include "platform/fault_injection.h"
 #include "platform/shm.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace fault = platform::fault;
-using platform::fault::Point;
 
-class LoggerFaultTest : public logtest::HostLoggerTest {
+class LoggerFaultTest : public FaultTest<logtest::HostLoggerTest> {
  protected:
   void SetUp() override {
-    HostLoggerTest::SetUp();
-    fault::Reset();
+    FaultTest::SetUp();
     logs_.Start("LogLevel=4\n");
-  }
-  void TearDown() override {
-    fault::Reset();
-    HostLoggerTest::TearDown();
   }
 };
 
@@ -62,16 +54,11 @@ TEST_F(LoggerFaultTest, FailuresLoseTheFileLineButNotTheOutput) {
             "14:03:07.015 [INFO_] d \r\n14:03:07.015 [INFO_] e \r\n14:03:07.015 [INFO_] f \r\n");
 }
 
-class MessageTableFaultTest : public logtest::MessageTableTest {
+class MessageTableFaultTest : public FaultTest<logtest::MessageTableTest> {
  protected:
   void SetUp() override {
-    MessageTableTest::SetUp();
-    fault::Reset();
+    FaultTest::SetUp();
     WriteTable({{0, "zero"}, {1, "one %d"}, {3, "three"}});
-  }
-  void TearDown() override {
-    fault::Reset();
-    MessageTableTest::TearDown();
   }
 
   // True when a published object of that name is still there.

@@ -5,21 +5,19 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 
+#include "fault_test.h"
 #include "link_test_support.h"
 #include "managerlink/managerlink.h"
-#include "platform/fault_injection.h"
 #include "protocol/dumptext.h"
 
 namespace {
 
-namespace fault = platform::fault;
+using ManagerLinkFaults = FaultTest<>;
 using ::testing::ElementsAre;
 
-TEST(ManagerLinkFaults, FailedReadOfAPostedRecordIsLoggedAndTheNextReadWorks) {
-  fault::Reset();
+TEST_F(ManagerLinkFaults, FailedReadOfAPostedRecordIsLoggedAndTheNextReadWorks) {
   linktest::LogSandbox logs(1, 0);
   auto manager = linktest::ManagerProcess::Start();
   ASSERT_NE(manager, nullptr);
@@ -33,7 +31,7 @@ TEST(ManagerLinkFaults, FailedReadOfAPostedRecordIsLoggedAndTheNextReadWorks) {
       manager->Put({reinterpret_cast<const std::byte*>(&user), sizeof(PROTO_GAME_USER_INFO)});
   ASSERT_NE(address, 0u);
 
-  fault::Arm(fault::Point::kProcessRead, 1, EFAULT);
+  fault::Arm(Point::kProcessRead, 1, EFAULT);
   int handled = 0;
   auto handler = [&](const PROTO_GAME_USER_INFO& record) {
     ++handled;
@@ -56,7 +54,6 @@ TEST(ManagerLinkFaults, FailedReadOfAPostedRecordIsLoggedAndTheNextReadWorks) {
   EXPECT_THAT(logs.RwpmLines(), ElementsAre(proto::DumpText(proto::kRecvTag, 3, defaults),
                                             proto::DumpText(proto::kRecvTag, 3, user)));
   EXPECT_EQ(logs.MainLines().size(), 1u);
-  fault::Reset();
 }
 
 }  // namespace

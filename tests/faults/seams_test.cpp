@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
+#include "fault_test.h"
 #include "logtestutil.h"
 #include "platform/crash_io.h"
-#include "platform/fault_injection.h"
 #include "platform/files.h"
 #include "platform/identity.h"
 #include "platform/library.h"
@@ -22,17 +22,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace fault = platform::fault;
-using platform::fault::Point;
 
 int LastError() {
   return static_cast<int>(platform::LastSystemError());
 }
 
-class SeamFaultTest : public ::testing::Test {
+class SeamFaultTest : public FaultTest<> {
  protected:
-  void SetUp() override { fault::Reset(); }
-  void TearDown() override { fault::Reset(); }
   testsupport::LogSandbox dir_{"seamfault-"};
 };
 

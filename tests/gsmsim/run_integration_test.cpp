@@ -3,13 +3,13 @@
 // whose expectation cannot be met failing the run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "platform/process.h"
 #include "support/content_server.h"
-#include "support/scratch.h"
+#include "support/log_sandbox.h"
 
 namespace gsmsim {
 namespace {
@@ -27,21 +27,14 @@ struct RunResult {
     return all;
   }
   size_t Count(const std::string& a, const std::string& b = "") const {
-    size_t n = 0;
-    for (const auto& line : lines)
-      n += line.find(a) != std::string::npos && line.find(b) != std::string::npos;
-    return n;
+    return std::ranges::count_if(lines, [&](const std::string& line) {
+      return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+    });
   }
 };
 
 class GsmsimRun : public ::testing::Test {
  protected:
-  void SetUp() override { root_ = testsupport::MakeScratchFolder("gsmsimrun-"); }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-
   RunResult Run(std::vector<std::string> args) {
     platform::ProcessOptions options;
     options.program = GSMSIM_PATH;
@@ -64,7 +57,8 @@ class GsmsimRun : public ::testing::Test {
     return result;
   }
 
-  fs::path root_;
+  testsupport::LogSandbox sandbox_{"gsmsimrun-"};
+  const fs::path root_ = sandbox_.dir();
   std::vector<std::pair<std::string, std::string>> env_;
 };
 

@@ -1,8 +1,9 @@
 // The working-folder harness of the host integration tests.
 #include "host_harness.h"
 
+#include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 #include "support/scratch.h"
@@ -13,11 +14,31 @@ namespace {
 
 constexpr char kTable[] = "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz";
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+// Asks `done` every 20 ms until it holds or `timeout` passed.
+template <typename Done>
+bool Eventually(std::chrono::milliseconds timeout, Done done) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+std::vector<std::string> Lines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string ReadAll(platform::Process& process, bool err, int timeout_ms) {
+  std::string all, line;
+  while (err ? process.ReadStderrLine(&line, timeout_ms)
+             : process.ReadStdoutLine(&line, timeout_ms)) {
+    all += line + "\n";
+  }
+  return all;
 }
 
 }  // namespace
@@ -26,10 +47,10 @@ std::string ServerAppPath() {
   return std::string(SERVERAPP_DIST_DIR) + "/" + testsupport::ProgramFileName("ServerApp");
 }
 
-HostFolder::HostFolder(const Switches& switches) {
-  root_ = testsupport::MakeScratchFolder("hosttest-");
-  work_ = root_ / "work";
-  trace_ = root_ / "trace.txt";
+HostFolder::HostFolder(const Switches& switches)
+    : root_(testsupport::MakeScratchFolder("hosttest-")),
+      work_(root_ / "work"),
+      trace_(root_ / "trace.txt") {
   fs::create_directories(work_ / "rez" / "NationMsz");
   fs::create_directories(root_ / "log");
   fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / kTable, work_ / kTable);
@@ -45,10 +66,6 @@ HostFolder::HostFolder(const Switches& switches) {
 HostFolder::~HostFolder() {
   std::error_code ignored;
   fs::remove_all(root_, ignored);
-}
-
-void HostFolder::WriteParameterFile(const std::string& line) const {
-  std::ofstream(root_ / "Parameter.txt") << line << "\n";
 }
 
 std::unique_ptr<platform::Process> HostFolder::Start(const std::vector<std::string>& args,
@@ -70,22 +87,15 @@ std::unique_ptr<platform::Process> HostFolder::Start(const std::vector<std::stri
 }
 
 std::vector<std::string> HostFolder::Trace() const {
-  std::vector<std::string> lines;
-  std::ifstream in(trace_);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t space = line.find(' ');
-    lines.push_back(space == std::string::npos ? line : line.substr(space + 1));
-  }
+  std::vector<std::string> lines = Lines(trace_);
+  for (std::string& line : lines) line.erase(0, line.find(' ') + 1);  // none: npos + 1 == 0
   return lines;
 }
 
 std::vector<uint32_t> HostFolder::TraceTimes(const std::string& prefix) const {
   std::vector<uint32_t> times;
-  std::ifstream in(trace_);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t space = line.find(' ');
+  for (const std::string& line : Lines(trace_)) {
+    const size_t space = line.find(' ');
     if (space != std::string::npos && line.compare(space + 1, prefix.size(), prefix) == 0) {
       times.push_back(static_cast<uint32_t>(std::stoul(line.substr(0, space))));
     }
@@ -94,50 +104,35 @@ std::vector<uint32_t> HostFolder::TraceTimes(const std::string& prefix) const {
 }
 
 size_t HostFolder::CountTrace(const std::string& prefix) const {
-  size_t count = 0;
-  for (const std::string& line : Trace()) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
-  return count;
+  return std::ranges::count_if(Trace(),
+                               [&](const std::string& l) { return l.starts_with(prefix); });
 }
 
 bool HostFolder::WaitForTrace(const std::string& prefix, std::chrono::milliseconds timeout) const {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  do {
-    if (CountTrace(prefix) > 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (std::chrono::steady_clock::now() < end);
-  return false;
+  return Eventually(timeout, [&] { return CountTrace(prefix) > 0; });
 }
 
 std::string HostFolder::HostLog() const {
   std::string all;
-  fs::path base = root_ / "log";
-  for (const auto& entry : fs::recursive_directory_iterator(base)) {
-    if (entry.is_regular_file() && entry.path().filename().string().rfind("error_", 0) == 0) {
-      all += ReadFile(entry.path());
+  for (const auto& entry : fs::recursive_directory_iterator(root_ / "log")) {
+    if (entry.is_regular_file() && entry.path().filename().string().starts_with("error_")) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      all.append(std::istreambuf_iterator<char>(in), {});
     }
   }
   return all;
 }
 
 bool HostFolder::WaitForHostLog(const std::string& text, std::chrono::milliseconds timeout) const {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  do {
-    if (HostLog().find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (std::chrono::steady_clock::now() < end);
-  return false;
+  return Eventually(timeout, [&] { return HostLog().find(text) != std::string::npos; });
 }
 
 std::string ReadAllStderr(platform::Process& process, int timeout_ms) {
-  std::string all, line;
-  while (process.ReadStderrLine(&line, timeout_ms)) all += line + "\n";
-  return all;
+  return ReadAll(process, true, timeout_ms);
 }
 
 std::string ReadAllStdout(platform::Process& process, int timeout_ms) {
-  std::string all, line;
-  while (process.ReadStdoutLine(&line, timeout_ms)) all += line + "\n";
-  return all;
+  return ReadAll(process, false, timeout_ms);
 }
 
 int WaitExit(platform::Process& process, int timeout_ms) {

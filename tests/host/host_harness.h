@@ -30,9 +30,6 @@ class HostFolder {
   const fs::path& root() const { return root_; }
   const fs::path& work() const { return work_; }
 
-  // Writes ../Parameter.txt (beside work/).
-  void WriteParameterFile(const std::string& line) const;
-
   // Starts a host in work/ with these arguments: stdout and stderr piped,
   // stdin piped when `console` (and SERVERAPP_CONSOLE=1), else the null
   // device. `program` defaults to the deployment folder's ServerApp.
@@ -58,6 +55,11 @@ class HostFolder {
   fs::path work_;
   fs::path trace_;
 };
+
+// The command line of a host of window `manager` in slot `index`.
+inline std::vector<std::string> HostArgs(uint64_t manager, const std::string& index) {
+  return {std::to_string(manager), "5000", index, "7", "9"};
+}
 
 // Reads a stream of an ended (or ending) process to its end.
 std::string ReadAllStderr(platform::Process& process, int timeout_ms = 5000);

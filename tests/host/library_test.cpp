@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/identity.h"
+#include "support/log_sandbox.h"
 #include "support/scratch.h"
 
 namespace {
@@ -45,13 +46,11 @@ TEST(Library, BareNameIsFoundBesideTheExecutable) {
 // The current folder is searched last: a copy under a name only it holds is
 // found; missing and unloadable files have their own errors.
 TEST(Library, CurrentFolderIsSearchedLastAndBadFilesHaveTheirOwnErrors) {
-  const fs::path dir = testsupport::MakeScratchFolder("libtest-");
-  ASSERT_FALSE(dir.empty());
+  testsupport::LogSandbox sandbox("libtest-");  // the current folder
+  const fs::path dir = sandbox.dir();
   fs::copy_file(fs::path(platform::ExecutableDir()) / kSample,
                 dir / LibraryFileName("libhostsample_copy"));
   std::ofstream(dir / LibraryFileName("libnot_elf")) << "not a shared object\n";
-  const fs::path saved = fs::current_path();
-  fs::current_path(dir);
 
   platform::LibraryHandle lib = platform::LoadLibrary(LibraryFileName("libhostsample_copy"));
   EXPECT_NE(lib, nullptr) << platform::LastLibraryErrorText();
@@ -68,12 +67,6 @@ TEST(Library, CurrentFolderIsSearchedLastAndBadFilesHaveTheirOwnErrors) {
   EXPECT_EQ(platform::LoadLibrary(LibraryFileName("libnot_elf")), nullptr);
   EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorBadFormat);
   EXPECT_FALSE(platform::LastLibraryErrorText().empty());
-
-  // Left before the folder is removed: Windows cannot remove the current
-  // directory.
-  fs::current_path(saved);
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
 }
 
 }  // namespace

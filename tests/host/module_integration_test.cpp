@@ -66,8 +66,7 @@ TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
       hosttest::fs::copy_file(hosttest::ServerAppPath(), lone);
       program = lone.string();
     }
-    auto host =
-        folder.Start({std::to_string(manager->handle()), "5000", "2", "7", "9"}, false, program);
+    auto host = folder.Start(hosttest::HostArgs(manager->handle(), "2"), false, program);
     ASSERT_NE(host, nullptr);
     ASSERT_TRUE(folder.WaitForHostLog(TableText(5), 15s));
     std::string log = folder.HostLog();

@@ -2,6 +2,7 @@
 // a stand-in manager; the console of a started host.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 #include "gsmsim/peer/manager_peer.h"
@@ -14,13 +15,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using hosttest::HostArgs;
 using hosttest::HostFolder;
 
 constexpr int kExitTerminatingApp = platform::kIdAbort;
-
-std::vector<std::string> Args(platform::WindowHandle manager, const std::string& index) {
-  return {std::to_string(manager), "5000", index, "7", "9"};
-}
 
 // Each check that ends in "Terminating App": the box text on stderr, the
 // abort result, no module touched, nothing reported to the manager.
@@ -38,13 +36,12 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
        "Number of parameters is invalid. Terminating App",
        "GameServerManager has not been started"},
       // A number that names no window.
-      {{"2147000001", "5000", "3", "7", "9"},
-       "Invalid manager window handle found. Terminating App"},
-      {{"0", "5000", "3", "7", "9"}, "Invalid manager window handle found. Terminating App"},
-      {Args(manager->handle(), "200"), "Invalid server index found. Terminating App"},
-      {Args(manager->handle(), "-1"), "Invalid server index found. Terminating App"},
+      {HostArgs(2147000001, "3"), "Invalid manager window handle found. Terminating App"},
+      {HostArgs(0, "3"), "Invalid manager window handle found. Terminating App"},
+      {HostArgs(manager->handle(), "200"), "Invalid server index found. Terminating App"},
+      {HostArgs(manager->handle(), "-1"), "Invalid server index found. Terminating App"},
       // Cut to 16 bits this would read as slot 0.
-      {Args(manager->handle(), "65536"), "Invalid server index found. Terminating App"},
+      {HostArgs(manager->handle(), "65536"), "Invalid server index found. Terminating App"},
       // Fewer than five: the missing ones are never read.
       {{std::to_string(manager->handle()), "5000", "3"},
        "Number of parameters is invalid. Terminating App"},
@@ -71,7 +68,7 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
 // window does not exist, is told nothing.
 TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
-  folder.WriteParameterFile("1234 5000 3 7 9");
+  std::ofstream(folder.root() / "Parameter.txt") << "1234 5000 3 7 9\n";  // beside work/
   auto host = folder.Start({});
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(folder.WaitForTrace("IsPreparing", 15s));
@@ -131,7 +128,7 @@ TEST(HostStartup, GoodStartReportsWindowAndReadinessAndRunsConsoleCommands) {
   ASSERT_NE(manager, nullptr);
   HostFolder folder(hosttest::Switches{
       {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "0"}});
-  auto host = folder.Start(Args(manager->handle(), "4"), true);
+  auto host = folder.Start(HostArgs(manager->handle(), "4"), true);
   ASSERT_NE(host, nullptr);
 
   auto report = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);

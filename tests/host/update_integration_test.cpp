@@ -21,10 +21,6 @@ using namespace std::chrono_literals;
 using hosttest::HostFolder;
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::string> Args(platform::WindowHandle manager) {
-  return {std::to_string(manager), "5000", "1", "7", "9"};
-}
-
 // One preparing update: asked at the first frame (true) and at the second,
 // one idle frame later (false, ready). The third frame asks nothing. A stop
 // in the middle of the next 10 s wait ends the host at once.
@@ -32,7 +28,7 @@ TEST(HostUpdate, ReadinessPacedByIdleFramesThenNeverAskedAgain) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
   HostFolder folder(hosttest::Switches{{"PreparingUpdates", "1"}});
-  auto host = folder.Start(Args(manager->handle()));
+  auto host = folder.Start(hosttest::HostArgs(manager->handle(), "1"));
   ASSERT_NE(host, nullptr);
 
   ASSERT_TRUE(folder.WaitForTrace("IsPreparing 0 call=1", 15s));
@@ -91,7 +87,7 @@ TEST(HostShutdown, ForcedStopStillFinishesTheShutdown) {
     ASSERT_NE(manager, nullptr);
     HostFolder folder(hosttest::Switches{
         {"HangInIsPreparing", "2"}, {"PreparingUpdates", "5"}, {"HangMode", row.hang_mode}});
-    auto host = folder.Start(Args(manager->handle()));
+    auto host = folder.Start(hosttest::HostArgs(manager->handle(), "1"));
     ASSERT_NE(host, nullptr);
     auto report = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
     ASSERT_TRUE(report);

@@ -3,8 +3,6 @@
 // process_test.cpp, on both systems.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "process_memory_win32.h"
 #include "win32_text.h"
 

@@ -15,22 +15,21 @@
 namespace fs = std::filesystem;
 using logtest::Entries;
 using logtest::HostLoggerTest;
-using logtest::MakeTime;
 using logtest::ReadFile;
 using logtest::SetFixedTime;
 
 TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlotsInFoldersMadeOnDemand) {
   logs_.Start("");
   const std::string day1 = "20261205";
-  SetFixedTime(MakeTime(2026, 12, 5, 2, 59, 59, 999));
+  SetFixedTime({2026, 12, 5, 2, 59, 59, 999});
   HostLog(HLOG_INFO, "last of slot 0");
   TimeoutLog("timeout one");
-  SetFixedTime(MakeTime(2026, 12, 5, 3, 0, 0, 0));
+  SetFixedTime({2026, 12, 5, 3, 0, 0, 0});
   HostLog(HLOG_INFO, "first of slot 1");
-  SetFixedTime(MakeTime(2026, 12, 5, 23, 59, 59, 999));
+  SetFixedTime({2026, 12, 5, 23, 59, 59, 999});
   HostLog(HLOG_INFO, "last of the day");
   TimeoutLog("timeout two");
-  SetFixedTime(MakeTime(2026, 12, 6, 0, 0, 0, 0));
+  SetFixedTime({2026, 12, 6, 0, 0, 0, 0});
   HostLog(HLOG_INFO, "first of the next day");
   TimeoutLog("timeout three");
 
@@ -48,7 +47,7 @@ TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlotsInFoldersMadeOnDemand)
 
   // The first line of a day makes its folders, without changing the
   // current folder.
-  SetFixedTime(MakeTime(2027, 1, 1, 0, 0, 0, 0));
+  SetFixedTime({2027, 1, 1, 0, 0, 0, 0});
   const fs::path before = fs::current_path();
   EXPECT_FALSE(fs::exists(Root() / "20270101"));
   EtcInfoLog("new year");
@@ -58,8 +57,8 @@ TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlotsInFoldersMadeOnDemand)
   EXPECT_EQ(fs::current_path(), before);
 
   // MakeLogFolders on its own, folders that exist being no error.
-  MakeLogFolders(MakeTime(2027, 2, 3, 4, 5, 6, 7));
-  MakeLogFolders(MakeTime(2027, 2, 3, 4, 5, 6, 7));
+  MakeLogFolders(platform::LocalTime{2027, 2, 3, 4, 5, 6, 7});
+  MakeLogFolders(platform::LocalTime{2027, 2, 3, 4, 5, 6, 7});
   EXPECT_TRUE(fs::is_directory(Root() / "20270203" / "7_3"));
   // (A folder that cannot be made: LoggerFaultTest.)
 }
@@ -180,8 +179,8 @@ TEST_F(HostLoggerTest, OverlongLinesAreCutNotOverrun) {
   // A path beyond its buffer is cut too: no overrun, and the writer survives.
   logs_.Start("", std::string(400, 'i').c_str());
   char path[260];
-  EXPECT_FALSE(
-      GetHostLogPath(HostLogFile::kMain, MakeTime(2026, 12, 5, 1, 0, 0, 0), path, sizeof path));
+  EXPECT_FALSE(GetHostLogPath(HostLogFile::kMain, platform::LocalTime{2026, 12, 5, 1, 0, 0, 0},
+                              path, sizeof path));
   HostLog(HLOG_INFO, "long path");
 }
 
@@ -203,7 +202,7 @@ TEST_F(HostLoggerTest, TableTextsAreCheckedAndVerbatimTextsAreNotFormats) {
 
 TEST_F(HostLoggerTest, PathsForOtherWriters) {
   char out[260];
-  const platform::LocalTime t = MakeTime(2026, 12, 5, 14, 3, 0, 0);
+  const platform::LocalTime t{2026, 12, 5, 14, 3, 0, 0};
   EXPECT_FALSE(GetHostLogPath(HostLogFile::kMain, t, out, sizeof out));
   EXPECT_STREQ(out, "");
   logs_.Start("");

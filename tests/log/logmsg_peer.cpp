@@ -1,12 +1,12 @@
 // A second ServerApp instance, as far as the log message manager goes: the
 // log tests start it to publish or read the shared table across processes.
 //
-//   logmsg_peer <write|read|nouse> <hold|exit> [table_ms count_ms poll_ms] [ids...]
+//   logmsg_peer <write|read|nouse> <hold|exit> [ids...]
 //
 // Prints "init=<0|1> mode=<m> error=<e>", then "text <id>=<text>" for each id,
 // then "ready". With "hold" it keeps the table until its stdin closes, then
-// releases it; a test may also kill it to leave no clean-up.
-#include <cstdio>
+// releases it; a test may also kill it to leave no clean-up. Its waits are
+// short: the table within 300 ms, its count within 500 ms.
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -19,20 +19,14 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const std::string mode = argv[1];
   const bool hold = std::strcmp(argv[2], "hold") == 0;
-  int next = 3;
-  if (argc >= 6) {
-    SetLogMsgWaitsForTesting(static_cast<std::uint32_t>(std::atoi(argv[3])),
-                             static_cast<std::uint32_t>(std::atoi(argv[4])),
-                             static_cast<std::uint32_t>(std::atoi(argv[5])));
-    next = 6;
-  }
+  SetLogMsgWaitsForTesting(300, 500, 10);
   const ESharedMemUsage usage = mode == "write"  ? EUSAGE_WRITE
                                 : mode == "read" ? EUSAGE_READ
                                                  : EUSAGE_NOUSE;
   const bool ok = InitLogMsgManager(usage);
   std::cout << "init=" << ok << " mode=" << LogMsgManager::GetUsage()
             << " error=" << GetLogMsgError() << "\n";
-  for (int i = next; i < argc; ++i) {
+  for (int i = 3; i < argc; ++i) {
     const auto id = static_cast<std::uint32_t>(std::atoi(argv[i]));
     std::cout << "text " << id << "=" << GetLogMsg(id) << "\n";
   }

@@ -1,8 +1,8 @@
 #include "logtestutil.h"
 
 #include <fstream>
+#include <iterator>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 
 #include "hostlogger.h"
@@ -16,9 +16,7 @@ namespace logtest {
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
@@ -39,10 +37,6 @@ void SetFixedTime(const platform::LocalTime& t) {
   std::lock_guard<std::mutex> lock(g_fixed_mutex);
   g_fixed = t;
   platform::SetLocalTimeSource(&FixedTime);
-}
-
-platform::LocalTime MakeTime(int y, int mo, int d, int h, int mi, int s, int ms) {
-  return {y, mo, d, h, mi, s, ms};
 }
 
 std::string MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts) {
@@ -66,48 +60,6 @@ ShmSession::~ShmSession() {
   // Whatever this session left (the guard, objects of killed peers).
   testsupport::RemoveSharedMemoryLeftovers(name_);
   testsupport::SetEnv("SERVERAPP_SHM_SESSION", nullptr);
-}
-
-Peer::Peer(const std::vector<std::string>& argv, const fs::path& cwd,
-           const std::vector<std::pair<std::string, std::string>>& env) {
-  platform::ProcessOptions options;
-  options.program = argv.at(0);
-  options.args.assign(argv.begin() + 1, argv.end());
-  options.working_directory = cwd.string();
-  options.environment = env;
-  options.std_in = platform::StdStream::kPipe;
-  options.std_out = platform::StdStream::kPipe;
-  std::string why;
-  process_ = platform::Process::Start(options, &why);
-  if (!process_) throw std::runtime_error("cannot start the peer: " + why);
-}
-
-Peer::~Peer() {
-  // A peer still running is asked to release and end; one that does not is
-  // killed (by the Process object).
-  if (process_) {
-    process_->CloseStdin();
-    process_->Wait(5000);
-  }
-}
-
-std::string Peer::ReadLine(int timeout_ms) {
-  std::string line;
-  if (!process_ || !process_->ReadStdoutLine(&line, timeout_ms)) return {};
-  return line;
-}
-
-int Peer::CloseAndWait() {
-  if (!process_) return -1;
-  process_->CloseStdin();
-  const auto status = process_->Wait(-1);
-  return status && status->exited ? status->exit_code : -1;
-}
-
-void Peer::Kill() {
-  if (!process_) return;
-  process_->Kill();
-  process_->Wait(-1);
 }
 
 std::vector<std::string> Entries(const std::string& bytes, const std::string& end) {
@@ -170,14 +122,22 @@ void MessageTableTest::TearDown() {
 std::unique_ptr<Peer> MessageTableTest::StartPeer(
     const std::string& mode, const std::string& when, const std::vector<std::string>& ids,
     const std::vector<std::pair<std::string, std::string>>& env) {
-  // Its waits: the table within 300 ms, its count within 500 ms.
-  std::vector<std::string> argv = {LOGMSG_PEER, mode, when, "300", "500", "10"};
-  argv.insert(argv.end(), ids.begin(), ids.end());
-  return std::make_unique<Peer>(argv, logs_.dir(), env);
+  platform::ProcessOptions options;
+  options.program = LOGMSG_PEER;
+  options.args = {mode, when};
+  options.args.insert(options.args.end(), ids.begin(), ids.end());
+  options.working_directory = logs_.dir().string();
+  options.environment = env;
+  options.std_in = platform::StdStream::kPipe;
+  options.std_out = platform::StdStream::kPipe;
+  std::string why;
+  auto process = platform::Process::Start(options, &why);
+  if (!process) throw std::runtime_error("cannot start the peer: " + why);
+  return std::make_unique<Peer>(std::move(process));
 }
 
 void MessageTableTest::StartLogger() {
-  SetFixedTime(MakeTime(2026, 12, 5, 14, 3, 7, 15));
+  SetFixedTime({2026, 12, 5, 14, 3, 7, 15});
   logs_.Start("LogLevel=4\n");
 }
 

@@ -28,7 +28,6 @@ void WriteFile(const fs::path& path, const std::string& bytes);
 
 // A clock fixed at the time set last.
 void SetFixedTime(const platform::LocalTime& t);
-platform::LocalTime MakeTime(int y, int mo, int d, int h, int mi, int s, int ms);
 
 // A .msz image of (id, UTF-8 text) pairs.
 std::string MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts);
@@ -46,22 +45,32 @@ class ShmSession {
   std::string name_;
 };
 
-// A child process running `argv` in `cwd` with `env` added, its stdin and
-// stdout piped.
+// A logmsg_peer instance, its stdin and stdout piped.
 class Peer {
  public:
-  Peer(const std::vector<std::string>& argv, const fs::path& cwd,
-       const std::vector<std::pair<std::string, std::string>>& env = {});
-  ~Peer();  // kills the peer if it still runs
-  Peer(const Peer&) = delete;
-  Peer& operator=(const Peer&) = delete;
+  explicit Peer(std::unique_ptr<platform::Process> process) : process_(std::move(process)) {}
+  // One still running is asked to release and end; one that does not is
+  // killed (by the Process object).
+  ~Peer() {
+    process_->CloseStdin();
+    process_->Wait(5000);
+  }
 
-  // The next line of its output, without the LF; empty at end or after
-  // `timeout_ms` without a line.
-  std::string ReadLine(int timeout_ms = 20000);
+  // The next line of its output; empty at end or after `timeout_ms`.
+  std::string ReadLine(int timeout_ms = 20000) {
+    std::string line;
+    return process_->ReadStdoutLine(&line, timeout_ms) ? line : std::string();
+  }
   // Closes its stdin (a holding peer then releases and exits) and waits.
-  int CloseAndWait();
-  void Kill();  // ends it at once and reaps it: no clean-up runs in the peer
+  int CloseAndWait() {
+    process_->CloseStdin();
+    const auto status = process_->Wait(-1);
+    return status && status->exited ? status->exit_code : -1;
+  }
+  void Kill() {  // ends it at once and reaps it: no clean-up runs in the peer
+    process_->Kill();
+    process_->Wait(-1);
+  }
 
  private:
   std::unique_ptr<platform::Process> process_;
@@ -73,7 +82,7 @@ std::vector<std::string> Entries(const std::string& bytes, const std::string& en
 // The host logger in a scratch folder at 2026-12-05 14:03:07.015 (slot 04).
 class HostLoggerTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetFixedTime(MakeTime(2026, 12, 5, 14, 3, 7, 15)); }
+  void SetUp() override { SetFixedTime({2026, 12, 5, 14, 3, 7, 15}); }
   void TearDown() override;
 
   fs::path Root() const { return logs_.LogBase() / "quellmark" / "ServerApp"; }

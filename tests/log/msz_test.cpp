@@ -21,11 +21,7 @@ namespace {
 
 constexpr std::uint32_t kUtf8 = 65001;
 
-std::vector<std::uint8_t> Bytes(std::initializer_list<unsigned> values) {
-  std::vector<std::uint8_t> out;
-  for (unsigned v : values) out.push_back(static_cast<std::uint8_t>(v));
-  return out;
-}
+using Bytes = std::vector<std::uint8_t>;
 
 void Put32(std::vector<std::uint8_t>* out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -44,7 +40,7 @@ TEST(MszFormat, BuildsTheDocumentedLayout) {
   r.text = u"A\u00E9";
   const std::vector<std::uint8_t> image = msz::Build({r});
   // count 1; area 12 + 3 units * 2 = 18; id -2; length 3 (NUL counted); text.
-  EXPECT_EQ(image, Bytes({1,    0,    0,    0, 18, 0, 0, 0,   0xFE, 0xFF, 0xFF, 0xFF, 0xFF,
+  EXPECT_EQ(image, (Bytes{1,    0,    0,    0, 18, 0, 0, 0,   0xFE, 0xFF, 0xFF, 0xFF, 0xFF,
                           0xFF, 0xFF, 0xFF, 3, 0,  0, 0, 'A', 0,    0xE9, 0,    0,    0}));
   std::vector<msz::Record> back;
   ASSERT_TRUE(Parses(image, &back));
@@ -62,7 +58,7 @@ TEST(MszFormat, MalformedFilesAreRefusedOrReadWithinBounds) {
   const std::vector<std::uint8_t> good = msz::Build({r, r});
 
   // Shorter than the head, and an area that runs past the end of the file.
-  EXPECT_FALSE(Parses(Bytes({1, 0, 0}), &records));
+  EXPECT_FALSE(Parses(Bytes{1, 0, 0}, &records));
   std::vector<std::uint8_t> cut(good.begin(), good.end() - 1);
   EXPECT_FALSE(Parses(cut, &records));
   // A count above what the area holds: the next record runs past the area.
@@ -78,7 +74,7 @@ TEST(MszFormat, MalformedFilesAreRefusedOrReadWithinBounds) {
   trailing.insert(trailing.end(), {9, 9, 9});
   ASSERT_TRUE(Parses(trailing, &records));
   EXPECT_EQ(records.size(), 2u);
-  ASSERT_TRUE(Parses(Bytes({0, 0, 0, 0, 0, 0, 0, 0}), &records));
+  ASSERT_TRUE(Parses(Bytes{0, 0, 0, 0, 0, 0, 0, 0}, &records));
   EXPECT_TRUE(records.empty());
 
   // A text with no NUL unit in its length keeps all its units.

@@ -24,10 +24,6 @@ std::unique_ptr<platform::Process> Tool(std::string program, std::vector<std::st
   return process;
 }
 
-std::unique_ptr<platform::Process> Gsmsim(std::vector<std::string> args) {
-  return Tool(GSMSIM_PATH, std::move(args));
-}
-
 TEST(GsmsimTool, EveryToolAnswersHelpWithItsUsageOnStdout) {
   struct Row {
     const char* program;
@@ -59,7 +55,7 @@ TEST(GsmsimTool, EveryToolAnswersHelpWithItsUsageOnStdout) {
 }
 
 TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {
-  auto listener = Gsmsim({"listen"});
+  auto listener = Tool(GSMSIM_PATH, {"listen"});
   ASSERT_TRUE(listener);
   std::string line;
   ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
@@ -67,12 +63,12 @@ TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {
   ASSERT_TRUE(handle) << line;
   EXPECT_EQ(platform::GetWindowProcessId(*handle), listener->pid());
 
-  auto post = Gsmsim({"post", line, "0x440", "0x00030005", "-1"});
+  auto post = Tool(GSMSIM_PATH, {"post", line, "0x440", "0x00030005", "-1"});
   EXPECT_EQ(post->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
   ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
   EXPECT_EQ(line, R"({"kind":"post","msg":1088,"wParam":196613,"lParam":-1,"dwData":0,"data":""})");
 
-  auto send = Gsmsim({"send", std::to_string(*handle), "21", "--hex", "0aff"});
+  auto send = Tool(GSMSIM_PATH, {"send", std::to_string(*handle), "21", "--hex", "0aff"});
   std::string answer;
   ASSERT_TRUE(send->ReadStdoutLine(&answer, 20000));
   EXPECT_EQ(answer, "1");
@@ -95,8 +91,8 @@ TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {
 }
 
 TEST(GsmsimTool, ListenEndsOnInterruptOrAfterItsSeconds) {
-  auto timed = Gsmsim({"listen", "--seconds", "1"});
-  auto interrupted = Gsmsim({"listen"});
+  auto timed = Tool(GSMSIM_PATH, {"listen", "--seconds", "1"});
+  auto interrupted = Tool(GSMSIM_PATH, {"listen"});
   ASSERT_TRUE(timed && interrupted);
   std::string line;
   ASSERT_TRUE(interrupted->ReadStdoutLine(&line, 20000));

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <map>
 #include <thread>
 #include <vector>

@@ -3,7 +3,6 @@
 
 #include <functional>
 #include <future>
-#include <memory>
 #include <thread>
 
 #include "platform/window.h"
@@ -36,7 +35,7 @@ class WindowThread {
     thread_ = std::thread([&] {
       auto window = Window::Create(handler);
       created.set_value(window.get());
-      if (window) result_ = window->Run();
+      if (window) window->Run();
     });
     window_ = created.get_future().get();
   }
@@ -44,13 +43,11 @@ class WindowThread {
     if (window_) window_->End(0);
     thread_.join();
   }
-  Window& window() { return *window_; }
   WindowHandle handle() const { return window_->handle(); }
 
  private:
   Window* window_ = nullptr;
   std::thread thread_;
-  LResult result_ = 0;
 };
 
 }  // namespace platform

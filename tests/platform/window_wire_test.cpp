@@ -51,14 +51,13 @@ TEST(WireFrame, EveryFieldAtItsOffsetAndBadHeadersRefused) {
       "\x03\0\0\0"                        // cbData
       "\0\0\0\0"                          // reserved
       "\x11\x11\x11"sv);
-  wire::Header header;
-  header.kind = wire::Kind::kSend;
-  header.sequence = 0x0102030405060708;
-  header.target = 0x7FFFFFFF;
-  header.msg = 0x4A;
-  header.w_param = 0x1122334455667788;
-  header.l_param = -2;
-  header.dw_data = 0xA1B2C3D4E5F60718;
+  const wire::Header header{.kind = wire::Kind::kSend,
+                            .sequence = 0x0102030405060708,
+                            .target = 0x7FFFFFFF,
+                            .msg = 0x4A,
+                            .w_param = 0x1122334455667788,
+                            .l_param = -2,
+                            .dw_data = 0xA1B2C3D4E5F60718};
   EXPECT_EQ(Frame(header, 3), expected);
 
   // Every field read back; the reserved fields are ignored, for later
@@ -205,14 +204,10 @@ TEST(WindowBadInput, BadFramesAreDroppedLoggedAndTheirConnectionClosed) {
   WindowThread window(handler);
   const WindowHandle h = window.handle();
 
-  wire::Header post;
-  post.kind = wire::Kind::kPost;
-  post.target = h;
-  post.msg = kTestMsg;
-  post.l_param = 666;  // must never be dispatched
-  wire::Header send = post;
-  send.kind = wire::Kind::kSend;
-  send.msg = kWmCopyData;
+  // lParam 666 is never dispatched.
+  const wire::Header post{.target = h, .msg = kTestMsg, .l_param = 666};
+  const wire::Header send{
+      .kind = wire::Kind::kSend, .target = h, .msg = kWmCopyData, .l_param = 666};
 
   struct Case {
     const char* name;
@@ -287,12 +282,7 @@ int PostAsOtherUser(WindowHandle h, uid_t uid) {
     if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
     const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
     if (fd < 0 || WindowAddress(fd, h) != 0) _exit(2);
-    wire::Header post;
-    post.kind = wire::Kind::kPost;
-    post.target = h;
-    post.msg = kTestMsg;
-    post.l_param = 777;
-    const auto frame = Frame(post, 0);
+    const auto frame = Frame({.target = h, .msg = kTestMsg, .l_param = 777}, 0);
     [[maybe_unused]] ssize_t sent = send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
     _exit(ClosedByWindow(fd) ? 0 : 1);
   }
