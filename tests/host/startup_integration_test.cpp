@@ -91,7 +91,9 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   EXPECT_TRUE(instance_folder);
 
   // The module heard the group number and server index, and the manager
-  // handle as decimal text.
+  // handle as decimal text. The start notice runs beside the update thread's
+  // first frame, so it may come after the readiness question.
+  EXPECT_TRUE(folder.WaitForTrace("SendToServerShell id=39 group=9 index=3", 5s));
   auto trace = folder.Trace();
   EXPECT_NE(std::find(trace.begin(), trace.end(), "SendToServerShell id=39 group=9 index=3"),
             trace.end());
