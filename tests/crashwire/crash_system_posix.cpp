@@ -4,7 +4,6 @@
 #include <sys/types.h>
 
 #include <sstream>
-#include <vector>
 
 #include "crash_system.h"
 #include "crs_test_support.h"
@@ -17,14 +16,6 @@ bool FaultFromOutside(uint32_t pid) {
 
 std::filesystem::path SystemCrsIni() {
   return "/etc/CRS.ini";
-}
-
-std::string HostFileName() {
-  return "ServerApp";
-}
-
-std::string ModuleFileName() {
-  return "server_d_x64.so";
 }
 
 uint32_t WindowThreadOf(uint64_t) {
@@ -78,18 +69,12 @@ DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem
     other_place = "CServerAppDlg::DoModal";
   }
 
-  // Breakpad's reader, with symbols of the host and of the module.
-  const std::filesystem::path store = program.parent_path() / "symbols";
-  std::vector<std::filesystem::path> binaries = crs_test::RuntimeLibraries();
-  binaries.push_back(program);
-  binaries.push_back(program.parent_path() / ModuleFileName());
-  crs_test::MakeSymbols(binaries, store);
-  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, store);
+  const crs_test::StackwalkReading walk =
+      crs_test::Stackwalk(dump, {program, program.parent_path() / kModuleFile});
   reading.read = reading.read && walk.crash_reason.rfind("SIGSEGV", 0) == 0;
   reading.fault_in_module = reading.fault_in_module && walk.crashed_thread == 0 &&
-                            walk.ThreadWith(ModuleFileName() + "!") == 0;
-  reading.names_build =
-      walk.ok && walk.Identifies(HostFileName()) && walk.Identifies(ModuleFileName());
+                            walk.ThreadWith(std::string(kModuleFile) + "!") == 0;
+  reading.names_build = walk.ok && walk.Identifies(kHostFile) && walk.Identifies(kModuleFile);
   const size_t listed = crs_test::MinidumpThreadCount(crs_test::ReadWhole(dump));
   if (crs_test::LldbThreadCount(lldb) == listed && walk.threads.size() == listed) {
     reading.threads = listed;

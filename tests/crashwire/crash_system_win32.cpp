@@ -34,14 +34,6 @@ std::filesystem::path SystemCrsIni() {
   return std::filesystem::path(std::string(folder, n < sizeof(folder) ? n : 0)) / "CRS.ini";
 }
 
-std::string HostFileName() {
-  return "ServerApp.exe";
-}
-
-std::string ModuleFileName() {
-  return "server_d_x64.dll";
-}
-
 uint32_t WindowThreadOf(uint64_t window) {
   return GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), nullptr);
 }
@@ -50,7 +42,7 @@ DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem
                      uint32_t window_thread) {
   DumpReading reading;
   const crs_test::MinidumpFacts facts = crs_test::ReadMinidump(crs_test::ReadWhole(dump));
-  const auto* module = facts.FindModule(ModuleFileName());
+  const auto* module = facts.FindModule(kModuleFile);
   std::ostringstream text;
   for (const auto& m : facts.modules)
     text << "module " << m.name << " at 0x" << std::hex << m.base << "\n";
@@ -76,12 +68,11 @@ DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem
   // and both images with the build ids their CodeView records carry. Wine's
   // MiniDumpWriteDump writes overlapping memory ranges (two threads' code
   // windows), which the reader reports and drops: not ours to fix.
-  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, {});
+  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, {program});
   reading.read =
       reading.read && walk.ran && walk.crash_reason.rfind("EXCEPTION_ACCESS_VIOLATION", 0) == 0;
   if (walk.threads.size() != facts.threads.size()) reading.threads = 0;
-  reading.names_build =
-      walk.ran && walk.Identifies(HostFileName()) && walk.Identifies(ModuleFileName());
+  reading.names_build = walk.ran && walk.Identifies(kHostFile) && walk.Identifies(kModuleFile);
   reading.text = text.str() + walk.text;
   return reading;
 }

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "crash_system.h"
@@ -24,8 +23,7 @@ namespace fs = std::filesystem;
 inline constexpr char kInstance[] = "9_4";
 
 struct RoomOptions {
-  bool crs_ini = true;               // write bin/CRS.ini naming the service
-  std::optional<int> full_dump = 0;  // "FullDump" in Setting.ini; nullopt: absent
+  bool crs_ini = true;  // write bin/CRS.ini naming the service
   hosttest::Switches switches{{"PreparingUpdates", "0"}};
 };
 
@@ -49,7 +47,7 @@ class CrashRoom {
   int WaitExit(int timeout_ms);
 
   std::string Url() const { return services_.CrashUrl(); }
-  fs::path Executable() const { return bin_ / HostFileName(); }
+  fs::path Executable() const { return bin_ / kHostFile; }
   fs::path LogRoot() const { return folder_.root() / "log" / "quellmark" / "ServerApp"; }
 
   hosttest::HostFolder& folder() { return folder_; }

@@ -19,7 +19,7 @@ void ExpectReadable(const std::filesystem::path& program, const std::filesystem:
   EXPECT_FALSE(facts.full_memory) << "FullDump=0 asks for a normal dump";
   EXPECT_LE(all_threads ? 2u : 1u, facts.threads.size());
   // Breakpad's reader sees the same exception and threads.
-  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, {});
+  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, {program});
   EXPECT_TRUE(walk.ran) << walk.text;
   const char* reason = fault == crs_test::Fault::kAbort           ? "0x40000015"
                        : fault == crs_test::Fault::kStackOverflow ? "EXCEPTION_STACK_OVERFLOW"

@@ -3,16 +3,25 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
+
+#include "support/scratch.h"
 
 namespace crs_test {
 
 namespace fs = std::filesystem;
+
+TempFolder::TempFolder() : path_(testsupport::MakeScratchFolder("crs_test_")) {}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
 
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -40,22 +49,38 @@ std::vector<fs::path> FindFiles(const fs::path& folder, const std::string& part)
   return found;
 }
 
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+  for (int waited = 0; !done(); waited += 50) {
+    if (waited >= timeout_ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+uint32_t FaultCode(Fault fault) {
+#ifdef _WIN32
+  switch (fault) {
+    case Fault::kStackOverflow:
+      return 0xC00000FD;
+    case Fault::kAbort:
+      return 0x40000015;  // what abort() raises once the C runtime's own handling is off
+    default:
+      return 0xC0000005;
+  }
+#else
+  return fault == Fault::kAbort ? SIGABRT : SIGSEGV;
+#endif
+}
+
+int FaultExit(Fault fault) {
+  return BY_SYSTEM(-1, 1) * static_cast<int>(FaultCode(fault));
+}
+
 std::string ExceptionCodeLine(Fault fault) {
   char line[40];
   std::snprintf(line, sizeof(line), "# ExceptionCode=0x%X", FaultCode(fault));
   return line;
 }
-
-namespace {
-
-template <typename T>
-T ReadAt(const std::string& bytes, uint64_t offset) {
-  T value{};
-  if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
-  return value;
-}
-
-}  // namespace
 
 std::string MinidumpStream(const std::string& dump, uint32_t type) {
   const uint32_t count = ReadAt<uint32_t>(dump, 8);

@@ -1,11 +1,13 @@
 // Helpers of the crash tests of both systems: temporary folders, whole
 // files, running a helper program, how a fault ends it, and what Breakpad's
-// minidump_stackwalk reads from a dump. Under Wine the folders lie in the
-// build machine's /tmp and the build machine's own tools read the dumps.
+// minidump_stackwalk reads from a dump. Under Wine the build machine's own
+// tools read the dumps.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -37,6 +39,8 @@ void WriteWhole(const std::filesystem::path& path, const std::string& bytes);
 // Every regular file below folder whose name contains part, sorted.
 std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder,
                                              const std::string& part);
+// Polls done every 50 ms until it answers true (true) or timeout_ms passed.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
 
 // How a helper process ended: code is its exit code, -signal when a signal
 // ended it (POSIX), -1000 when it outlived the wait and was killed.
@@ -65,6 +69,13 @@ int FaultExit(Fault fault);
 // line end.
 std::string ExceptionCodeLine(Fault fault);
 
+// The little-endian T at offset of bytes; 0 when it lies beyond the end.
+template <typename T>
+T ReadAt(const std::string& bytes, uint64_t offset) {
+  T value{};
+  if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
+  return value;
+}
 // The bytes of the minidump stream of `type` in dump; empty when missing.
 std::string MinidumpStream(const std::string& dump, uint32_t type);
 size_t MinidumpThreadCount(const std::string& dump);
@@ -114,14 +125,16 @@ struct StackwalkReading {
 };
 StackwalkReading ParseStackwalk(const std::string& output, bool ran_ok);
 
-// minidump_stackwalk of the build machine on dump, with the symbol files of
-// store (POSIX; the Windows dumps are read without symbols).
-StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store);
+// minidump_stackwalk of the build machine on dump. POSIX: with the symbols
+// dump_syms makes of binaries and of the C, C++ and sanitizer runtimes, in
+// "symbols" beside the first binary (a failure when they cannot be made);
+// the Windows dumps are read without symbols.
+StackwalkReading Stackwalk(const std::filesystem::path& dump,
+                           const std::vector<std::filesystem::path>& binaries);
 
 #ifdef _WIN32
 // Wine runs Linux programs of the build machine through CreateProcess: the
 // Windows tests start devhttp and Breakpad's tools that way.
-bool UnderWine();
 std::string ToUnix(const std::filesystem::path& dos_path);
 bool StartHostCommand(const std::string& command_line);
 // The build machine's devhttp (environment SERVERAPP_HOST_DEVHTTP, else the
@@ -131,14 +144,6 @@ std::string HostDevHttpPath();
 // LLDB's "thread list" and "thread backtrace all" of dump with program.
 std::string Lldb(const std::filesystem::path& program, const std::filesystem::path& dump);
 size_t LldbThreadCount(const std::string& lldb_output);
-// Breakpad's symbol files for binaries, made by its dump_syms, in the
-// layout minidump_stackwalk looks up. False (and a failure) when one could
-// not be made.
-bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
-                 const std::filesystem::path& store);
-// The C, C++ and sanitizer runtimes this process (and a helper program of
-// it) runs with: their symbols let minidump_stackwalk unwind through them.
-std::vector<std::filesystem::path> RuntimeLibraries();
 #endif
 
 }  // namespace crs_test

@@ -1,9 +1,7 @@
-// The crash tests' helpers on POSIX: mkdtemp, fork and exec, signals, LLDB
-// and Breakpad's tools of this build folder.
+// The crash tests' helpers on POSIX: a shell to run programs, LLDB and
+// Breakpad's tools of this build folder.
 #include <link.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 
@@ -18,17 +16,6 @@
 namespace crs_test {
 
 namespace fs = std::filesystem;
-
-TempFolder::TempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "crs_test_XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const fs::path& cwd, const std::vector<std::string>& env) {
@@ -48,14 +35,6 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   const int status = pclose(pipe);
   result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
   return result;
-}
-
-uint32_t FaultCode(Fault fault) {
-  return fault == Fault::kAbort ? SIGABRT : SIGSEGV;
-}
-
-int FaultExit(Fault fault) {
-  return -static_cast<int>(FaultCode(fault));
 }
 
 std::string Lldb(const fs::path& program, const fs::path& dump) {
@@ -91,8 +70,8 @@ std::string BreakpadTool(const std::string& name) {
   return SERVERAPP_BREAKPAD_DIR "/bin/linux-x64/" + name;
 }
 
-}  // namespace
-
+// Breakpad's symbol files for binaries, in the layout minidump_stackwalk
+// looks up.
 bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
   for (const auto& binary : binaries) {
     const fs::path sym = store / (binary.filename().string() + ".sym");
@@ -116,6 +95,8 @@ bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
   return true;
 }
 
+// The C, C++ and sanitizer runtimes this process (and a helper program of
+// it) runs with: their symbols let minidump_stackwalk unwind through them.
 std::vector<fs::path> RuntimeLibraries() {
   std::vector<fs::path> found;
   dl_iterate_phdr(
@@ -136,7 +117,13 @@ std::vector<fs::path> RuntimeLibraries() {
   return found;
 }
 
-StackwalkReading Stackwalk(const fs::path& dump, const fs::path& store) {
+}  // namespace
+
+StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>& binaries) {
+  const fs::path store = binaries.front().parent_path() / "symbols";
+  std::vector<fs::path> all = RuntimeLibraries();
+  all.insert(all.end(), binaries.begin(), binaries.end());
+  if (!MakeSymbols(all, store)) return {};
   auto result = RunProcess(BreakpadTool("minidump_stackwalk"),
                            {"-m", dump.string(), store.string()}, dump.parent_path(), {});
   StackwalkReading reading = ParseStackwalk(result.output, result.code == 0);

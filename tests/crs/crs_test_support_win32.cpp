@@ -1,8 +1,6 @@
-// The crash tests' helpers on Windows, run under Wine: folders in the build
-// machine's /tmp (so that its Linux tools see them), CreateProcess with a
-// time-out, exception codes, and Breakpad's minidump_stackwalk of the build
-// machine (the one the native crash tests fetched beside devhttp,
-// scripts/breakpad-tools.sh).
+// The crash tests' helpers on Windows, run under Wine: CreateProcess with a
+// time-out and Breakpad's minidump_stackwalk of the build machine (the one
+// the native crash tests fetched beside devhttp, scripts/breakpad-tools.sh).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -11,35 +9,16 @@
 #endif
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <cstring>
 
 #include "crs_test_support.h"
+#include "support/scratch.h"
 
 namespace crs_test {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-template <typename Fn>
-Fn Kernel32(const char* name) {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  return kernel != nullptr
-             ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)))
-             : nullptr;
-}
-
-// The Windows name of a Linux path; empty when unknown.
-fs::path ToDos(const std::string& unix_path) {
-  auto convert = Kernel32<WCHAR*(CDECL*)(LPCSTR)>("wine_get_dos_file_name");
-  WCHAR* name = convert != nullptr ? convert(unix_path.c_str()) : nullptr;
-  if (name == nullptr) return {};
-  fs::path path(name);
-  HeapFree(GetProcessHeap(), 0, name);
-  return path;
-}
 
 std::string Quote(const std::string& arg) {
   std::string out = "\"";
@@ -52,13 +31,10 @@ std::string Quote(const std::string& arg) {
 
 }  // namespace
 
-bool UnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 std::string ToUnix(const fs::path& dos_path) {
-  auto convert = Kernel32<char* (*)(const WCHAR*)>("wine_get_unix_file_name");
+  using Convert = char* (*)(const WCHAR*);
+  const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   char* name = convert != nullptr ? convert(dos_path.wstring().c_str()) : nullptr;
   if (name == nullptr) return {};
   std::string path(name);
@@ -83,19 +59,6 @@ bool StartHostCommand(const std::string& command_line) {
 std::string HostDevHttpPath() {
   const char* path = std::getenv("SERVERAPP_HOST_DEVHTTP");
   return path != nullptr && path[0] != '\0' ? path : SERVERAPP_HOST_DEVHTTP;
-}
-
-TempFolder::TempFolder() {
-  static std::atomic<int> counter{0};
-  const std::string name = "serverapp-wine-" + std::to_string(GetCurrentProcessId()) + "-" +
-                           std::to_string(GetTickCount64()) + "-" + std::to_string(counter++);
-  path_ = UnderWine() ? ToDos("/tmp/" + name) : fs::temp_directory_path() / name;
-  fs::create_directories(path_);
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
 }
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
@@ -139,22 +102,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-uint32_t FaultCode(Fault fault) {
-  switch (fault) {
-    case Fault::kStackOverflow:
-      return 0xC00000FD;
-    case Fault::kAbort:
-      return 0x40000015;  // what abort() raises once the C runtime's own handling is off
-    default:
-      return 0xC0000005;
-  }
-}
-
-int FaultExit(Fault fault) {
-  return static_cast<int>(FaultCode(fault));
-}
-
-StackwalkReading Stackwalk(const fs::path& dump, const fs::path&) {
+StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>&) {
   const std::string devhttp = HostDevHttpPath();
   const std::string tool = devhttp.substr(0, devhttp.rfind("/tools/devhttp/")) +
                            "/breakpad/bin/linux-x64/minidump_stackwalk";
@@ -164,12 +112,12 @@ StackwalkReading Stackwalk(const fs::path& dump, const fs::path&) {
   failed.text = "cannot start " + tool;
   std::error_code ec;
   fs::remove(done, ec);
-  if (!UnderWine() || devhttp.empty() ||
+  if (!testsupport::UnderWine() || devhttp.empty() ||
       !StartHostCommand("/bin/sh -c \"'" + tool + "' -m '" + ToUnix(dump) + "' > '" + ToUnix(out) +
                         "' 2>&1; echo $? > '" + ToUnix(done) + "'\"")) {
     return failed;
   }
-  for (int i = 0; i < 1200 && ReadWhole(done).empty(); ++i) Sleep(50);
+  WaitUntil([&] { return !ReadWhole(done).empty(); }, 60000);
   const std::string rc = ReadWhole(done);
   StackwalkReading reading = ParseStackwalk(ReadWhole(out), rc.rfind("0", 0) == 0);
   if (rc.empty()) reading.text = tool + " did not end within 60 s\n" + reading.text;
