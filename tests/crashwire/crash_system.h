@@ -31,34 +31,20 @@ std::filesystem::path SystemCrsIni();
 // POSIX, where the dump's frames tell the threads apart.
 uint32_t WindowThreadOf(uint64_t window);
 
-// Where a dump says the fault happened.
+// Which thread faulted.
 enum class FaultThread {
-  kUnknown,
   kWindowThread,  // the host's window thread (POSIX: called from the console)
   kOtherThread,   // another thread of the host (POSIX: the update loop's)
 };
 
-// What the system's readers (POSIX: LLDB and minidump_stackwalk with the
+// Expects the system's readers (POSIX: LLDB and minidump_stackwalk with the
 // symbols of the host and the module; Windows: the minidump's own streams
-// and minidump_stackwalk) make of a dump of the host.
-struct DumpReading {
-  bool read = false;  // they read it and name the access violation
-  // The faulting instruction is the module's (POSIX: in servercrash.cpp).
-  bool fault_in_module = false;
-  FaultThread thread = FaultThread::kUnknown;
-  size_t threads = 0;  // threads in the dump; 0 when the readers disagree
-  // The thread that did not fault is there too, where it waits (POSIX:
-  // the dialog's modal loop or the update loop).
-  bool other_thread_seen = false;
-  // Breakpad's module list carries the debug identifier (the build id) of
-  // the host and of the module, which symbol stores match builds by.
-  bool names_build = false;
-  std::string text;  // what was read, for failure messages
-};
-
-// Reads `dump` of `program` (the dumped host's executable). window_thread
-// is WindowThreadOf the host's window.
-DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem::path& dump,
-                     uint32_t window_thread);
+// and minidump_stackwalk) to read `dump` of `program` (the dumped host's
+// executable): the access violation in the module's code on `thread`, the
+// other thread where it waits, every thread, and the build ids (the debug
+// identifiers symbol stores match builds by) of the host and the module.
+// window_thread is WindowThreadOf the host's window.
+void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
+                    uint32_t window_thread, FaultThread thread);
 
 }  // namespace crashwire

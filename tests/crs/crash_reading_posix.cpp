@@ -4,7 +4,7 @@
 
 void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
                     crs_test::Fault fault, const std::string& function, bool all_threads) {
-  const size_t threads = crs_test::MinidumpThreadCount(crs_test::ReadWhole(dump));
+  const size_t threads = crs_test::ReadMinidump(crs_test::ReadWhole(dump)).threads.size();
   // The faulting thread, the parked one, main (when it is not the faulting
   // one) and any of a sanitizer's own.
   if (all_threads) {

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/process.h"
 #include "support/scratch.h"
 
 namespace crs_test {
@@ -57,6 +58,41 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
   return true;
 }
 
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const fs::path& cwd, const std::vector<std::string>& env) {
+  platform::ProcessOptions options{.program = program,
+                                   .args = args,
+                                   .working_directory = cwd.string(),
+                                   .environment = {},
+                                   .std_in = platform::StdStream::kNull,
+                                   .std_out = platform::StdStream::kPipe,
+                                   .std_err = platform::StdStream::kPipe};
+  for (const std::string& e : env) {
+    options.environment.emplace_back(e.substr(0, e.find('=')), e.substr(e.find('=') + 1));
+  }
+  ProcessResult result;
+  const auto process = platform::Process::Start(options, &result.output);
+  if (process == nullptr) return result;
+  // Both pipes are read by turns, so that neither fills up; what the program
+  // wrote before it ended is read after its end was seen.
+  std::optional<platform::ExitStatus> status;
+  std::string line;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+       !status && std::chrono::steady_clock::now() < end;) {
+    status = process->Wait(0);
+    for (bool read = true; read;) {
+      read = process->ReadStdoutLine(&line, 10);
+      if (read) result.output += line + "\n";
+      if (process->ReadStderrLine(&line, 10)) {
+        result.output += line + "\n";
+        read = true;
+      }
+    }
+  }
+  if (status) result.code = status->exited ? status->exit_code : -status->signal;
+  return result;
+}
+
 uint32_t FaultCode(Fault fault) {
 #ifdef _WIN32
   switch (fault) {
@@ -93,10 +129,6 @@ std::string MinidumpStream(const std::string& dump, uint32_t type) {
     return uint64_t{rva} + size > dump.size() ? std::string() : dump.substr(rva, size);
   }
   return {};
-}
-
-size_t MinidumpThreadCount(const std::string& dump) {
-  return ReadAt<uint32_t>(MinidumpStream(dump, 3), 0);
 }
 
 MinidumpFacts ReadMinidump(const std::string& dump) {

@@ -78,7 +78,6 @@ T ReadAt(const std::string& bytes, uint64_t offset) {
 }
 // The bytes of the minidump stream of `type` in dump; empty when missing.
 std::string MinidumpStream(const std::string& dump, uint32_t type);
-size_t MinidumpThreadCount(const std::string& dump);
 
 // What the crash tests read from a minidump's own streams (the layout is
 // the same from both systems' writers: AMD64 contexts).

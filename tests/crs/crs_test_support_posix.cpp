@@ -1,41 +1,17 @@
-// The crash tests' helpers on POSIX: a shell to run programs, LLDB and
-// Breakpad's tools of this build folder.
+// The crash tests' helpers on POSIX: LLDB and Breakpad's tools of this
+// build folder.
 #include <link.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <sstream>
-#include <stdexcept>
 
 #include "crs_test_support.h"
 
 namespace crs_test {
 
 namespace fs = std::filesystem;
-
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const fs::path& cwd, const std::vector<std::string>& env) {
-  // The shell replaces itself by the program (through env), so that the
-  // status is the program's own, a signal included.
-  const auto quote = [](const std::string& text) { return "'" + text + "'"; };
-  std::string command = "cd " + quote(cwd.string()) + " && exec env";
-  for (const std::string& e : env) command += " " + quote(e);
-  command += " " + quote(program);
-  for (const std::string& a : args) command += " " + quote(a);
-  ProcessResult result;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("popen failed");
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-    result.output.append(buffer, n);
-  const int status = pclose(pipe);
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  return result;
-}
 
 std::string Lldb(const fs::path& program, const fs::path& dump) {
   // Libraries are found by the paths the dump records.

@@ -1,6 +1,6 @@
-// The crash tests' helpers on Windows, run under Wine: CreateProcess with a
-// time-out and Breakpad's minidump_stackwalk of the build machine (the one
-// the native crash tests fetched beside devhttp, scripts/breakpad-tools.sh).
+// The crash tests' helpers on Windows, run under Wine: Linux programs of the
+// build machine, Breakpad's minidump_stackwalk among them (the one the
+// native crash tests fetched beside devhttp, scripts/breakpad-tools.sh).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -17,19 +17,6 @@
 namespace crs_test {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string Quote(const std::string& arg) {
-  std::string out = "\"";
-  for (char c : arg) {
-    if (c == '"') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-}  // namespace
 
 std::string ToUnix(const fs::path& dos_path) {
   using Convert = char* (*)(const WCHAR*);
@@ -59,47 +46,6 @@ bool StartHostCommand(const std::string& command_line) {
 std::string HostDevHttpPath() {
   const char* path = std::getenv("SERVERAPP_HOST_DEVHTTP");
   return path != nullptr && path[0] != '\0' ? path : SERVERAPP_HOST_DEVHTTP;
-}
-
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const fs::path& cwd, const std::vector<std::string>& env) {
-  ProcessResult result;
-  std::string line = Quote(program);
-  for (const std::string& a : args) line += " " + Quote(a);
-
-  // The program inherits this process's environment with the extras.
-  for (const std::string& e : env) {
-    SetEnvironmentVariableA(e.substr(0, e.find('=')).c_str(), e.substr(e.find('=') + 1).c_str());
-  }
-  // Output to a file of cwd (a pipe would need a reader thread).
-  const fs::path output_file = cwd / "output.txt";
-  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  HANDLE output = CreateFileW(output_file.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                              &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = output;
-  si.hStdError = output;
-  PROCESS_INFORMATION pi{};
-  const std::string dir = cwd.string();
-  const bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      dir.c_str(), &si, &pi) != FALSE;
-  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-  if (!started) return result;
-  if (WaitForSingleObject(pi.hProcess, 90000) == WAIT_OBJECT_0) {
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    result.code = static_cast<int>(code);
-  } else {
-    TerminateProcess(pi.hProcess, 999);
-    WaitForSingleObject(pi.hProcess, 5000);
-  }
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  result.output = ReadWhole(output_file);
-  return result;
 }
 
 StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>&) {
