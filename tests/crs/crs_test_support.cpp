@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+
+#include <gtest/gtest.h>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -110,6 +112,34 @@ uint32_t FaultCode(Fault fault) {
 
 int FaultExit(Fault fault) {
   return BY_SYSTEM(-1, 1) * static_cast<int>(FaultCode(fault));
+}
+
+void ExpectDumpPlace(const fs::path& dump, const fs::path& log_root, const std::string& host,
+                     const std::string& instance) {
+  std::smatch m;
+  const std::string name = dump.filename().string();
+  const std::regex dump_name("\\[2112\\]dmp_ServerApp_" + host + "_([0-9]{8})-[0-9]{9}\\.dmp");
+  ASSERT_TRUE(std::regex_match(name, m, dump_name)) << name;
+  EXPECT_EQ(instance, dump.parent_path().filename().string());
+  EXPECT_EQ(m[1].str(), dump.parent_path().parent_path().filename().string());
+  EXPECT_EQ(log_root, dump.parent_path().parent_path().parent_path());
+}
+
+std::string ExpectUploaded(const std::vector<testsupport::Upload>& uploads, const fs::path& store,
+                           const fs::path& dump) {
+  EXPECT_EQ(2u, uploads.size());
+  if (uploads.size() != 2) return {};
+  EXPECT_TRUE(std::regex_match(uploads[0].name,
+                               std::regex("ServerApp_.+_[0-9]{8}-[0-9]{9}_[0-9]+_crs\\.log")))
+      << uploads[0].name;
+  const std::string text = ReadWhole(store / uploads[0].name);
+  EXPECT_EQ(0u, text.find("# Exception Infomation\r\n")) << text;
+  EXPECT_EQ(dump.filename().string(), uploads[1].name);
+  EXPECT_EQ(fs::file_size(dump), uploads[1].size);
+  EXPECT_TRUE(ReadWhole(dump) == ReadWhole(store / uploads[1].name));
+  EXPECT_EQ("2112", uploads[0].version);
+  EXPECT_EQ("2112", uploads[1].version);
+  return text;
 }
 
 std::string ExceptionCodeLine(Fault fault) {

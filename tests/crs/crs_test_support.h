@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/content_server.h"
+
 // One value per system in a test body shared by both.
 #ifdef _WIN32
 #define BY_SYSTEM(posix, windows) windows
@@ -68,6 +70,16 @@ int FaultExit(Fault fault);
 // The stack text's "# ExceptionCode=0x..." line for `fault`, without its
 // line end.
 std::string ExceptionCodeLine(Fault fault);
+
+// The dump lies in <log_root>/<its day>/<instance>/ as
+// "[2112]dmp_ServerApp_<host>_<day>-<time>.dmp" (host: a regular expression).
+void ExpectDumpPlace(const std::filesystem::path& dump, const std::filesystem::path& log_root,
+                     const std::string& host, const std::string& instance);
+// Both parts reached the service (which stored them in store) with the
+// version header: the stack text first, then the dump under its own name
+// with its bytes. Answers the stack text.
+std::string ExpectUploaded(const std::vector<testsupport::Upload>& uploads,
+                           const std::filesystem::path& store, const std::filesystem::path& dump);
 
 // The little-endian T at offset of bytes; 0 when it lies beyond the end.
 template <typename T>
@@ -130,6 +142,16 @@ StackwalkReading ParseStackwalk(const std::string& output, bool ran_ok);
 // the Windows dumps are read without symbols.
 StackwalkReading Stackwalk(const std::filesystem::path& dump,
                            const std::vector<std::filesystem::path>& binaries);
+
+// Expects the readers to read `dump` of crs_crash_target `program`: the
+// fault, the faulting function on the crashed thread, and every thread (the
+// parked one among them) when all_threads, else the faulting one alone.
+// POSIX: LLDB and minidump_stackwalk with symbols. Windows: Wine's dumps
+// name no function a Linux reader could resolve (the program's debug
+// information is DWARF in a PE file): the exception, its thread and the
+// program's image are checked instead.
+void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
+                    Fault fault, const std::string& function, bool all_threads);
 
 #ifdef _WIN32
 // Wine runs Linux programs of the build machine through CreateProcess: the

@@ -9,6 +9,8 @@
 #endif
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 
 #include "crs_test_support.h"
@@ -68,6 +70,29 @@ StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>&) {
   StackwalkReading reading = ParseStackwalk(ReadWhole(out), rc.rfind("0", 0) == 0);
   if (rc.empty()) reading.text = tool + " did not end within 60 s\n" + reading.text;
   return reading;
+}
+
+void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
+                    Fault fault, const std::string&, bool all_threads) {
+  const MinidumpFacts facts = ReadMinidump(ReadWhole(dump));
+  EXPECT_TRUE(facts.signature);
+  EXPECT_EQ(FaultCode(fault), facts.exception_code);
+  // The exception belongs to the thread that faulted, not to the one that
+  // wrote the dump (a fresh thread after a stack overflow).
+  EXPECT_TRUE(facts.Lists(facts.exception_thread));
+  EXPECT_TRUE(facts.exception_on_its_thread);
+  EXPECT_NE(nullptr, facts.FindModule(program.filename().string()));
+  EXPECT_EQ(9, facts.architecture);  // AMD64
+  EXPECT_FALSE(facts.full_memory) << "FullDump=0 asks for a normal dump";
+  EXPECT_LE(all_threads ? 2u : 1u, facts.threads.size());
+  // Breakpad's reader sees the same exception and threads.
+  const StackwalkReading walk = Stackwalk(dump, {program});
+  EXPECT_TRUE(walk.ran) << walk.text;
+  const char* reason = fault == Fault::kAbort           ? "0x40000015"
+                       : fault == Fault::kStackOverflow ? "EXCEPTION_STACK_OVERFLOW"
+                                                        : "EXCEPTION_ACCESS_VIOLATION";
+  EXPECT_EQ(0u, walk.crash_reason.find(reason)) << walk.text;
+  EXPECT_EQ(facts.threads.size(), walk.threads.size()) << walk.text;
 }
 
 }  // namespace crs_test
