@@ -2,8 +2,6 @@
 
 #include <fstream>
 
-#include "protocol/gameservermsg.h"
-
 namespace crashwire {
 
 namespace {
@@ -38,10 +36,6 @@ CrashRoom::~CrashRoom() {
     host_->Kill();
     hosttest::WaitExit(*host_, 5000);
   }
-}
-
-bool CrashRoom::Start() {
-  return Start(GAMESERVERMSG_SERVER_READY);
 }
 
 bool CrashRoom::Start(uint16_t ready_post) {

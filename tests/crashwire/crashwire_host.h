@@ -13,6 +13,7 @@
 #include "crash_system.h"
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
+#include "protocol/gameservermsg.h"
 #include "support/content_server.h"
 
 namespace crashwire {
@@ -36,10 +37,9 @@ class CrashRoom {
   // can. Tests skip on it.
   const std::string& unavailable() const { return unavailable_; }
 
-  // Starts the host with a console and waits for `ready_post` (the room's
-  // GAMESERVERMSG_SERVER_READY unless told otherwise). False on failure.
-  bool Start(uint16_t ready_post);
-  bool Start();
+  // Starts the host with a console and waits for `ready_post`. False on
+  // failure.
+  bool Start(uint16_t ready_post = GAMESERVERMSG_SERVER_READY);
 
   // Writes one console line; the host runs it on its window thread.
   bool Command(const std::string& line);

@@ -1,7 +1,5 @@
-// Helpers of the crash tests of both systems: temporary folders, whole
-// files, running a helper program, how a fault ends it, and what Breakpad's
-// minidump_stackwalk reads from a dump. Under Wine the build machine's own
-// tools read the dumps.
+// Helpers of the crash tests of both systems: files, helper programs, how a
+// fault ends them, and what the readers of a dump make of it.
 #pragma once
 
 #include <cstdint>
@@ -44,8 +42,8 @@ std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder
 // Polls done every 50 ms until it answers true (true) or timeout_ms passed.
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
 
-// How a helper process ended: code is its exit code, -signal when a signal
-// ended it (POSIX), -1000 when it outlived the wait and was killed.
+// How a helper process ended: its exit code, -signal (POSIX), or -1000
+// when it outlived the wait and was killed.
 struct ProcessResult {
   int code = -1000;
   std::string output;  // stdout and stderr together
@@ -62,13 +60,10 @@ enum class Fault {
   kAbort,            // std::abort
 };
 // The code a fault leaves: the signal on POSIX, the exception code on
-// Windows; the stack text's "# ExceptionCode=" line names it in hex.
+// Windows. FaultExit: the ProcessResult::code (and hosttest::WaitExit
+// answer) it leaves; ExceptionCodeLine: the stack text's line naming it.
 uint32_t FaultCode(Fault fault);
-// The ProcessResult::code (and hosttest::WaitExit answer) of a program the
-// crash handler ended after `fault`.
 int FaultExit(Fault fault);
-// The stack text's "# ExceptionCode=0x..." line for `fault`, without its
-// line end.
 std::string ExceptionCodeLine(Fault fault);
 
 // The dump lies in <log_root>/<its day>/<instance>/ as

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <latch>
 #include <map>
 #include <mutex>
 #include <set>
@@ -62,43 +62,34 @@ std::string WriteDump(const platform::CrashInfo* info, bool full) {
 
 // Threads that wait, named, each with a marker on its stack, while a dump
 // is written: tid -> (address of its marker, its name).
-class ParkedThreads {
- public:
-  explicit ParkedThreads(int count) {
+struct ParkedThreads {
+  explicit ParkedThreads(int count) : ready(count) {
     for (int i = 0; i < count; ++i) {
-      threads_.emplace_back([this, i] {
+      threads.emplace_back([this, i](std::stop_token stop) {
         volatile uint64_t marker = 0xC0FFEE00 + i;  // on this thread's stack
         const std::string name = "parked" + std::to_string(i);
         pthread_setname_np(pthread_self(), name.c_str());
         {
-          std::lock_guard<std::mutex> lock(mutex_);
-          markers_[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&marker), name};
+          std::lock_guard<std::mutex> lock(mutex);
+          markers[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&marker), name};
         }
-        while (!stop_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ready.count_down();
+        while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       });
     }
-    while (markers().size() < static_cast<size_t>(count)) std::this_thread::yield();
-  }
-  ~ParkedThreads() {
-    stop_.store(true);
-    for (auto& t : threads_) t.join();
-  }
-  std::map<uint32_t, std::pair<uint64_t, std::string>> markers() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return markers_;
+    ready.wait();
   }
 
- private:
-  std::mutex mutex_;
-  std::map<uint32_t, std::pair<uint64_t, std::string>> markers_;
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> threads_;
+  std::mutex mutex;
+  std::map<uint32_t, std::pair<uint64_t, std::string>> markers;
+  std::latch ready;
+  std::vector<std::jthread> threads;  // last: stopped and joined first
 };
 
 TEST(Minidump, NormalDumpHoldsEveryThreadsStackAndNameAndTheLinuxStreams) {
   ParkedThreads parked(3);
   volatile uint64_t local = 0xC0FFEE99;  // on this stack while the dump is written
-  std::map<uint32_t, std::pair<uint64_t, std::string>> markers = parked.markers();
+  std::map<uint32_t, std::pair<uint64_t, std::string>> markers = parked.markers;
   markers[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&local), ""};
   const std::string dump = WriteDump(nullptr, false);
 
