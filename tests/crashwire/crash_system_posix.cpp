@@ -3,13 +3,19 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <sstream>
-#include <vector>
 
 #include "crash_system.h"
 #include "crs_test_support.h"
 
 namespace crashwire {
+
+namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 
 bool FaultFromOutside(uint32_t pid) {
   return kill(static_cast<pid_t>(pid), SIGSEGV) == 0;
@@ -17,14 +23,6 @@ bool FaultFromOutside(uint32_t pid) {
 
 std::filesystem::path SystemCrsIni() {
   return "/etc/CRS.ini";
-}
-
-std::string HostFileName() {
-  return "ServerApp";
-}
-
-std::string ModuleFileName() {
-  return "server_d_x64.so";
 }
 
 uint32_t WindowThreadOf(uint64_t) {
@@ -51,56 +49,37 @@ void SplitThreads(const std::string& lldb, std::string* faulting, std::string* o
 
 }  // namespace
 
-DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem::path& dump,
-                     uint32_t) {
-  DumpReading reading;
+void ExpectReadable(const fs::path& program, const fs::path& dump, uint32_t, FaultThread thread) {
   const std::string lldb = crs_test::Lldb(program, dump);
-  reading.read = lldb.find("SIGSEGV") != std::string::npos;
+  EXPECT_NE(std::string::npos, lldb.find("SIGSEGV")) << lldb;
   std::string faulting, others;
   SplitThreads(lldb, &faulting, &others);
   // Frame 0 is in the module's crash command (the null write itself may be
   // inlined into it).
   const size_t frame0 = faulting.find("frame #0:");
-  if (frame0 != std::string::npos) {
-    const std::string top = faulting.substr(frame0, faulting.find('\n', frame0) - frame0);
-    reading.fault_in_module = top.find("server_d_x64.so`") != std::string::npos &&
-                              top.find("servercrash.cpp") != std::string::npos;
-  }
+  ASSERT_NE(std::string::npos, frame0) << lldb;
+  EXPECT_THAT(faulting.substr(frame0, faulting.find('\n', frame0) - frame0),
+              AllOf(HasSubstr("server_d_x64.so`"), HasSubstr("servercrash.cpp")));
   // The console runs its lines on the window thread; the update thread's
   // frames lead back to the host's update loop instead. The other one waits
   // in its own place.
-  std::string other_place;
-  if (faulting.find("RunConsoleString") != std::string::npos) {
-    reading.thread = FaultThread::kWindowThread;
-    other_place = "CServerAppDlg::ThreadUpdate";
-  } else if (faulting.find("ThreadUpdate") != std::string::npos) {
-    reading.thread = FaultThread::kOtherThread;
-    other_place = "CServerAppDlg::DoModal";
-  }
+  const bool window = thread == FaultThread::kWindowThread;
+  EXPECT_EQ(window, faulting.find("RunConsoleString") != std::string::npos) << lldb;
+  EXPECT_TRUE(window || faulting.find("ThreadUpdate") != std::string::npos) << lldb;
+  const std::string other = window ? "CServerAppDlg::ThreadUpdate" : "CServerAppDlg::DoModal";
+  EXPECT_NE(std::string::npos, others.find(other)) << lldb;
 
-  // Breakpad's reader, with symbols of the host and of the module.
-  const std::filesystem::path store = program.parent_path() / "symbols";
-  std::vector<std::filesystem::path> binaries = crs_test::RuntimeLibraries();
-  binaries.push_back(program);
-  binaries.push_back(program.parent_path() / ModuleFileName());
-  crs_test::MakeSymbols(binaries, store);
-  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, store);
-  reading.read = reading.read && walk.crash_reason.rfind("SIGSEGV", 0) == 0;
-  reading.fault_in_module = reading.fault_in_module && walk.crashed_thread == 0 &&
-                            walk.ThreadWith(ModuleFileName() + "!") == 0;
-  reading.names_build =
-      walk.ok && walk.Identifies(HostFileName()) && walk.Identifies(ModuleFileName());
-  const size_t listed = crs_test::MinidumpThreadCount(crs_test::ReadWhole(dump));
-  if (crs_test::LldbThreadCount(lldb) == listed && walk.threads.size() == listed) {
-    reading.threads = listed;
-  }
-  const int other = other_place.empty() ? -1 : walk.ThreadWith("ServerApp!" + other_place);
-  reading.other_thread_seen =
-      !other_place.empty() && others.find(other_place) != std::string::npos && other > 0;
-  reading.text = lldb + "\n" + walk.text + "\nthreads: dump " + std::to_string(listed) + ", lldb " +
-                 std::to_string(crs_test::LldbThreadCount(lldb)) + ", stackwalk " +
-                 std::to_string(walk.threads.size());
-  return reading;
+  const crs_test::StackwalkReading walk =
+      crs_test::Stackwalk(dump, {program, program.parent_path() / kModuleFile});
+  EXPECT_EQ(0u, walk.crash_reason.rfind("SIGSEGV", 0)) << walk.text;
+  EXPECT_EQ(0, walk.crashed_thread) << walk.text;
+  EXPECT_EQ(0, walk.ThreadWith(std::string(kModuleFile) + "!")) << walk.text;
+  EXPECT_LT(0, walk.ThreadWith("ServerApp!" + other)) << walk.text;
+  EXPECT_TRUE(walk.Identifies(kHostFile) && walk.Identifies(kModuleFile)) << walk.text;
+  const size_t threads = crs_test::ReadMinidump(crs_test::ReadWhole(dump)).threads.size();
+  EXPECT_LE(2u, threads);
+  EXPECT_EQ(threads, crs_test::LldbThreadCount(lldb)) << lldb;
+  EXPECT_EQ(threads, walk.threads.size()) << walk.text;
 }
 
 }  // namespace crashwire

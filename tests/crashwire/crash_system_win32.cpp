@@ -7,7 +7,7 @@
 #endif
 #include <windows.h>
 
-#include <sstream>
+#include <gtest/gtest.h>
 
 #include "crash_system.h"
 
@@ -34,56 +34,36 @@ std::filesystem::path SystemCrsIni() {
   return std::filesystem::path(std::string(folder, n < sizeof(folder) ? n : 0)) / "CRS.ini";
 }
 
-std::string HostFileName() {
-  return "ServerApp.exe";
-}
-
-std::string ModuleFileName() {
-  return "server_d_x64.dll";
-}
-
 uint32_t WindowThreadOf(uint64_t window) {
   return GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), nullptr);
 }
 
-DumpReading ReadDump(const std::filesystem::path& program, const std::filesystem::path& dump,
-                     uint32_t window_thread) {
-  DumpReading reading;
+void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
+                    uint32_t window_thread, FaultThread thread) {
   const crs_test::MinidumpFacts facts = crs_test::ReadMinidump(crs_test::ReadWhole(dump));
-  const auto* module = facts.FindModule(ModuleFileName());
-  std::ostringstream text;
-  for (const auto& m : facts.modules)
-    text << "module " << m.name << " at 0x" << std::hex << m.base << "\n";
-  text << "exception 0x" << facts.exception_code << " at 0x" << facts.exception_address << std::dec
-       << " on thread " << facts.exception_thread << " (window thread " << window_thread << "), "
-       << facts.threads.size() << " threads\n";
-  reading.read = facts.signature && facts.has_exception &&
-                 facts.FindModule(program.filename().string()) != nullptr &&
-                 facts.exception_code == crs_test::FaultCode(Fault::kAccessViolation);
-  reading.fault_in_module = module != nullptr && module->base <= facts.exception_address &&
-                            facts.exception_address < module->end;
-  if (facts.has_exception && window_thread != 0) {
-    reading.thread = facts.exception_thread == window_thread ? FaultThread::kWindowThread
-                                                             : FaultThread::kOtherThread;
-  }
-  reading.threads = facts.threads.size();
-  // The window thread when another faulted; else any thread but the faulting one.
-  reading.other_thread_seen =
-      facts.has_exception && facts.Lists(facts.exception_thread) &&
-      (reading.thread == FaultThread::kOtherThread ? facts.Lists(window_thread)
-                                                   : facts.threads.size() >= 2);
+  EXPECT_TRUE(facts.signature && facts.has_exception);
+  EXPECT_EQ(crs_test::FaultCode(Fault::kAccessViolation), facts.exception_code);
+  EXPECT_NE(nullptr, facts.FindModule(program.filename().string()));
+  const auto* module = facts.FindModule(kModuleFile);
+  ASSERT_NE(nullptr, module);
+  EXPECT_LE(module->base, facts.exception_address);
+  EXPECT_LT(facts.exception_address, module->end);
+  ASSERT_NE(0u, window_thread);
+  EXPECT_EQ(thread == FaultThread::kWindowThread, facts.exception_thread == window_thread);
+  // The faulting thread and the window thread (the same one, or the other
+  // thread beside it) are both in the list.
+  EXPECT_LE(2u, facts.threads.size());
+  EXPECT_TRUE(facts.Lists(facts.exception_thread));
+  EXPECT_TRUE(facts.Lists(window_thread));
   // Breakpad's reader sees the same: the access violation, every thread,
   // and both images with the build ids their CodeView records carry. Wine's
   // MiniDumpWriteDump writes overlapping memory ranges (two threads' code
   // windows), which the reader reports and drops: not ours to fix.
-  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, {});
-  reading.read =
-      reading.read && walk.ran && walk.crash_reason.rfind("EXCEPTION_ACCESS_VIOLATION", 0) == 0;
-  if (walk.threads.size() != facts.threads.size()) reading.threads = 0;
-  reading.names_build =
-      walk.ran && walk.Identifies(HostFileName()) && walk.Identifies(ModuleFileName());
-  reading.text = text.str() + walk.text;
-  return reading;
+  const crs_test::StackwalkReading walk = crs_test::Stackwalk(dump, {program});
+  EXPECT_TRUE(walk.ran) << walk.text;
+  EXPECT_EQ(0u, walk.crash_reason.rfind("EXCEPTION_ACCESS_VIOLATION", 0)) << walk.text;
+  EXPECT_EQ(facts.threads.size(), walk.threads.size()) << walk.text;
+  EXPECT_TRUE(walk.Identifies(kHostFile) && walk.Identifies(kModuleFile)) << walk.text;
 }
 
 }  // namespace crashwire

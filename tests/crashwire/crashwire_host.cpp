@@ -2,8 +2,6 @@
 
 #include <fstream>
 
-#include "protocol/gameservermsg.h"
-
 namespace crashwire {
 
 namespace {
@@ -22,17 +20,14 @@ void Place(const fs::path& from, const fs::path& to) {
 CrashRoom::CrashRoom(const RoomOptions& options) : folder_(options.switches) {
   bin_ = folder_.root() / "bin";
   fs::create_directories(bin_);
-  Place(fs::path(SERVERAPP_DIST_DIR) / HostFileName(), bin_ / HostFileName());
-  Place(fs::path(SERVERAPP_DIST_DIR) / ModuleFileName(), bin_ / ModuleFileName());
+  for (const char* file : {kHostFile, kModuleFile})
+    Place(fs::path(SERVERAPP_DIST_DIR) / file, bin_ / file);
 
   if (!services_.Start(&unavailable_) && unavailable_.empty()) unavailable_ = "no services";
   if (options.crs_ini && unavailable_.empty()) {
     std::ofstream(bin_ / "CRS.ini", std::ios::binary) << "[CRS]\r\nURL=" << Url() << "\r\n";
   }
-  if (options.full_dump) {
-    std::ofstream(folder_.work() / "Setting.ini", std::ios::app)
-        << "[GameMgmt]\r\nFullDump=" << *options.full_dump << "\r\n";
-  }
+  std::ofstream(folder_.work() / "Setting.ini", std::ios::app) << "[GameMgmt]\r\nFullDump=0\r\n";
   manager_ = gsmsim::ManagerPeer::Start();
 }
 
@@ -41,10 +36,6 @@ CrashRoom::~CrashRoom() {
     host_->Kill();
     hosttest::WaitExit(*host_, 5000);
   }
-}
-
-bool CrashRoom::Start() {
-  return Start(GAMESERVERMSG_SERVER_READY);
 }
 
 bool CrashRoom::Start(uint16_t ready_post) {

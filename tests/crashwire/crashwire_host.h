@@ -8,12 +8,12 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "crash_system.h"
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
+#include "protocol/gameservermsg.h"
 #include "support/content_server.h"
 
 namespace crashwire {
@@ -24,8 +24,7 @@ namespace fs = std::filesystem;
 inline constexpr char kInstance[] = "9_4";
 
 struct RoomOptions {
-  bool crs_ini = true;               // write bin/CRS.ini naming the service
-  std::optional<int> full_dump = 0;  // "FullDump" in Setting.ini; nullopt: absent
+  bool crs_ini = true;  // write bin/CRS.ini naming the service
   hosttest::Switches switches{{"PreparingUpdates", "0"}};
 };
 
@@ -38,10 +37,9 @@ class CrashRoom {
   // can. Tests skip on it.
   const std::string& unavailable() const { return unavailable_; }
 
-  // Starts the host with a console and waits for `ready_post` (the room's
-  // GAMESERVERMSG_SERVER_READY unless told otherwise). False on failure.
-  bool Start(uint16_t ready_post);
-  bool Start();
+  // Starts the host with a console and waits for `ready_post`. False on
+  // failure.
+  bool Start(uint16_t ready_post = GAMESERVERMSG_SERVER_READY);
 
   // Writes one console line; the host runs it on its window thread.
   bool Command(const std::string& line);
@@ -49,7 +47,7 @@ class CrashRoom {
   int WaitExit(int timeout_ms);
 
   std::string Url() const { return services_.CrashUrl(); }
-  fs::path Executable() const { return bin_ / HostFileName(); }
+  fs::path Executable() const { return bin_ / kHostFile; }
   fs::path LogRoot() const { return folder_.root() / "log" / "quellmark" / "ServerApp"; }
 
   hosttest::HostFolder& folder() { return folder_; }

@@ -4,7 +4,6 @@
 // log tells the outcome, and the system's debugger reads the dump.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 #include "crashwire_host.h"
@@ -20,7 +19,6 @@ using crashwire::FaultExit;
 using crashwire::FaultThread;
 using crashwire::RoomOptions;
 using crs_test::FindFiles;
-using crs_test::ReadWhole;
 namespace fs = std::filesystem;
 
 constexpr uint32_t kWmGameServer = 0x440;
@@ -28,8 +26,6 @@ constexpr uint32_t kWmGameServer = 0x440;
 // and the crash report of a sanitizer build (a large address space to walk
 // and dump) takes many seconds more on a busy machine.
 constexpr int kCrashExitMs = 30000;
-
-const std::regex kDumpName("\\[2112\\]dmp_ServerApp_(.+)_([0-9]{8})-[0-9]{9}\\.dmp");
 
 #define SKIP_WITHOUT_SERVICES(room) \
   if (!(room).unavailable().empty()) GTEST_SKIP() << (room).unavailable()
@@ -42,41 +38,12 @@ fs::path OnlyDump(CrashRoom& room) {
   return dumps.size() == 1 ? dumps[0] : fs::path();
 }
 
-// The stack text the service received first.
-std::string UploadedStackText(CrashRoom& room) {
-  auto uploads = room.services().Uploads();
-  return uploads.empty() ? std::string()
-                         : ReadWhole(room.services().CrashStore() / uploads[0].name);
-}
-
-// The dump lies in <log root>/<its day>/<instance>/ and carries the build
-// tag and the program's name.
-void ExpectDumpPlace(CrashRoom& room, const fs::path& dump) {
-  std::smatch m;
-  const std::string name = dump.filename().string();
-  ASSERT_TRUE(std::regex_match(name, m, kDumpName)) << name;
-  EXPECT_EQ(crashwire::kInstance, dump.parent_path().filename().string());
-  EXPECT_EQ(m[2].str(), dump.parent_path().parent_path().filename().string());
-  EXPECT_EQ(room.LogRoot(), dump.parent_path().parent_path().parent_path());
-}
-
-// Both parts reached the service with the version header: the stack text
-// first, then the dump under its own name and with its bytes.
-void ExpectUploaded(CrashRoom& room, const fs::path& dump) {
-  auto uploads = room.services().Uploads();
-  ASSERT_EQ(2u, uploads.size());
-  EXPECT_TRUE(std::regex_match(uploads[0].name,
-                               std::regex("ServerApp_.+_[0-9]{8}-[0-9]{9}_[0-9]+_crs\\.log")))
-      << uploads[0].name;
-  const std::string text = UploadedStackText(room);
-  EXPECT_EQ(0u, text.find("# Exception Infomation\r\n")) << text;
-  EXPECT_EQ(dump.filename().string(), uploads[1].name);
-  EXPECT_EQ(fs::file_size(dump), uploads[1].size);
-  EXPECT_EQ(ReadWhole(dump), ReadWhole(room.services().CrashStore() / uploads[1].name));
-  EXPECT_EQ("2112", uploads[0].version);
-  EXPECT_EQ("2112", uploads[1].version);
+// Both parts reached the service and the host log tells; answers the stack
+// text.
+std::string ExpectUploaded(CrashRoom& room, const fs::path& dump) {
   EXPECT_NE(std::string::npos,
             room.folder().HostLog().find("[INFO_] CRS Upload Succeeded: " + room.Url()));
+  return crs_test::ExpectUploaded(room.services().Uploads(), room.services().CrashStore(), dump);
 }
 
 // The module's null write, called from the console on the window thread
@@ -111,23 +78,15 @@ TEST_P(NullWrite, IsReportedAndReadable) {
   EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
   const fs::path dump = OnlyDump(room);
   ASSERT_FALSE(dump.empty());
-  ExpectDumpPlace(room, dump);
-  ExpectUploaded(room, dump);
+  crs_test::ExpectDumpPlace(dump, room.LogRoot(), ".+", crashwire::kInstance);
+  const std::string stack = ExpectUploaded(room, dump);
   EXPECT_EQ(GetParam().update_thread_traces,
             room.folder().CountTrace("Crash fault on the update thread"));
-  const std::string stack = UploadedStackText(room);
   EXPECT_NE(std::string::npos, stack.find(crs_test::ExceptionCodeLine(Fault::kAccessViolation)))
       << stack;
   EXPECT_NE(std::string::npos, stack.find("(server_d_x64+0x")) << stack;
 
-  const crashwire::DumpReading read =
-      crashwire::ReadDump(room.Executable(), dump, room.window_thread());
-  EXPECT_TRUE(read.read) << read.text;
-  EXPECT_TRUE(read.fault_in_module) << read.text;
-  EXPECT_EQ(GetParam().thread, read.thread) << read.text;
-  EXPECT_LE(2u, read.threads) << read.text;
-  EXPECT_TRUE(read.other_thread_seen) << read.text;
-  EXPECT_TRUE(read.names_build) << read.text;
+  crashwire::ExpectReadable(room.Executable(), dump, room.window_thread(), GetParam().thread);
 }
 
 TEST(CrashWire, WithoutCrsIniTheUploadFailsAndTheDumpStays) {
@@ -140,7 +99,7 @@ TEST(CrashWire, WithoutCrsIniTheUploadFailsAndTheDumpStays) {
   EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
   fs::path dump = OnlyDump(room);
   ASSERT_FALSE(dump.empty());
-  ExpectDumpPlace(room, dump);
+  crs_test::ExpectDumpPlace(dump, room.LogRoot(), ".+", crashwire::kInstance);
   EXPECT_GT(fs::file_size(dump), 0u);
   EXPECT_TRUE(room.services().Uploads().empty());
   EXPECT_NE(std::string::npos,

@@ -1,15 +1,13 @@
 // The crash handler end to end on both systems: a helper program
 // (crs_crash_target) starts as the host does and crashes on purpose; the
 // dump, the uploads, the host log line and the system's readings of the
-// dump (crash_reading.h) are checked.
+// dump (crs_test::ExpectReadable) are checked.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "crash_reading.h"
 #include "crs_test_support.h"
 #include "support/content_server.h"
 #include "support/sanitizer_build.h"
@@ -20,8 +18,6 @@ namespace fs = std::filesystem;
 using crs_test::Fault;
 using crs_test::FindFiles;
 using crs_test::ReadWhole;
-
-const std::regex kDumpName("\\[2112\\]dmp_ServerApp_CRASHHOST_([0-9]{8})-[0-9]{9}\\.dmp");
 
 class CrashHandlerTest : public ::testing::Test {
  protected:
@@ -139,33 +135,20 @@ TEST_P(EachFault, IsReportedAndReadable) {
   const std::vector<fs::path> dumps = Dumps();
   ASSERT_EQ(1u, dumps.size());
   const fs::path& dump = dumps[0];
-  std::smatch m;
-  const std::string name = dump.filename().string();
-  ASSERT_TRUE(std::regex_match(name, m, kDumpName)) << name;
-  EXPECT_EQ("7_3", dump.parent_path().filename());
-  EXPECT_EQ(m[1].str(), dump.parent_path().parent_path().filename());
+  crs_test::ExpectDumpPlace(dump, LogRoot(), "CRASHHOST", "7_3");
   size_t days = 0;
   for (const auto& day : fs::directory_iterator(LogRoot())) days += day.is_directory() ? 1 : 0;
   EXPECT_EQ(row.days, days);
   EXPECT_FALSE(FindFiles(dump.parent_path(), ".log").empty()) << "the crash's day has its log";
 
-  const std::vector<testsupport::Upload> uploads = service_.Uploads();
-  ASSERT_EQ(2u, uploads.size());
-  EXPECT_TRUE(std::regex_match(uploads[0].name,
-                               std::regex("ServerApp_.*_[0-9]{8}-[0-9]{9}_[0-9]+_crs\\.log")))
-      << uploads[0].name;
-  const std::string text = ReadWhole(service_.CrashStore() / uploads[0].name);
-  EXPECT_EQ(0u, text.find("# Exception Infomation\r\n")) << text;
+  const std::string text =
+      crs_test::ExpectUploaded(service_.Uploads(), service_.CrashStore(), dump);
   EXPECT_NE(std::string::npos, text.find(crs_test::ExceptionCodeLine(row.fault) + "\r\n")) << text;
   EXPECT_NE(std::string::npos, text.find(" 0 0x")) << text;
   EXPECT_NE(std::string::npos, text.find("(" + std::string(row.text_module) + "+0x")) << text;
-  EXPECT_EQ(name, uploads[1].name);
-  EXPECT_TRUE(ReadWhole(dump) == ReadWhole(service_.CrashStore() / uploads[1].name));
-  EXPECT_EQ("2112", uploads[0].version);
-  EXPECT_EQ("2112", uploads[1].version);
   EXPECT_NE(std::string::npos,
             HostLog().find("[INFO_] CRS Upload Succeeded: " + service_.CrashUrl() + " \r\r\n"));
-  if (row.read) ExpectReadable(exe_, dump, row.fault, row.function, row.all_threads);
+  if (row.read) crs_test::ExpectReadable(exe_, dump, row.fault, row.function, row.all_threads);
 }
 
 // What is not reported, or not delivered: the dump stays where it can be,

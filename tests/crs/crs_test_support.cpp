@@ -3,16 +3,28 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
+
+#include <gtest/gtest.h>
 #include <regex>
 #include <sstream>
+#include <thread>
+
+#include "platform/process.h"
+#include "support/scratch.h"
 
 namespace crs_test {
 
 namespace fs = std::filesystem;
+
+TempFolder::TempFolder() : path_(testsupport::MakeScratchFolder("crs_test_")) {}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
 
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -40,22 +52,101 @@ std::vector<fs::path> FindFiles(const fs::path& folder, const std::string& part)
   return found;
 }
 
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+  for (int waited = 0; !done(); waited += 50) {
+    if (waited >= timeout_ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const fs::path& cwd, const std::vector<std::string>& env) {
+  platform::ProcessOptions options{.program = program,
+                                   .args = args,
+                                   .working_directory = cwd.string(),
+                                   .environment = {},
+                                   .std_in = platform::StdStream::kNull,
+                                   .std_out = platform::StdStream::kPipe,
+                                   .std_err = platform::StdStream::kPipe};
+  for (const std::string& e : env) {
+    options.environment.emplace_back(e.substr(0, e.find('=')), e.substr(e.find('=') + 1));
+  }
+  ProcessResult result;
+  const auto process = platform::Process::Start(options, &result.output);
+  if (process == nullptr) return result;
+  // Both pipes are read by turns, so that neither fills up; what the program
+  // wrote before it ended is read after its end was seen.
+  std::optional<platform::ExitStatus> status;
+  std::string line;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+       !status && std::chrono::steady_clock::now() < end;) {
+    status = process->Wait(0);
+    for (bool read = true; read;) {
+      read = process->ReadStdoutLine(&line, 10);
+      if (read) result.output += line + "\n";
+      if (process->ReadStderrLine(&line, 10)) {
+        result.output += line + "\n";
+        read = true;
+      }
+    }
+  }
+  if (status) result.code = status->exited ? status->exit_code : -status->signal;
+  return result;
+}
+
+uint32_t FaultCode(Fault fault) {
+#ifdef _WIN32
+  switch (fault) {
+    case Fault::kStackOverflow:
+      return 0xC00000FD;
+    case Fault::kAbort:
+      return 0x40000015;  // what abort() raises once the C runtime's own handling is off
+    default:
+      return 0xC0000005;
+  }
+#else
+  return fault == Fault::kAbort ? SIGABRT : SIGSEGV;
+#endif
+}
+
+int FaultExit(Fault fault) {
+  return BY_SYSTEM(-1, 1) * static_cast<int>(FaultCode(fault));
+}
+
+void ExpectDumpPlace(const fs::path& dump, const fs::path& log_root, const std::string& host,
+                     const std::string& instance) {
+  std::smatch m;
+  const std::string name = dump.filename().string();
+  const std::regex dump_name("\\[2112\\]dmp_ServerApp_" + host + "_([0-9]{8})-[0-9]{9}\\.dmp");
+  ASSERT_TRUE(std::regex_match(name, m, dump_name)) << name;
+  EXPECT_EQ(instance, dump.parent_path().filename().string());
+  EXPECT_EQ(m[1].str(), dump.parent_path().parent_path().filename().string());
+  EXPECT_EQ(log_root, dump.parent_path().parent_path().parent_path());
+}
+
+std::string ExpectUploaded(const std::vector<testsupport::Upload>& uploads, const fs::path& store,
+                           const fs::path& dump) {
+  EXPECT_EQ(2u, uploads.size());
+  if (uploads.size() != 2) return {};
+  EXPECT_TRUE(std::regex_match(uploads[0].name,
+                               std::regex("ServerApp_.+_[0-9]{8}-[0-9]{9}_[0-9]+_crs\\.log")))
+      << uploads[0].name;
+  const std::string text = ReadWhole(store / uploads[0].name);
+  EXPECT_EQ(0u, text.find("# Exception Infomation\r\n")) << text;
+  EXPECT_EQ(dump.filename().string(), uploads[1].name);
+  EXPECT_EQ(fs::file_size(dump), uploads[1].size);
+  EXPECT_TRUE(ReadWhole(dump) == ReadWhole(store / uploads[1].name));
+  EXPECT_EQ("2112", uploads[0].version);
+  EXPECT_EQ("2112", uploads[1].version);
+  return text;
+}
+
 std::string ExceptionCodeLine(Fault fault) {
   char line[40];
   std::snprintf(line, sizeof(line), "# ExceptionCode=0x%X", FaultCode(fault));
   return line;
 }
-
-namespace {
-
-template <typename T>
-T ReadAt(const std::string& bytes, uint64_t offset) {
-  T value{};
-  if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
-  return value;
-}
-
-}  // namespace
 
 std::string MinidumpStream(const std::string& dump, uint32_t type) {
   const uint32_t count = ReadAt<uint32_t>(dump, 8);
@@ -68,10 +159,6 @@ std::string MinidumpStream(const std::string& dump, uint32_t type) {
     return uint64_t{rva} + size > dump.size() ? std::string() : dump.substr(rva, size);
   }
   return {};
-}
-
-size_t MinidumpThreadCount(const std::string& dump) {
-  return ReadAt<uint32_t>(MinidumpStream(dump, 3), 0);
 }
 
 MinidumpFacts ReadMinidump(const std::string& dump) {

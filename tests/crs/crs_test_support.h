@@ -1,14 +1,16 @@
-// Helpers of the crash tests of both systems: temporary folders, whole
-// files, running a helper program, how a fault ends it, and what Breakpad's
-// minidump_stackwalk reads from a dump. Under Wine the folders lie in the
-// build machine's /tmp and the build machine's own tools read the dumps.
+// Helpers of the crash tests of both systems: files, helper programs, how a
+// fault ends them, and what the readers of a dump make of it.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/content_server.h"
 
 // One value per system in a test body shared by both.
 #ifdef _WIN32
@@ -37,9 +39,11 @@ void WriteWhole(const std::filesystem::path& path, const std::string& bytes);
 // Every regular file below folder whose name contains part, sorted.
 std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder,
                                              const std::string& part);
+// Polls done every 50 ms until it answers true (true) or timeout_ms passed.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
 
-// How a helper process ended: code is its exit code, -signal when a signal
-// ended it (POSIX), -1000 when it outlived the wait and was killed.
+// How a helper process ended: its exit code, -signal (POSIX), or -1000
+// when it outlived the wait and was killed.
 struct ProcessResult {
   int code = -1000;
   std::string output;  // stdout and stderr together
@@ -56,18 +60,31 @@ enum class Fault {
   kAbort,            // std::abort
 };
 // The code a fault leaves: the signal on POSIX, the exception code on
-// Windows; the stack text's "# ExceptionCode=" line names it in hex.
+// Windows. FaultExit: the ProcessResult::code (and hosttest::WaitExit
+// answer) it leaves; ExceptionCodeLine: the stack text's line naming it.
 uint32_t FaultCode(Fault fault);
-// The ProcessResult::code (and hosttest::WaitExit answer) of a program the
-// crash handler ended after `fault`.
 int FaultExit(Fault fault);
-// The stack text's "# ExceptionCode=0x..." line for `fault`, without its
-// line end.
 std::string ExceptionCodeLine(Fault fault);
 
+// The dump lies in <log_root>/<its day>/<instance>/ as
+// "[2112]dmp_ServerApp_<host>_<day>-<time>.dmp" (host: a regular expression).
+void ExpectDumpPlace(const std::filesystem::path& dump, const std::filesystem::path& log_root,
+                     const std::string& host, const std::string& instance);
+// Both parts reached the service (which stored them in store) with the
+// version header: the stack text first, then the dump under its own name
+// with its bytes. Answers the stack text.
+std::string ExpectUploaded(const std::vector<testsupport::Upload>& uploads,
+                           const std::filesystem::path& store, const std::filesystem::path& dump);
+
+// The little-endian T at offset of bytes; 0 when it lies beyond the end.
+template <typename T>
+T ReadAt(const std::string& bytes, uint64_t offset) {
+  T value{};
+  if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
+  return value;
+}
 // The bytes of the minidump stream of `type` in dump; empty when missing.
 std::string MinidumpStream(const std::string& dump, uint32_t type);
-size_t MinidumpThreadCount(const std::string& dump);
 
 // What the crash tests read from a minidump's own streams (the layout is
 // the same from both systems' writers: AMD64 contexts).
@@ -114,14 +131,26 @@ struct StackwalkReading {
 };
 StackwalkReading ParseStackwalk(const std::string& output, bool ran_ok);
 
-// minidump_stackwalk of the build machine on dump, with the symbol files of
-// store (POSIX; the Windows dumps are read without symbols).
-StackwalkReading Stackwalk(const std::filesystem::path& dump, const std::filesystem::path& store);
+// minidump_stackwalk of the build machine on dump. POSIX: with the symbols
+// dump_syms makes of binaries and of the C, C++ and sanitizer runtimes, in
+// "symbols" beside the first binary (a failure when they cannot be made);
+// the Windows dumps are read without symbols.
+StackwalkReading Stackwalk(const std::filesystem::path& dump,
+                           const std::vector<std::filesystem::path>& binaries);
+
+// Expects the readers to read `dump` of crs_crash_target `program`: the
+// fault, the faulting function on the crashed thread, and every thread (the
+// parked one among them) when all_threads, else the faulting one alone.
+// POSIX: LLDB and minidump_stackwalk with symbols. Windows: Wine's dumps
+// name no function a Linux reader could resolve (the program's debug
+// information is DWARF in a PE file): the exception, its thread and the
+// program's image are checked instead.
+void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
+                    Fault fault, const std::string& function, bool all_threads);
 
 #ifdef _WIN32
 // Wine runs Linux programs of the build machine through CreateProcess: the
 // Windows tests start devhttp and Breakpad's tools that way.
-bool UnderWine();
 std::string ToUnix(const std::filesystem::path& dos_path);
 bool StartHostCommand(const std::string& command_line);
 // The build machine's devhttp (environment SERVERAPP_HOST_DEVHTTP, else the
@@ -131,14 +160,6 @@ std::string HostDevHttpPath();
 // LLDB's "thread list" and "thread backtrace all" of dump with program.
 std::string Lldb(const std::filesystem::path& program, const std::filesystem::path& dump);
 size_t LldbThreadCount(const std::string& lldb_output);
-// Breakpad's symbol files for binaries, made by its dump_syms, in the
-// layout minidump_stackwalk looks up. False (and a failure) when one could
-// not be made.
-bool MakeSymbols(const std::vector<std::filesystem::path>& binaries,
-                 const std::filesystem::path& store);
-// The C, C++ and sanitizer runtimes this process (and a helper program of
-// it) runs with: their symbols let minidump_stackwalk unwind through them.
-std::vector<std::filesystem::path> RuntimeLibraries();
 #endif
 
 }  // namespace crs_test

@@ -1,62 +1,17 @@
-// The crash tests' helpers on POSIX: mkdtemp, fork and exec, signals, LLDB
-// and Breakpad's tools of this build folder.
+// The crash tests' helpers on POSIX: LLDB and Breakpad's tools of this
+// build folder.
 #include <link.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <sstream>
-#include <stdexcept>
 
 #include "crs_test_support.h"
 
 namespace crs_test {
 
 namespace fs = std::filesystem;
-
-TempFolder::TempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "crs_test_XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const fs::path& cwd, const std::vector<std::string>& env) {
-  // The shell replaces itself by the program (through env), so that the
-  // status is the program's own, a signal included.
-  const auto quote = [](const std::string& text) { return "'" + text + "'"; };
-  std::string command = "cd " + quote(cwd.string()) + " && exec env";
-  for (const std::string& e : env) command += " " + quote(e);
-  command += " " + quote(program);
-  for (const std::string& a : args) command += " " + quote(a);
-  ProcessResult result;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("popen failed");
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-    result.output.append(buffer, n);
-  const int status = pclose(pipe);
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  return result;
-}
-
-uint32_t FaultCode(Fault fault) {
-  return fault == Fault::kAbort ? SIGABRT : SIGSEGV;
-}
-
-int FaultExit(Fault fault) {
-  return -static_cast<int>(FaultCode(fault));
-}
 
 std::string Lldb(const fs::path& program, const fs::path& dump) {
   // Libraries are found by the paths the dump records.
@@ -91,8 +46,8 @@ std::string BreakpadTool(const std::string& name) {
   return SERVERAPP_BREAKPAD_DIR "/bin/linux-x64/" + name;
 }
 
-}  // namespace
-
+// Breakpad's symbol files for binaries, in the layout minidump_stackwalk
+// looks up.
 bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
   for (const auto& binary : binaries) {
     const fs::path sym = store / (binary.filename().string() + ".sym");
@@ -116,6 +71,8 @@ bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
   return true;
 }
 
+// The C, C++ and sanitizer runtimes this process (and a helper program of
+// it) runs with: their symbols let minidump_stackwalk unwind through them.
 std::vector<fs::path> RuntimeLibraries() {
   std::vector<fs::path> found;
   dl_iterate_phdr(
@@ -136,12 +93,43 @@ std::vector<fs::path> RuntimeLibraries() {
   return found;
 }
 
-StackwalkReading Stackwalk(const fs::path& dump, const fs::path& store) {
+}  // namespace
+
+StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>& binaries) {
+  const fs::path store = binaries.front().parent_path() / "symbols";
+  std::vector<fs::path> all = RuntimeLibraries();
+  all.insert(all.end(), binaries.begin(), binaries.end());
+  if (!MakeSymbols(all, store)) return {};
   auto result = RunProcess(BreakpadTool("minidump_stackwalk"),
                            {"-m", dump.string(), store.string()}, dump.parent_path(), {});
   StackwalkReading reading = ParseStackwalk(result.output, result.code == 0);
   if (!reading.ok) ADD_FAILURE() << "minidump_stackwalk failed: " << reading.text;
   return reading;
+}
+
+void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
+                    Fault fault, const std::string& function, bool all_threads) {
+  const size_t threads = ReadMinidump(ReadWhole(dump)).threads.size();
+  // The faulting thread, the parked one, main (when it is not the faulting
+  // one) and any of a sanitizer's own.
+  if (all_threads) {
+    EXPECT_LE(2u, threads);
+  } else {
+    EXPECT_EQ(1u, threads);
+  }
+  const char* signal = fault == Fault::kAbort ? "SIGABRT" : "SIGSEGV";
+  const std::string lldb = Lldb(program, dump);
+  EXPECT_EQ(threads, LldbThreadCount(lldb)) << lldb;
+  EXPECT_NE(std::string::npos, lldb.find(function)) << lldb;
+  EXPECT_EQ(all_threads, lldb.find("CrashTargetParked") != std::string::npos) << lldb;
+  EXPECT_NE(std::string::npos, lldb.find(signal)) << lldb;
+
+  const StackwalkReading walk = Stackwalk(dump, {program});
+  EXPECT_EQ(0u, walk.crash_reason.find(signal)) << walk.text;
+  EXPECT_EQ(threads, walk.threads.size()) << walk.text;
+  EXPECT_EQ(0, walk.crashed_thread) << walk.text;
+  EXPECT_EQ(0, walk.ThreadWith("ServerApp!" + function)) << walk.text;
+  EXPECT_EQ(all_threads, walk.ThreadWith("ServerApp!CrashTargetParked") > 0) << walk.text;
 }
 
 }  // namespace crs_test

@@ -1,6 +1,5 @@
 // The crash upload's request line and its reading of the service's status
-// line (platform::HttpPut), against a raw local TCP listener that answers
-// with exactly the bytes a case gives.
+// line (platform::HttpPut), against a raw local TCP listener.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -16,69 +15,50 @@
 
 namespace {
 
-class RawService {
- public:
-  RawService() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(listener_, 4) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      return;
-    }
-    port_ = ntohs(address.sin_port);
+// Sends a PUT for path to a loopback listener that answers it with exactly
+// `answer` and hangs up; returns what ReceiveResponse and then QueryStatus
+// made of it (the first error). The request line that arrived goes to *line.
+uint32_t Exchange(const std::string& answer, const char* path, uint32_t* status,
+                  std::string* line) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof(address);
+  EXPECT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), size));
+  EXPECT_EQ(0, listen(listener, 4));
+  EXPECT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size));
+  platform::HttpEndpoint endpoint{};
+  EXPECT_EQ(0u, platform::HttpResolve("127.0.0.1", ntohs(address.sin_port), &endpoint));
+  platform::HttpSession session;
+  EXPECT_EQ(0u, session.Open());
+  EXPECT_EQ(0u, session.Connect(endpoint, "127.0.0.1"));
+  platform::HttpPut put;
+  EXPECT_EQ(0u, put.Open(session, path));
+  EXPECT_EQ(0u, put.Send("", 0));
+  const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  close(listener);
+  EXPECT_GE(peer, 0);
+  // Read the whole request head, so that hanging up is an end, not a reset.
+  std::string request;
+  char buffer[1024];
+  for (ssize_t n; request.find("\r\n\r\n") == std::string::npos &&
+                  (n = recv(peer, buffer, sizeof(buffer), 0)) > 0;) {
+    request.append(buffer, static_cast<size_t>(n));
   }
-  ~RawService() {
-    if (listener_ >= 0) close(listener_);
-  }
-  uint16_t port() const { return port_; }
-
-  // Sends a PUT for path, answers it with `answer` and hangs up; returns
-  // what ReceiveResponse and then QueryStatus made of it (the first error).
-  // The request line that arrived goes to *request_line when given.
-  uint32_t Exchange(const std::string& answer, uint32_t* status, const char* path = "/crs/a.dmp",
-                    std::string* request_line = nullptr) {
-    platform::HttpEndpoint endpoint{};
-    EXPECT_EQ(0u, platform::HttpResolve("127.0.0.1", port_, &endpoint));
-    platform::HttpSession session;
-    EXPECT_EQ(0u, session.Open());
-    EXPECT_EQ(0u, session.Connect(endpoint, "127.0.0.1"));
-    platform::HttpPut put;
-    EXPECT_EQ(0u, put.Open(session, path));
-    EXPECT_EQ(0u, put.Send("", 0));
-    const int peer = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    EXPECT_GE(peer, 0);
-    // Read the whole request head, so that hanging up is an end, not a reset.
-    std::string request;
-    char buffer[1024];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-      const ssize_t n = recv(peer, buffer, sizeof(buffer), 0);
-      if (n <= 0) break;
-      request.append(buffer, static_cast<size_t>(n));
-    }
-    EXPECT_NE(std::string::npos, request.find("\r\n\r\n"));
-    if (request_line != nullptr) *request_line = request.substr(0, request.find("\r\n"));
-    EXPECT_EQ(static_cast<ssize_t>(answer.size()),
-              send(peer, answer.data(), answer.size(), MSG_NOSIGNAL));
-    close(peer);
-    const uint32_t error = put.ReceiveResponse();
-    return error != 0 ? error : put.QueryStatus(status);
-  }
-
- private:
-  int listener_ = -1;
-  uint16_t port_ = 0;
-};
+  EXPECT_NE(std::string::npos, request.find("\r\n\r\n"));
+  *line = request.substr(0, request.find("\r\n"));
+  EXPECT_EQ(static_cast<ssize_t>(answer.size()),
+            send(peer, answer.data(), answer.size(), MSG_NOSIGNAL));
+  close(peer);
+  const uint32_t error = put.ReceiveResponse();
+  return error != 0 ? error : put.QueryStatus(status);
+}
 
 // The status comes from the status line only; the path goes out escaped
 // byte for byte as WinHTTP escapes it (seen under Wine): '%' and the
 // characters allowed in a path stay.
 TEST(HttpPutStatus, TheStatusComesFromTheStatusLineOnly) {
-  RawService service;
-  ASSERT_NE(0, service.port());
   const uint32_t kProto = EPROTO;
   const std::string kOk = "HTTP/1.1 200 OK\r\n\r\n";
   const struct {
@@ -113,7 +93,7 @@ TEST(HttpPutStatus, TheStatusComesFromTheStatusLineOnly) {
     SCOPED_TRACE(row.answer + " for " + row.path);
     uint32_t status = 0;
     std::string line;
-    EXPECT_EQ(row.error, service.Exchange(row.answer, &status, row.path, &line));
+    EXPECT_EQ(row.error, Exchange(row.answer, row.path, &status, &line));
     EXPECT_EQ(row.status, status);
     EXPECT_EQ(row.line, line);
   }

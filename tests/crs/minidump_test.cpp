@@ -9,8 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstring>
+#include <latch>
 #include <map>
 #include <mutex>
 #include <set>
@@ -24,12 +23,7 @@
 
 namespace {
 
-template <typename T>
-T At(const std::string& bytes, uint64_t offset) {
-  T value{};
-  if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
-  return value;
-}
+using crs_test::ReadAt;
 
 // Writes a dump of this process and checks the rules the readers enforce:
 // the signature, each stream once and inside the file, and (Breakpad's
@@ -44,18 +38,19 @@ std::string WriteDump(const platform::CrashInfo* info, bool full) {
   const std::string dump = crs_test::ReadWhole(path);
   EXPECT_TRUE(crs_test::ReadMinidump(dump).signature);
   std::set<uint32_t> types;
-  for (uint32_t i = 0; i < At<uint32_t>(dump, 8); ++i) {
-    const uint64_t entry = At<uint32_t>(dump, 12) + i * 12ull;
-    const uint32_t type = At<uint32_t>(dump, entry);
+  for (uint32_t i = 0; i < ReadAt<uint32_t>(dump, 8); ++i) {
+    const uint64_t entry = ReadAt<uint32_t>(dump, 12) + i * 12ull;
+    const uint32_t type = ReadAt<uint32_t>(dump, entry);
     EXPECT_TRUE(types.insert(type).second) << "duplicate stream " << type;
-    EXPECT_LE(uint64_t{At<uint32_t>(dump, entry + 8)} + At<uint32_t>(dump, entry + 4), dump.size())
+    EXPECT_LE(uint64_t{ReadAt<uint32_t>(dump, entry + 8)} + ReadAt<uint32_t>(dump, entry + 4),
+              dump.size())
         << "stream " << type;
   }
   const std::string memory = crs_test::MinidumpStream(dump, 5);
   std::map<uint64_t, uint64_t> ranges;  // start -> end
-  for (uint32_t i = 0; i < At<uint32_t>(memory, 0); ++i) {
-    const uint64_t start = At<uint64_t>(memory, 4 + i * 16ull);
-    ranges[start] = start + At<uint32_t>(memory, 12 + i * 16ull);
+  for (uint32_t i = 0; i < ReadAt<uint32_t>(memory, 0); ++i) {
+    const uint64_t start = ReadAt<uint64_t>(memory, 4 + i * 16ull);
+    ranges[start] = start + ReadAt<uint32_t>(memory, 12 + i * 16ull);
   }
   uint64_t end = 0;
   for (const auto& [start, stop] : ranges) {
@@ -67,43 +62,34 @@ std::string WriteDump(const platform::CrashInfo* info, bool full) {
 
 // Threads that wait, named, each with a marker on its stack, while a dump
 // is written: tid -> (address of its marker, its name).
-class ParkedThreads {
- public:
-  explicit ParkedThreads(int count) {
+struct ParkedThreads {
+  explicit ParkedThreads(int count) : ready(count) {
     for (int i = 0; i < count; ++i) {
-      threads_.emplace_back([this, i] {
+      threads.emplace_back([this, i](std::stop_token stop) {
         volatile uint64_t marker = 0xC0FFEE00 + i;  // on this thread's stack
         const std::string name = "parked" + std::to_string(i);
         pthread_setname_np(pthread_self(), name.c_str());
         {
-          std::lock_guard<std::mutex> lock(mutex_);
-          markers_[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&marker), name};
+          std::lock_guard<std::mutex> lock(mutex);
+          markers[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&marker), name};
         }
-        while (!stop_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ready.count_down();
+        while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       });
     }
-    while (markers().size() < static_cast<size_t>(count)) std::this_thread::yield();
-  }
-  ~ParkedThreads() {
-    stop_.store(true);
-    for (auto& t : threads_) t.join();
-  }
-  std::map<uint32_t, std::pair<uint64_t, std::string>> markers() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return markers_;
+    ready.wait();
   }
 
- private:
-  std::mutex mutex_;
-  std::map<uint32_t, std::pair<uint64_t, std::string>> markers_;
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> threads_;
+  std::mutex mutex;
+  std::map<uint32_t, std::pair<uint64_t, std::string>> markers;
+  std::latch ready;
+  std::vector<std::jthread> threads;  // last: stopped and joined first
 };
 
 TEST(Minidump, NormalDumpHoldsEveryThreadsStackAndNameAndTheLinuxStreams) {
   ParkedThreads parked(3);
   volatile uint64_t local = 0xC0FFEE99;  // on this stack while the dump is written
-  std::map<uint32_t, std::pair<uint64_t, std::string>> markers = parked.markers();
+  std::map<uint32_t, std::pair<uint64_t, std::string>> markers = parked.markers;
   markers[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&local), ""};
   const std::string dump = WriteDump(nullptr, false);
 
@@ -111,30 +97,30 @@ TEST(Minidump, NormalDumpHoldsEveryThreadsStackAndNameAndTheLinuxStreams) {
   // marker and with its name.
   const std::string threads = crs_test::MinidumpStream(dump, 3);
   const std::string names = crs_test::MinidumpStream(dump, 24);
-  ASSERT_EQ(At<uint32_t>(threads, 0), At<uint32_t>(names, 0));
+  ASSERT_EQ(ReadAt<uint32_t>(threads, 0), ReadAt<uint32_t>(names, 0));
   std::map<uint32_t, std::string> name_of;
-  for (uint32_t i = 0; i < At<uint32_t>(names, 0); ++i) {
-    const uint32_t rva = At<uint32_t>(names, 4 + i * 12ull + 4);
+  for (uint32_t i = 0; i < ReadAt<uint32_t>(names, 0); ++i) {
+    const uint32_t rva = ReadAt<uint32_t>(names, 4 + i * 12ull + 4);
     std::string name;  // UTF-16 in the dump
-    for (uint32_t k = 0; k < At<uint32_t>(dump, rva); k += 2) name += dump[rva + 4 + k];
-    name_of[At<uint32_t>(names, 4 + i * 12ull)] = name;
+    for (uint32_t k = 0; k < ReadAt<uint32_t>(dump, rva); k += 2) name += dump[rva + 4 + k];
+    name_of[ReadAt<uint32_t>(names, 4 + i * 12ull)] = name;
   }
-  EXPECT_EQ(static_cast<uint32_t>(gettid()), At<uint32_t>(threads, 4));
+  EXPECT_EQ(static_cast<uint32_t>(gettid()), ReadAt<uint32_t>(threads, 4));
   size_t seen = 0;
-  for (uint32_t i = 0; i < At<uint32_t>(threads, 0); ++i) {
+  for (uint32_t i = 0; i < ReadAt<uint32_t>(threads, 0); ++i) {
     const uint64_t entry = 4 + i * 48ull;
-    const auto it = markers.find(At<uint32_t>(threads, entry));
+    const auto it = markers.find(ReadAt<uint32_t>(threads, entry));
     if (it == markers.end()) continue;
     ++seen;
     const auto& [marker, name] = it->second;
-    const uint64_t start = At<uint64_t>(threads, entry + 24);
-    const uint32_t context = At<uint32_t>(threads, entry + 44);
-    EXPECT_EQ(0x0010000Fu, At<uint32_t>(dump, context + 0x30));  // full AMD64 context
-    EXPECT_LE(start, At<uint64_t>(dump, context + 0x98));        // rsp
+    const uint64_t start = ReadAt<uint64_t>(threads, entry + 24);
+    const uint32_t context = ReadAt<uint32_t>(threads, entry + 44);
+    EXPECT_EQ(0x0010000Fu, ReadAt<uint32_t>(dump, context + 0x30));  // full AMD64 context
+    EXPECT_LE(start, ReadAt<uint64_t>(dump, context + 0x98));        // rsp
     ASSERT_LE(start, marker) << name;
-    ASSERT_GE(start + At<uint32_t>(threads, entry + 32), marker + 8) << name;
+    ASSERT_GE(start + ReadAt<uint32_t>(threads, entry + 32), marker + 8) << name;
     EXPECT_EQ(i == 0 ? 0xC0FFEE99u : 0xC0FFEE00u + (name.back() - '0'),
-              At<uint64_t>(dump, At<uint32_t>(threads, entry + 36) + (marker - start)));
+              ReadAt<uint64_t>(dump, ReadAt<uint32_t>(threads, entry + 36) + (marker - start)));
     EXPECT_EQ(name, i == 0 ? "" : name_of[it->first]);
   }
   EXPECT_EQ(markers.size(), seen);
@@ -148,7 +134,7 @@ TEST(Minidump, NormalDumpHoldsEveryThreadsStackAndNameAndTheLinuxStreams) {
   for (uint32_t type : {4u, 5u, 15u, 0x47670004u, 0x47670006u, 0x47670009u}) {
     EXPECT_FALSE(crs_test::MinidumpStream(dump, type).empty()) << type;
   }
-  EXPECT_EQ(0x8201u, At<uint32_t>(crs_test::MinidumpStream(dump, 7), 20));  // Linux
+  EXPECT_EQ(0x8201u, ReadAt<uint32_t>(crs_test::MinidumpStream(dump, 7), 20));  // Linux
 }
 
 TEST(Minidump, FaultRecordAndFullMemory) {
@@ -159,17 +145,17 @@ TEST(Minidump, FaultRecordAndFullMemory) {
   info.thread_id = static_cast<uint32_t>(gettid());
   const std::string normal = WriteDump(&info, false);
   const std::string exception = crs_test::MinidumpStream(normal, 6);
-  EXPECT_EQ(info.thread_id, At<uint32_t>(exception, 0));
-  EXPECT_EQ(11u, At<uint32_t>(exception, 8));
-  EXPECT_EQ(1u, At<uint32_t>(exception, 12));
-  EXPECT_EQ(0x10u, At<uint64_t>(exception, 24));
+  EXPECT_EQ(info.thread_id, ReadAt<uint32_t>(exception, 0));
+  EXPECT_EQ(11u, ReadAt<uint32_t>(exception, 8));
+  EXPECT_EQ(1u, ReadAt<uint32_t>(exception, 12));
+  EXPECT_EQ(0x10u, ReadAt<uint64_t>(exception, 24));
 
   const std::string full = WriteDump(&info, true);
   const std::string memory64 = crs_test::MinidumpStream(full, 9);
   uint64_t total = 0;
-  for (uint64_t i = 0; i < At<uint64_t>(memory64, 0); ++i)
-    total += At<uint64_t>(memory64, 24 + i * 16);
-  EXPECT_EQ(full.size(), At<uint64_t>(memory64, 8) + total);
+  for (uint64_t i = 0; i < ReadAt<uint64_t>(memory64, 0); ++i)
+    total += ReadAt<uint64_t>(memory64, 24 + i * 16);
+  EXPECT_EQ(full.size(), ReadAt<uint64_t>(memory64, 8) + total);
   EXPECT_GT(full.size(), normal.size());
 }
 

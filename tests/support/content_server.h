@@ -1,9 +1,7 @@
-// The development HTTP services (tools/devhttp) for the tests that fetch
-// packages or upload crash reports: the content file server at /content/
-// (serving Root()) and the crash-report service at /crs/ (storing in
-// CrashStore()) on one free loopback port, their control routes, and what
-// reached them. On POSIX they run in this process; under Wine they stay a
-// Linux program of the build machine (tests/crs/crs_test_support.h).
+// The development HTTP services (tools/devhttp): the content file server at
+// /content/ and the crash-report service at /crs/ on one free loopback port,
+// their control routes, and what reached them. On POSIX they run in this
+// process; under Wine they stay a Linux program of the build machine.
 #pragma once
 
 #include <cstdint>
@@ -33,9 +31,9 @@ class ContentServer {
   bool Start(std::string* why);
   // Stops them: nothing listens on the port afterwards.
   void Stop();
-  // The folder the content server serves (exists once Start succeeded).
+  // The folder served at Url(), "http://127.0.0.1:<port>/content/" (exists
+  // once Start succeeded).
   std::filesystem::path Root() const;
-  // "http://127.0.0.1:<port>/content/".
   std::string Url() const;
   // POSTs a control route ("/_control/content?mode=short&bytes=10",
   // "/_control/crs?status=201"); the HTTP status, 0 when no answer came.

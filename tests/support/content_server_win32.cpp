@@ -15,6 +15,7 @@
 
 #include "crs_test_support.h"
 #include "support/content_server.h"
+#include "support/scratch.h"
 
 namespace testsupport {
 
@@ -41,7 +42,7 @@ bool ContentServer::Start(std::string* why) {
   const std::string u = crs_test::ToUnix(state_->folder.path());
   // timeout: a test that dies without Stop() leaves no service behind for
   // long; it passes the stop signal on.
-  if (!crs_test::UnderWine() || u.empty() || devhttp.empty()) {
+  if (!UnderWine() || u.empty() || devhttp.empty()) {
     *why = "no devhttp of the build machine under Wine (set SERVERAPP_HOST_DEVHTTP)";
     return false;
   }
@@ -56,11 +57,12 @@ bool ContentServer::Start(std::string* why) {
   static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
   std::smatch m;
   std::string out;
-  for (int i = 0; i < 200 && !std::regex_search(out, m, kListening); ++i) {
-    Sleep(50);
-    out = ReadWhole(state_->folder.path() / "devhttp.out");
-  }
-  if (m.empty()) {
+  if (!crs_test::WaitUntil(
+          [&] {
+            out = ReadWhole(state_->folder.path() / "devhttp.out");
+            return std::regex_search(out, m, kListening);
+          },
+          10000)) {
     *why = "devhttp did not start: " + out;
     return false;
   }
@@ -74,13 +76,11 @@ bool ContentServer::Start(std::string* why) {
 void ContentServer::Stop() {
   if (!state_->started) return;
   state_->started = false;
-  std::string pid = ReadWhole(state_->folder.path() / "devhttp.pid");
-  while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
-  if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) return;
-  crs_test::StartHostCommand("/bin/kill -TERM " + pid);
+  crs_test::StartHostCommand("/bin/sh -c \"kill -TERM $(cat '" +
+                             crs_test::ToUnix(state_->folder.path()) + "/devhttp.pid')\"");
   // Stopped once nothing answers on its port any more (it may still be
   // closing kept-alive connections).
-  for (int i = 0; i < 100 && Control("/_control/crs") != 0; ++i) Sleep(50);
+  crs_test::WaitUntil([&] { return Control("/_control/crs") == 0; }, 5000);
 }
 
 fs::path ContentServer::Root() const {
@@ -143,8 +143,7 @@ std::vector<Upload> ContentServer::Uploads() const {
     if (std::regex_search(upload.headers, m, kVersion)) upload.version = m[2];
     stored.emplace_back(fs::last_write_time(p, ec), std::move(upload));
   }
-  std::stable_sort(stored.begin(), stored.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::ranges::stable_sort(stored, {}, &decltype(stored)::value_type::first);
   std::vector<Upload> uploads;
   for (auto& s : stored) uploads.push_back(std::move(s.second));
   return uploads;
