@@ -22,11 +22,6 @@ void WriteFileOfSize(const fs::path& path, std::size_t size, char seed) {
   std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(size));
 }
 
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 std::vector<fs::path> TempFiles(const fs::path& folder) {
   std::vector<fs::path> found;
   if (!fs::exists(folder)) return found;

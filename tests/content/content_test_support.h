@@ -21,6 +21,7 @@
 #include "protocol/managerrecords.h"
 #include "support/log_sandbox.h"
 #include "support/null_game_server.h"
+#include "support/scratch.h"
 
 namespace contenttest {
 
@@ -37,7 +38,7 @@ void WriteUccSetting(const std::string& rez_file_path, const std::string& server
 
 // A file of `size` bytes whose content depends on `seed`.
 void WriteFileOfSize(const fs::path& path, std::size_t size, char seed = 'a');
-std::string ReadWhole(const fs::path& path);
+using testsupport::ReadFile;
 
 // Entries of `folder` whose names end in ".log" (temporary files).
 std::vector<fs::path> TempFiles(const fs::path& folder);

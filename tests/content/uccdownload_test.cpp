@@ -81,7 +81,7 @@ TEST_F(UccDownload, BodyOf10240BytesIsRejectedAnd10241Accepted) {
   dialog_.posts.clear();
   ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "pkg.rez"));
   EXPECT_TRUE(dialog_.posts.empty());
-  EXPECT_EQ(ReadWhole(repo_ / "pkg.rez"), ReadWhole(served_ / "pkg.rez"));
+  EXPECT_EQ(ReadFile(repo_ / "pkg.rez"), ReadFile(served_ / "pkg.rez"));
   EXPECT_EQ(TempFiles(repo_).size(), 2u);        // the rejected ones only
   EXPECT_TRUE(dialog_.server.received.empty());  // the poll hands it over
   EXPECT_EQ(dialog_.module_calls, 0);
@@ -101,7 +101,7 @@ TEST_F(UccDownload, PackagePlacedDuringTransferWinsAndTheCopyIsDeleted) {
   ucc.BeginUccMapLoad(MakeRecord(7, 1, 2, "pkg.rez"));
 
   EXPECT_TRUE(dialog_.posts.empty());
-  EXPECT_EQ(ReadWhole(repo_ / "pkg.rez"), theirs);
+  EXPECT_EQ(ReadFile(repo_ / "pkg.rez"), theirs);
   EXPECT_TRUE(TempFiles(repo_).empty());
   EXPECT_TRUE(sandbox_.Has("[UCCLog] rez temp file delete success. filename : "));
 
@@ -248,7 +248,7 @@ TEST_F(UccDownload, SettingsAreReadAtEveryUseAndNamesArePercentEncoded) {
   EXPECT_EQ(DownloadRezFile(plain, kRezDownloadLimits, &error), REZ_DOWNLOAD_OK);
   EXPECT_EQ(error, 0u);
   EXPECT_EQ(server_.service().Requests(), std::vector<std::string>{plain});
-  EXPECT_EQ(ReadWhole(repo / plain), ReadWhole(served_ / plain));
+  EXPECT_EQ(ReadFile(repo / plain), ReadFile(served_ / plain));
 
   // No RezFilePath: the root folder, as the Windows build's drive root.
   WriteUccSetting("", server_.url());

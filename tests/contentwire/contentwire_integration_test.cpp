@@ -29,6 +29,7 @@
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
 #include "support/content_server.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -58,11 +59,6 @@ std::string PackageBody(size_t size, char seed) {
   std::string body(size, '\0');
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>(seed + i * 7 + i / 251);
   return body;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // LOADING_COMPLETE posts for `map`: lParam (map << 16) | low word.
@@ -127,7 +123,7 @@ TEST(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   //    the transfer), handed over by the update thread's next frame.
   manager->SendCopyData(target, GAMESERVERMSG_UCC_MAP_LOAD, Bytes(Play(13, 2, 3, "served.rez")));
   EXPECT_EQ(services.ContentRequests(), std::vector<std::string>{"served.rez"});
-  EXPECT_EQ(ReadFile(folder.work() / "ucc" / "served.rez"), served);
+  EXPECT_EQ(testsupport::ReadFile(folder.work() / "ucc" / "served.rez"), served);
   EXPECT_THAT(folder.HostLog(),
               HasSubstr("[UCCLog] start rez file download. filename : served.rez"));
   EXPECT_FALSE(manager->WaitFor(LoadingComplete(13, 0xFFFA), 0ms));  // no failure report
@@ -145,7 +141,7 @@ TEST(ContentWire, PackagesAreLoadedAndTheGameInfoIsSaved) {
   //    file holds its raw record.
   ASSERT_TRUE(folder.WaitForTrace("SendToServerShell id=7", 5s));
   ASSERT_TRUE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK), 5s));
-  const std::string saved = ReadFile(snapshot);
+  const std::string saved = testsupport::ReadFile(snapshot);
   ASSERT_EQ(saved.size(), 211406u);
   EXPECT_EQ(std::memcmp(saved.data(), info.get(), sizeof(PROTO_START_HOST)), 0);
   EXPECT_TRUE(std::ranges::any_of(fs::directory_iterator(folder.root()), [](const auto& entry) {

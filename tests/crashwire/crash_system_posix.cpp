@@ -76,7 +76,7 @@ void ExpectReadable(const fs::path& program, const fs::path& dump, uint32_t, Fau
   EXPECT_EQ(0, walk.ThreadWith(std::string(kModuleFile) + "!")) << walk.text;
   EXPECT_LT(0, walk.ThreadWith("ServerApp!" + other)) << walk.text;
   EXPECT_TRUE(walk.Identifies(kHostFile) && walk.Identifies(kModuleFile)) << walk.text;
-  const size_t threads = crs_test::ReadMinidump(crs_test::ReadWhole(dump)).threads.size();
+  const size_t threads = crs_test::ReadMinidump(crs_test::ReadFile(dump)).threads.size();
   EXPECT_LE(2u, threads);
   EXPECT_EQ(threads, crs_test::LldbThreadCount(lldb)) << lldb;
   EXPECT_EQ(threads, walk.threads.size()) << walk.text;

@@ -40,7 +40,7 @@ uint32_t WindowThreadOf(uint64_t window) {
 
 void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
                     uint32_t window_thread, FaultThread thread) {
-  const crs_test::MinidumpFacts facts = crs_test::ReadMinidump(crs_test::ReadWhole(dump));
+  const crs_test::MinidumpFacts facts = crs_test::ReadMinidump(crs_test::ReadFile(dump));
   EXPECT_TRUE(facts.signature && facts.has_exception);
   EXPECT_EQ(crs_test::FaultCode(Fault::kAccessViolation), facts.exception_code);
   EXPECT_NE(nullptr, facts.FindModule(program.filename().string()));

@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using crs_test::Fault;
 using crs_test::FindFiles;
-using crs_test::ReadWhole;
+using crs_test::ReadFile;
 
 class CrashHandlerTest : public ::testing::Test {
  protected:
@@ -55,7 +55,7 @@ class CrashHandlerTest : public ::testing::Test {
   // Every host log line under the log root.
   std::string HostLog() const {
     std::string text;
-    for (const fs::path& log : FindFiles(LogRoot(), ".log")) text += ReadWhole(log);
+    for (const fs::path& log : FindFiles(LogRoot(), ".log")) text += ReadFile(log);
     return text;
   }
 

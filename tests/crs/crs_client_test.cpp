@@ -22,7 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using crs_test::ReadWhole;
+using crs_test::ReadFile;
 using crs_test::WriteWhole;
 using platform::fault::Point;
 
@@ -159,9 +159,9 @@ TEST_F(ClientTest, UploadPutsTheTextAndThenTheDumpInOneSession) {
   EXPECT_TRUE(std::regex_match(uploads[0].name,
                                std::regex("sub/ServerApp_HOST_[0-9]{8}-[0-9]{9}_4242_crs\\.log")))
       << uploads[0].name;
-  EXPECT_EQ(text, ReadWhole(service_.CrashStore() / uploads[0].name));
+  EXPECT_EQ(text, ReadFile(service_.CrashStore() / uploads[0].name));
   EXPECT_EQ("sub/" + name, uploads[1].name);
-  EXPECT_TRUE(ReadWhole(dump) == ReadWhole(service_.CrashStore() / uploads[1].name));
+  EXPECT_TRUE(ReadFile(dump) == ReadFile(service_.CrashStore() / uploads[1].name));
   for (const auto& upload : uploads) {
     EXPECT_EQ("2112", upload.version);
     EXPECT_NE(std::string::npos, upload.headers.find("User-Agent: Olvenna CRS"));
@@ -173,7 +173,7 @@ TEST_F(ClientTest, UploadPutsTheTextAndThenTheDumpInOneSession) {
   for (const std::string& u : {url, url.substr(0, url.size() - 1)}) {
     fs::remove(service_.CrashStore() / name);
     ASSERT_TRUE(MakeClient(u)->Upload(dump.c_str(), "")) << u;
-    EXPECT_TRUE(ReadWhole(dump) == ReadWhole(service_.CrashStore() / name)) << u;
+    EXPECT_TRUE(ReadFile(dump) == ReadFile(service_.CrashStore() / name)) << u;
   }
   EXPECT_EQ(1u, crs_test::FindFiles(service_.CrashStore(), "_crs.log").size() -
                     crs_test::FindFiles(service_.CrashStore(), "_crs.log.headers").size());

@@ -26,13 +26,6 @@ TempFolder::~TempFolder() {
   fs::remove_all(path_, ec);
 }
 
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 void WriteWhole(const fs::path& path, const std::string& bytes) {
   std::error_code ec;
   fs::create_directories(path.parent_path(), ec);
@@ -132,11 +125,11 @@ std::string ExpectUploaded(const std::vector<testsupport::Upload>& uploads, cons
   EXPECT_TRUE(std::regex_match(uploads[0].name,
                                std::regex("ServerApp_.+_[0-9]{8}-[0-9]{9}_[0-9]+_crs\\.log")))
       << uploads[0].name;
-  const std::string text = ReadWhole(store / uploads[0].name);
+  const std::string text = ReadFile(store / uploads[0].name);
   EXPECT_EQ(0u, text.find("# Exception Infomation\r\n")) << text;
   EXPECT_EQ(dump.filename().string(), uploads[1].name);
   EXPECT_EQ(fs::file_size(dump), uploads[1].size);
-  EXPECT_TRUE(ReadWhole(dump) == ReadWhole(store / uploads[1].name));
+  EXPECT_TRUE(ReadFile(dump) == ReadFile(store / uploads[1].name));
   EXPECT_EQ("2112", uploads[0].version);
   EXPECT_EQ("2112", uploads[1].version);
   return text;

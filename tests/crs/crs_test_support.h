@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/content_server.h"
+#include "support/scratch.h"
 
 // One value per system in a test body shared by both.
 #ifdef _WIN32
@@ -34,7 +35,7 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
-std::string ReadWhole(const std::filesystem::path& path);
+using testsupport::ReadFile;
 void WriteWhole(const std::filesystem::path& path, const std::string& bytes);
 // Every regular file below folder whose name contains part, sorted.
 std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder,

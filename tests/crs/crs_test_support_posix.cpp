@@ -57,7 +57,7 @@ bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
                               binary.string(), sym.string()},
                              store, {});
     // The first line: MODULE Linux x86_64 <id> <name>.
-    std::istringstream first(ReadWhole(sym));
+    std::istringstream first(ReadFile(sym));
     std::string module, os, arch, id, name;
     first >> module >> os >> arch >> id >> name;
     if (result.code != 0 || module != "MODULE" || id.empty()) {
@@ -109,7 +109,7 @@ StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>& bi
 
 void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
                     Fault fault, const std::string& function, bool all_threads) {
-  const size_t threads = ReadMinidump(ReadWhole(dump)).threads.size();
+  const size_t threads = ReadMinidump(ReadFile(dump)).threads.size();
   // The faulting thread, the parked one, main (when it is not the faulting
   // one) and any of a sanitizer's own.
   if (all_threads) {

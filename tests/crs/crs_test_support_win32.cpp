@@ -65,16 +65,16 @@ StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>&) {
                         "' 2>&1; echo $? > '" + ToUnix(done) + "'\"")) {
     return failed;
   }
-  WaitUntil([&] { return !ReadWhole(done).empty(); }, 60000);
-  const std::string rc = ReadWhole(done);
-  StackwalkReading reading = ParseStackwalk(ReadWhole(out), rc.rfind("0", 0) == 0);
+  WaitUntil([&] { return !ReadFile(done).empty(); }, 60000);
+  const std::string rc = ReadFile(done);
+  StackwalkReading reading = ParseStackwalk(ReadFile(out), rc.rfind("0", 0) == 0);
   if (rc.empty()) reading.text = tool + " did not end within 60 s\n" + reading.text;
   return reading;
 }
 
 void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
                     Fault fault, const std::string&, bool all_threads) {
-  const MinidumpFacts facts = ReadMinidump(ReadWhole(dump));
+  const MinidumpFacts facts = ReadMinidump(ReadFile(dump));
   EXPECT_TRUE(facts.signature);
   EXPECT_EQ(FaultCode(fault), facts.exception_code);
   // The exception belongs to the thread that faulted, not to the one that

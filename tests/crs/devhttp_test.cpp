@@ -33,9 +33,9 @@ TEST(DevHttp, ObjectNamesThatLeaveTheFolderAndUnescapedPathsAreRefused) {
                          "application/octet-stream");
   ASSERT_TRUE(good);
   EXPECT_EQ(200, good->status);
-  EXPECT_EQ("abc", crs_test::ReadWhole(tmp.path() / "store" / "sub" / "a.bin"));
+  EXPECT_EQ("abc", crs_test::ReadFile(tmp.path() / "store" / "sub" / "a.bin"));
   EXPECT_NE(std::string::npos,
-            crs_test::ReadWhole(tmp.path() / "store" / "sub" / "a.bin.headers").find("version: 7"));
+            crs_test::ReadFile(tmp.path() / "store" / "sub" / "a.bin.headers").find("version: 7"));
 
   // Strict paths: the path as sent must be percent-encoded.
   client.set_url_encode(false);

@@ -35,7 +35,7 @@ std::string WriteDump(const platform::CrashInfo* info, bool full) {
   EXPECT_NE(platform::kNoCrashFile, file);
   EXPECT_TRUE(platform::WriteMinidump(file, info, full));
   platform::CrashFileClose(file);
-  const std::string dump = crs_test::ReadWhole(path);
+  const std::string dump = crs_test::ReadFile(path);
   EXPECT_TRUE(crs_test::ReadMinidump(dump).signature);
   std::set<uint32_t> types;
   for (uint32_t i = 0; i < ReadAt<uint32_t>(dump, 8); ++i) {

@@ -85,7 +85,7 @@ TEST_F(CrsFaultTest, EveryStepNamesItsFailure) {
   auto objects = service_->Objects();
   ASSERT_GE(objects.size(), 2u);
   EXPECT_EQ(objects.back().name, "d.dmp");
-  EXPECT_EQ(crs_test::ReadWhole(service_->folder() / objects.back().name), std::string(10000, 'd'));
+  EXPECT_EQ(crs_test::ReadFile(service_->folder() / objects.back().name), std::string(10000, 'd'));
 }
 
 }  // namespace

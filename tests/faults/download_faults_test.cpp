@@ -65,7 +65,7 @@ TEST_F(DownloadFaultTest, ConnectionRequestAndReadFailures) {
 
   fault::Reset();
   EXPECT_EQ(Download(&error), REZ_DOWNLOAD_OK);
-  EXPECT_EQ(ReadWhole(repo_ / "pkg.rez"), ReadWhole(served_ / "pkg.rez"));
+  EXPECT_EQ(ReadFile(repo_ / "pkg.rez"), ReadFile(served_ / "pkg.rez"));
 }
 
 TEST_F(DownloadFaultTest, TemporaryFileFailures) {
@@ -100,7 +100,7 @@ TEST_F(DownloadFaultTest, TemporaryFileFailures) {
 
   fault::Reset();
   EXPECT_EQ(Download(&error), REZ_DOWNLOAD_OK);
-  EXPECT_EQ(ReadWhole(repo_ / "pkg.rez"), ReadWhole(served_ / "pkg.rez"));
+  EXPECT_EQ(ReadFile(repo_ / "pkg.rez"), ReadFile(served_ / "pkg.rez"));
 }
 
 }  // namespace

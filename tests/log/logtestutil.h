@@ -18,12 +18,13 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "support/log_sandbox.h"
+#include "support/scratch.h"
 
 namespace logtest {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path);
+using testsupport::ReadFile;
 void WriteFile(const fs::path& path, const std::string& bytes);
 
 // A clock fixed at the time set last.

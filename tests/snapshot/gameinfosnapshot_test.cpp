@@ -56,11 +56,6 @@ class Snapshot : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(&record), sizeof(record));
   }
 
-  static std::string ReadWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-
   const fs::path dir_ = testsupport::MakeScratchFolder("snapshot-");
 };
 
@@ -92,13 +87,13 @@ TEST_F(Snapshot, FailuresAreAnsweredAndTheNextSnapshotIsWhole) {
   EXPECT_EQ(SaveGameInfoSnapshot(line, *record), SnapshotResult::kShortWrite);
   fault::Reset();
   EXPECT_EQ(SaveGameInfoSnapshot(line, *record), SnapshotResult::kWritten);
-  EXPECT_EQ(ReadWhole(dir_ / "s.bin"), Bytes(*record));
+  EXPECT_EQ(testsupport::ReadFile(dir_ / "s.bin"), Bytes(*record));
 
   // Two deliveries in one frame: the older record comes last, and the file
   // is rewritten, not appended to.
   auto older = Record(1, 'o');
   EXPECT_EQ(SaveGameInfoSnapshot(line, *older), SnapshotResult::kWritten);
-  EXPECT_EQ(ReadWhole(dir_ / "s.bin"), Bytes(*older));
+  EXPECT_EQ(testsupport::ReadFile(dir_ / "s.bin"), Bytes(*older));
 }
 
 }  // namespace

@@ -82,11 +82,6 @@ void WriteText(const fs::path& path, const std::string& text) {
   ASSERT_TRUE(out << text) << "cannot write " << path;
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // The files of one instance folder ("<group>_<index>") anywhere under the
 // log base whose names start with `prefix` and end with `suffix`.
 std::vector<fs::path> FilesOf(const fs::path& log_base, const std::string& instance,
@@ -105,7 +100,7 @@ std::vector<fs::path> FilesOf(const fs::path& log_base, const std::string& insta
 }
 
 uint64_t Occurrences(const fs::path& file, const std::string& text) {
-  const std::string haystack = ReadText(file);
+  const std::string haystack = testsupport::ReadFile(file);
   uint64_t count = 0;
   for (size_t at = 0; (at = haystack.find(text, at)) != std::string::npos; at += text.size()) {
     ++count;
@@ -128,7 +123,7 @@ Sample SampleOf(uint32_t pid) {
   }
   // The command name may hold spaces and parentheses: fields count from
   // the last ')', which ends field 2.
-  const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat = testsupport::ReadFile("/proc/" + std::to_string(pid) + "/stat");
   std::istringstream in(stat.substr(std::min(stat.size(), stat.rfind(')') + 1)));
   const std::vector<std::string> fields{std::istream_iterator<std::string>(in), {}};
   if (fields.size() >= 13) {

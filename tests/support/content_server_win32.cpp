@@ -20,7 +20,7 @@
 namespace testsupport {
 
 namespace fs = std::filesystem;
-using crs_test::ReadWhole;
+using crs_test::ReadFile;
 
 struct ContentServer::State {
   crs_test::TempFolder folder;
@@ -59,7 +59,7 @@ bool ContentServer::Start(std::string* why) {
   std::string out;
   if (!crs_test::WaitUntil(
           [&] {
-            out = ReadWhole(state_->folder.path() / "devhttp.out");
+            out = ReadFile(state_->folder.path() / "devhttp.out");
             return std::regex_search(out, m, kListening);
           },
           10000)) {
@@ -137,7 +137,7 @@ std::vector<Upload> ContentServer::Uploads() const {
   for (const fs::path& p : crs_test::FindFiles(CrashStore(), "")) {
     const fs::path headers = p.string() + ".headers";
     if (!fs::is_regular_file(headers)) continue;
-    Upload upload{fs::relative(p, CrashStore()).generic_string(), "", ReadWhole(headers),
+    Upload upload{fs::relative(p, CrashStore()).generic_string(), "", ReadFile(headers),
                   fs::file_size(p, ec)};
     std::smatch m;
     if (std::regex_search(upload.headers, m, kVersion)) upload.version = m[2];
@@ -152,7 +152,7 @@ std::vector<Upload> ContentServer::Uploads() const {
 std::vector<std::string> ContentServer::ContentRequests() const {
   static const std::string kPrefix = "devhttp content GET ";
   std::vector<std::string> names;
-  std::istringstream lines(ReadWhole(state_->folder.path() / "devhttp.out"));
+  std::istringstream lines(ReadFile(state_->folder.path() / "devhttp.out"));
   for (std::string line; std::getline(lines, line);) {
     if (line.rfind(kPrefix, 0) == 0) names.push_back(line.substr(kPrefix.size()));
   }

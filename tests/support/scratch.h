@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace testsupport {
@@ -29,6 +31,12 @@ std::string ProcessTitle(uint32_t pid);
 // Creates a new, empty folder under the system's temp folder whose name
 // starts with `prefix`; throws std::runtime_error when none can be made.
 std::filesystem::path MakeScratchFolder(const std::string& prefix);
+
+// The whole file; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 // Sets (value non-null) or removes (value null) a variable of this
 // process's environment.
