@@ -1,17 +1,22 @@
 // The process-memory seam and the record fetch against a manager in a
-// process of its own (the test binary relaunched with "--manager").
+// process of its own: the test binary relaunched with "--manager", holding
+// a manager peer window and buffers in its memory, commanded over its stdin.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "gsmsim/peer/manager_peer.h"
 #include "link_test_support.h"
 #include "managerlink/managerlink.h"
 #include "platform/identity.h"
+#include "platform/process.h"
 #include "platform/process_memory.h"
 
 namespace {
@@ -24,22 +29,116 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-template <typename Record>
-std::span<const std::byte> BytesOf(const Record& record) {
-  return {reinterpret_cast<const std::byte*>(&record), sizeof(Record)};
+std::string ToHex(std::span<const std::byte> bytes) {
+  std::string text;
+  char digits[3];
+  for (std::byte b : bytes) {
+    std::snprintf(digits, sizeof(digits), "%02x", std::to_integer<unsigned>(b));
+    text += digits;
+  }
+  return text;
 }
 
-TEST(ProcessMemoryIpc, ReadsAndWritesAnotherProcessWithinItsAccess) {
-  auto manager = linktest::ManagerProcess::Start();
-  ASSERT_NE(manager, nullptr);
-  ASSERT_NE(manager->pid(), platform::CurrentProcessId());
+std::vector<std::byte> FromHex(const std::string& text) {
+  std::vector<std::byte> bytes;
+  for (size_t i = 0; i + 1 < text.size(); i += 2) {
+    bytes.push_back(static_cast<std::byte>(std::stoul(text.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// The manager side: "put HEX" answers a buffer's address, "get ADDRESS"
+// answers "=HEX" of its current bytes.
+int ManagerMain() {
+  std::string error;
+  auto peer = gsmsim::ManagerPeer::Start(&error);
+  if (peer == nullptr) {
+    std::fprintf(stderr, "manager peer: %s\n", error.c_str());
+    return 2;
+  }
+  std::printf("%llu\n", static_cast<unsigned long long>(peer->handle()));
+  std::fflush(stdout);
+  std::string line;
+  while (std::getline(std::cin, line) && line != "quit") {
+    if (line.rfind("put ", 0) == 0) {
+      std::printf("%llu\n",
+                  static_cast<unsigned long long>(peer->AddBuffer(FromHex(line.substr(4)))));
+    } else if (line.rfind("get ", 0) == 0) {
+      std::printf("=%s\n", ToHex(peer->ReadBuffer(std::stoull(line.substr(4)))).c_str());
+    }
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+class ManagerProcess {
+ public:
+  ManagerProcess() {
+    platform::ProcessOptions options;
+    options.program = platform::ExecutablePath();
+    options.args = {"--manager"};
+    options.std_in = platform::StdStream::kPipe;
+    options.std_out = platform::StdStream::kPipe;
+    std::string error;
+    process_ = platform::Process::Start(options, &error);
+    std::string line;
+    if (process_ != nullptr && process_->ReadStdoutLine(&line, 20000)) {
+      window_ = std::strtoull(line.c_str(), nullptr, 10);
+    }
+    EXPECT_NE(window_, 0u) << "the manager process did not report its window: " << error << line;
+  }
+  ~ManagerProcess() { Stop(); }
+
+  platform::WindowHandle window() const { return window_; }
+  uint32_t pid() const { return process_->pid(); }
+
+  // A buffer in the manager's memory holding `bytes`; its address, or 0.
+  uint64_t Put(std::span<const std::byte> bytes) {
+    return std::strtoull(Ask("put " + ToHex(bytes)).c_str(), nullptr, 10);
+  }
+  template <typename Record>
+  uint64_t PutRecord(const Record& record) {
+    return Put({reinterpret_cast<const std::byte*>(&record), sizeof(Record)});
+  }
+  std::vector<std::byte> Get(uint64_t address) {
+    const std::string answer = Ask("get " + std::to_string(address));
+    return answer.empty() || answer[0] != '=' ? std::vector<std::byte>{}
+                                              : FromHex(answer.substr(1));
+  }
+  // Ends the process and waits for it: its window is gone afterwards.
+  void Stop() {
+    if (process_ == nullptr) return;
+    process_->WriteStdin("quit\n");
+    process_->CloseStdin();
+    if (!process_->Wait(20000)) process_->Kill();
+    process_->Wait(-1);
+    process_.reset();
+  }
+
+ private:
+  std::string Ask(const std::string& command) {
+    std::string line;
+    if (process_ == nullptr || !process_->WriteStdin(command + "\n")) return line;
+    if (!process_->ReadStdoutLine(&line, 20000)) line.clear();
+    return line;
+  }
+
+  std::unique_ptr<platform::Process> process_;
+  platform::WindowHandle window_ = 0;
+};
+
+TEST(ManagerLinkIpc, ReadsWritesAndFetchesRecordsWithinTheManagersLife) {
+  linktest::LogSandbox logs(1, 1);
+  ManagerProcess manager;
+  ASSERT_NE(manager.window(), 0u);
+  ASSERT_NE(manager.pid(), platform::CurrentProcessId());
   const std::vector<std::byte> pattern = linktest::Pattern(300, 1);
-  const uint64_t address = manager->Put(pattern);
+  const uint64_t address = manager.Put(pattern);
   ASSERT_NE(address, 0u);
 
-  auto reader = ProcessMemory::Open(manager->pid(), ProcessMemoryAccess::kRead);
+  auto reader = ProcessMemory::Open(manager.pid(), ProcessMemoryAccess::kRead);
   ASSERT_NE(reader, nullptr);
-  EXPECT_EQ(reader->pid(), manager->pid());
+  EXPECT_EQ(reader->pid(), manager.pid());
   std::vector<std::byte> got(300);
   ASSERT_TRUE(reader->Read(address, got.data(), got.size()));
   EXPECT_EQ(got, pattern);
@@ -47,18 +146,57 @@ TEST(ProcessMemoryIpc, ReadsAndWritesAnotherProcessWithinItsAccess) {
   EXPECT_FALSE(reader->Read(~uint64_t{0} - 2, got.data(), 4)) << "range wraps around";
   EXPECT_FALSE(reader->Write(address, got.data(), 4)) << "opened for reading only";
 
-  auto writer = ProcessMemory::Open(manager->pid(), ProcessMemoryAccess::kWrite);
+  auto writer = ProcessMemory::Open(manager.pid(), ProcessMemoryAccess::kWrite);
   ASSERT_NE(writer, nullptr);
   const std::vector<std::byte> patch = linktest::Pattern(10, 200);
   ASSERT_TRUE(writer->Write(address + 5, patch.data(), patch.size()));
   EXPECT_FALSE(writer->Read(address, got.data(), 4)) << "opened for writing only";
   std::vector<std::byte> expected = pattern;
   std::copy(patch.begin(), patch.end(), expected.begin() + 5);
-  EXPECT_EQ(manager->Get(address), expected);
+  EXPECT_EQ(manager.Get(address), expected);
 
-  // Once the process has ended, its handles read nothing; no process, no
-  // handle (a pid above every pid_max the kernel allows, 2^22).
-  manager->Stop();
+  // Records fetched by address arrive whole and are dumped.
+  CManagerLink link;
+  link.Attach(manager.window(), 0x4242, 3);
+  PROTO_GAME_USER_INFO user;
+  user.USN = 0x8000000000000005ull;  // above 2^63-1: dumped negative
+  user.SlotIdx = 17;
+  auto host = std::make_unique<PROTO_START_HOST>();  // the largest record read by address
+  std::memcpy(host->GameLogSerial, "SERIAL-42", 10);
+  host->Users[49].USN = 4242;
+  const uint64_t user_at = manager.PutRecord(user);
+  const uint64_t host_at = manager.PutRecord(*host);
+  int same = 0;
+  EXPECT_TRUE(link.FetchRecord<PROTO_GAME_USER_INFO>(static_cast<int64_t>(user_at), [&](auto& r) {
+    same += std::memcmp(&r, &user, sizeof(user)) == 0;
+  }));
+  EXPECT_TRUE(link.FetchRecord<PROTO_START_HOST>(static_cast<int64_t>(host_at), [&](auto& r) {
+    same += std::memcmp(&r, host.get(), sizeof(PROTO_START_HOST)) == 0;
+  }));
+  EXPECT_EQ(same, 2);
+  link.LogRecvNotice(GAMESERVERMSG_INSERTCHARACTER, static_cast<int64_t>(user_at));
+  // Row 53 stops at its first zero address; row 0 is empty and gives no line.
+  RWPM_ADDRESS_TABLE table;
+  table.Address[53][0] = 0x1000;
+  table.Address[53][1] = 0x2000;
+  table.Address[53][3] = 0x4000;
+  ASSERT_TRUE(link.ReceiveAddressTable(static_cast<int64_t>(manager.PutRecord(table))));
+  EXPECT_EQ(link.AddressTable().At(53, 1), 0x2000u);
+  EXPECT_EQ(link.AddressTable().At(53, 3), 0x4000u);
+  EXPECT_THAT(logs.MainLines(), IsEmpty());
+  EXPECT_THAT(logs.IpcMsgLines(), ElementsAre("[RECV] tIndex[03], msgID[13], address[" +
+                                              std::to_string(user_at) + "]"));
+  EXPECT_THAT(
+      logs.RwpmLines(),
+      ElementsAre(StartsWith("[RECV], 3, PROTO_GAME_USER_INFO, [-9223372036854775803]"),
+                  AllOf(StartsWith("[RECV], 3, PROTO_START_HOST, "), HasSubstr("SERIAL-42")),
+                  "[RECV], 3, MEMORY_ADDRESS[53], [4096][8192]"));
+
+  // Once the process has ended its window is gone and its handles read
+  // nothing; no process, no handle (a pid above every pid_max the kernel
+  // allows, 2^22).
+  manager.Stop();
+  EXPECT_FALSE(link.IsManagerWindowValid());
   EXPECT_FALSE(reader->Read(address, got.data(), got.size()));
   EXPECT_FALSE(writer->Write(address, patch.data(), patch.size()));
   EXPECT_EQ(ProcessMemory::Open(0, ProcessMemoryAccess::kRead), nullptr);
@@ -66,99 +204,10 @@ TEST(ProcessMemoryIpc, ReadsAndWritesAnotherProcessWithinItsAccess) {
   EXPECT_EQ(ProcessMemory::Open(0xFFFFFFFFu, ProcessMemoryAccess::kWrite), nullptr);
 }
 
-class ManagerLinkIpc : public ::testing::Test {
- protected:
-  void Start(int ipc_memory, int ipc_msg) {
-    logs_ = std::make_unique<linktest::LogSandbox>(ipc_memory, ipc_msg);
-    manager_ = linktest::ManagerProcess::Start();
-    ASSERT_NE(manager_, nullptr);
-    link_.Attach(manager_->window(), 0x4242, 3);
-  }
-  // Puts `record` in the manager's memory and fetches it back: true when
-  // the fetch handed on the same bytes.
-  template <typename Record>
-  bool RoundTrip(const Record& record, uint64_t* address = nullptr) {
-    const uint64_t at = manager_->Put(BytesOf(record));
-    if (address != nullptr) *address = at;
-    bool same = false;
-    const bool fetched = link_.FetchRecord<Record>(
-        static_cast<int64_t>(at),
-        [&](const Record& got) { same = std::memcmp(&got, &record, sizeof(Record)) == 0; });
-    return at != 0 && fetched && same;
-  }
-
-  std::unique_ptr<linktest::LogSandbox> logs_;
-  std::unique_ptr<linktest::ManagerProcess> manager_;
-  CManagerLink link_;
-};
-
-TEST_F(ManagerLinkIpc, FetchesRecordsFromTheManagerAndDumpsThem) {
-  Start(1, 1);
-
-  PROTO_GAME_USER_INFO user;
-  user.USN = 0x8000000000000005ull;  // above 2^63-1: dumped negative
-  user.TeamIdx = -1;
-  user.SlotIdx = 17;
-  uint64_t userAddress = 0;
-  EXPECT_TRUE(RoundTrip(user, &userAddress));
-  link_.LogRecvNotice(GAMESERVERMSG_INSERTCHARACTER, static_cast<int64_t>(userAddress));
-  // The largest record read by address.
-  auto host = std::make_unique<PROTO_START_HOST>();
-  std::memcpy(host->GameLogSerial, "SERIAL-42", 10);
-  host->Users[49].USN = 4242;
-  EXPECT_TRUE(RoundTrip(*host));
-  PROTO_USER_DISCONNECTED gone;
-  gone.USN = 0x8000000000000001ull;
-  EXPECT_TRUE(RoundTrip(gone));
-
-  // Row 53 stops at its first zero address; row 0 is empty and gives no line.
-  RWPM_ADDRESS_TABLE table;
-  table.Address[53][0] = 0x1000;
-  table.Address[53][1] = 0x2000;
-  table.Address[53][3] = 0x4000;
-  ASSERT_TRUE(link_.ReceiveAddressTable(static_cast<int64_t>(manager_->Put(BytesOf(table)))));
-  EXPECT_EQ(link_.AddressTable().At(53, 1), 0x2000u);
-  EXPECT_EQ(link_.AddressTable().At(53, 3), 0x4000u);
-
-  EXPECT_THAT(logs_->MainLines(), IsEmpty());
-  EXPECT_THAT(logs_->IpcMsgLines(), ElementsAre("[RECV] tIndex[03], msgID[13], address[" +
-                                                std::to_string(userAddress) + "]"));
-  EXPECT_THAT(
-      logs_->RwpmLines(),
-      ElementsAre(StartsWith("[RECV], 3, PROTO_GAME_USER_INFO, [-9223372036854775803]"),
-                  AllOf(StartsWith("[RECV], 3, PROTO_START_HOST, "), HasSubstr("SERIAL-42")),
-                  "[RECV], 3, GAMESERVERMSG_USER_DISCONNECTED, [-9223372036854775807]",
-                  "[RECV], 3, MEMORY_ADDRESS[53], [4096][8192]"));
-}
-
-// The manager's process ends: its window goes with it, and the next read
-// fails on the window check rather than on the memory.
-TEST_F(ManagerLinkIpc, ManagerThatEndedFailsTheWindowCheck) {
-  Start(1, 0);
-  PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT result;
-  const uint64_t address = manager_->Put(BytesOf(result));
-  ASSERT_NE(address, 0u);
-  manager_->Stop();
-  EXPECT_FALSE(link_.IsManagerWindowValid());
-  bool handled = false;
-  EXPECT_FALSE(link_.FetchRecord<PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT>(
-      static_cast<int64_t>(address), [&](const auto&) { handled = true; }));
-  EXPECT_FALSE(handled);
-  EXPECT_THAT(logs_->MainLines(),
-              ElementsAre("[ERROR] [RWPM]ReadGSMMemory Failed!! m_hManagerWnd is INVALID "
-                          "tIndex[3], proto[" +
-                          std::to_string(address) + "], proto_size[184]"));
-  // The dump of the defaults is still written.
-  EXPECT_THAT(
-      logs_->RwpmLines(),
-      ElementsAre(StartsWith("[RECV], 3, PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT, ")));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  int exit_code = 0;
-  if (linktest::RunAsManagerProcess(argc, argv, &exit_code)) return exit_code;
+  if (argc == 2 && std::strcmp(argv[1], "--manager") == 0) return ManagerMain();
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
