@@ -1,7 +1,5 @@
-// The POSIX side of windows: the frame codec (the exact byte layout, and
-// every bad frame refused without reading outside the datagram), handles
-// chosen by their owner, and frames that break the wire protocol, written
-// on raw sockets.
+// The POSIX side of windows: the frame's byte layout, handles chosen by
+// their owner, and frames that break the protocol, written on raw sockets.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -13,7 +11,6 @@
 #include <cstring>
 #include <future>
 #include <mutex>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -36,7 +33,7 @@ std::vector<std::byte> Bytes(std::string_view text) {
   return {data, data + text.size()};
 }
 
-TEST(WireFrame, EveryFieldAtItsOffsetAndBadHeadersRefused) {
+TEST(WireFrame, EveryFieldAtItsOffsetAndReadBack) {
   using namespace std::string_view_literals;
   const auto expected = Bytes(
       "HWM1"
@@ -61,7 +58,7 @@ TEST(WireFrame, EveryFieldAtItsOffsetAndBadHeadersRefused) {
   EXPECT_EQ(Frame(header, 3), expected);
 
   // Every field read back; the reserved fields are ignored, for later
-  // versions.
+  // versions. (Refused frames: WindowBadInput, through a window.)
   auto later = expected;
   later[28] = std::byte{1};
   later[63] = std::byte{0xFF};
@@ -69,69 +66,7 @@ TEST(WireFrame, EveryFieldAtItsOffsetAndBadHeadersRefused) {
   ASSERT_EQ(wire::DecodeFrame(later, &decoded), wire::DecodeResult::kOk);
   EXPECT_EQ(decoded.cb_data, 3u);
   EXPECT_EQ(Frame(decoded, 3), expected);
-
-  // Refused: short, wrong magic, unknown kind, a length that does not match.
-  using wire::DecodeResult;
-  const auto good = Frame(header, 4);
-  wire::Header out;
-  ASSERT_EQ(wire::DecodeFrame(good, &out), DecodeResult::kOk);
-
-  for (size_t size : {size_t{0}, size_t{1}, size_t{4}, size_t{63}}) {
-    EXPECT_EQ(wire::DecodeFrame(std::span(good).first(size), &out), DecodeResult::kTooShort)
-        << size;
-  }
-  auto bad_magic = good;
-  bad_magic[3] = std::byte{'2'};
-  EXPECT_EQ(wire::DecodeFrame(bad_magic, &out), DecodeResult::kBadMagic);
-
-  for (uint32_t kind : {0u, 4u, 0xFFFFFFFFu}) {
-    wire::Header h = header;
-    h.kind = static_cast<wire::Kind>(kind);
-    EXPECT_EQ(wire::DecodeFrame(Frame(h, 4), &out), DecodeResult::kUnknownKind) << kind;
-  }
-  // cbData claims more, then less, than the datagram carries; and the
-  // largest cbData, which must not wrap any length arithmetic.
-  for (uint32_t cb : {5u, 3u, 0u, 0xFFFFFFFFu}) {
-    auto frame = good;
-    std::memcpy(frame.data() + 56, &cb, 4);
-    EXPECT_EQ(wire::DecodeFrame(frame, &out), DecodeResult::kLengthMismatch) << cb;
-  }
-  // A header that says 4 bytes follow, cut right after the header.
-  EXPECT_EQ(wire::DecodeFrame(std::span(good).first(wire::kHeaderSize), &out),
-            DecodeResult::kLengthMismatch);
 }
-
-TEST(WireFrame, RandomDatagramsDecodeOnlyWhenConsistent) {
-  // Random headers that are often almost right. Under AddressSanitizer this
-  // also shows that no datagram makes the decoder read outside it.
-  std::mt19937 random(12345);
-  int accepted = 0;
-  for (int round = 0; round < 20000; ++round) {
-    std::vector<std::byte> datagram(random() % 160);
-    for (auto& b : datagram) b = static_cast<std::byte>(random());
-    uint32_t kind = 0;
-    uint32_t cb = 0;
-    if (datagram.size() >= wire::kHeaderSize) {
-      std::memcpy(datagram.data(), "HWM1", 4);
-      kind = random() % 5;
-      cb = static_cast<uint32_t>(datagram.size() - wire::kHeaderSize) + (random() % 3) - 1;
-      std::memcpy(datagram.data() + 4, &kind, 4);
-      std::memcpy(datagram.data() + 56, &cb, 4);
-    }
-    wire::Header out;
-    const bool consistent = datagram.size() >= wire::kHeaderSize && kind >= 1 && kind <= 3 &&
-                            cb == datagram.size() - wire::kHeaderSize;
-    ASSERT_EQ(wire::DecodeFrame(datagram, &out) == wire::DecodeResult::kOk, consistent) << round;
-    if (consistent) {
-      ++accepted;
-      ASSERT_EQ(out.cb_data, cb);
-      ASSERT_EQ(static_cast<uint32_t>(out.kind), kind);
-    }
-  }
-  EXPECT_GT(accepted, 100);
-}
-
-// --- handles chosen by their owner ---
 
 TEST(WindowHandles, AChosenHandleIsCheckedTakenOnceAndFreeAfterItsWindow) {
   FnHandler handler;
@@ -152,8 +87,6 @@ TEST(WindowHandles, AChosenHandleIsCheckedTakenOnceAndFreeAfterItsWindow) {
   EXPECT_TRUE(IsWindow(handle));
   EXPECT_TRUE(PostMessage(handle, kTestMsg, 0, 0));
 }
-
-// --- frames that break the protocol, written on raw sockets ---
 
 // Connects `fd` to, or binds it as, the window `handle`'s abstract socket
 // name "hwnd:<handle>"; answers the call's result.
@@ -215,15 +148,20 @@ TEST(WindowBadInput, BadFramesAreDroppedLoggedAndTheirConnectionClosed) {
   };
   std::vector<Case> cases;
   cases.push_back({"shorter than", Frame(post, 0)});
-  cases.back().datagram.resize(40);
+  cases.back().datagram.resize(63);
   cases.push_back({"shorter than", {}});
   cases.push_back({"wrong magic", Frame(post, 0)});
-  cases.back().datagram[0] = std::byte{'X'};
-  cases.push_back({"unknown kind", Frame(post, 0)});
-  cases.back().datagram[4] = std::byte{9};
+  cases.back().datagram[3] = std::byte{'2'};
+  for (std::byte kind : {std::byte{0}, std::byte{4}}) {
+    cases.push_back({"unknown kind", Frame(post, 0)});
+    cases.back().datagram[4] = kind;
+  }
   auto mismatch = Frame(send, 100);
   mismatch.resize(80);  // cbData says 100, 16 bytes came
   cases.push_back({"cbData does not match", mismatch});
+  // The largest cbData must not wrap any length arithmetic.
+  cases.push_back({"cbData does not match", Frame(send, 0)});
+  std::memset(cases.back().datagram.data() + 56, 0xFF, 4);
   auto reply = post;
   reply.kind = wire::Kind::kReply;
   cases.push_back({"reply sent to a window", Frame(reply, 0)});
@@ -270,8 +208,6 @@ TEST(WindowBadInput, BadFramesAreDroppedLoggedAndTheirConnectionClosed) {
   for (const Case& c : cases) EXPECT_NE(log.find(c.name), std::string::npos) << c.name;
   EXPECT_NE(log.find("posted WM_COPYDATA"), std::string::npos);
 }
-
-// --- peers of other users ---
 
 // Forks a child that becomes `uid` (never root), connects to `h` and posts
 // lParam 777. Its exit status: 0 when the window closed the connection on
