@@ -1,13 +1,20 @@
 // Child processes on every system: arguments as given, folder, environment,
 // streams, waits with a time-out, how they ended, stop requests and start
-// failures. The child is process_child.cpp.
+// failures. The child is this program, relaunched (main below).
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
+#include "platform/dialog.h"
+#include "platform/identity.h"
 #include "support/scratch.h"
 #if !defined(_WIN32)
 #include <signal.h>
@@ -21,7 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::unique_ptr<Process> Child(std::vector<std::string> args, ProcessOptions options = {}) {
-  options.program = PROCESS_CHILD_PATH;
+  options.program = ExecutablePath();
   options.args = std::move(args);
   options.std_out = StdStream::kPipe;
   std::string error;
@@ -39,7 +46,7 @@ TEST(Process, PassesArgumentsFolderAndEnvironmentAndReportsTheExitCode) {
   // Windows names have no case: there the second spelling replaces the first.
   options.environment = {{"PROCESS_TEST_VAR", "x=y"}, {"process_test_var", "two"}};
   options.std_err = StdStream::kPipe;
-  std::vector<std::string> all = {"report"};
+  std::vector<std::string> all = {"--report"};
   all.insert(all.end(), args.begin(), args.end());
   auto child = Child(all, options);
   ASSERT_TRUE(child);
@@ -59,9 +66,9 @@ TEST(Process, PassesArgumentsFolderAndEnvironmentAndReportsTheExitCode) {
 
   // The title's command line: on Windows the one the process was started
   // with (quotes and spacing, without the program), elsewhere the arguments.
-  child = Child({"cmdline", "two words", "x"});
+  child = Child({"--cmdline", "two words", "x"});
   ASSERT_TRUE(child && child->ReadStdoutLine(&line, 20000));
-  EXPECT_EQ(line, testsupport::OnWindows() ? "cmdline \"two words\" x" : "cmdline two words x");
+  EXPECT_EQ(line, testsupport::OnWindows() ? "--cmdline \"two words\" x" : "--cmdline two words x");
   EXPECT_EQ(child->Wait(20000), (ExitStatus{.exited = true, .exit_code = 0}));
   std::error_code ignored;
   fs::remove_all(folder, ignored);
@@ -80,9 +87,9 @@ TEST(Process, StopRequestsEndAChildWithTheSignalsNumber) {
   sigaddset(&stop, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop, &previous);
 #endif
-  auto terminated = Child({"sleep"});
-  auto interrupted = Child({"sleep"});
-  auto killed = Child({"sleep"});
+  auto terminated = Child({"--sleep"});
+  auto interrupted = Child({"--sleep"});
+  auto killed = Child({"--sleep"});
 #if !defined(_WIN32)
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 #endif
@@ -101,7 +108,7 @@ TEST(Process, StopRequestsEndAChildWithTheSignalsNumber) {
 TEST(Process, PipesCarryLinesBothWaysAndDestroyingKills) {
   ProcessOptions options;
   options.std_in = StdStream::kPipe;
-  auto child = Child({"echo"}, options);
+  auto child = Child({"--echo"}, options);
   ASSERT_TRUE(child);
   ASSERT_TRUE(child->WriteStdin("first\nsecond\n"));
   std::string line;
@@ -117,7 +124,7 @@ TEST(Process, PipesCarryLinesBothWaysAndDestroyingKills) {
   EXPECT_FALSE(child->ReadStderrLine(&line, 0)) << "stderr is not a pipe";
 
 #if !defined(_WIN32)
-  auto orphan = Child({"sleep"});
+  auto orphan = Child({"--sleep"});
   ASSERT_TRUE(orphan);
   const pid_t pid = static_cast<pid_t>(orphan->pid());
   orphan.reset();
@@ -138,7 +145,7 @@ TEST(Process, StartFailuresAreAnsweredWithAReason) {
   const Row rows[] = {
       {"no-such-program-for-process-test", "", "no-such-program-for-process-test"},
       {(dir / "not-a-program").string(), "", "cannot start"},
-      {PROCESS_CHILD_PATH, (dir / "no-such-folder").string(), "no-such-folder"},
+      {ExecutablePath(), (dir / "no-such-folder").string(), "no-such-folder"},
   };
   for (const Row& row : rows) {
     ProcessOptions options;
@@ -154,3 +161,38 @@ TEST(Process, StartFailuresAreAnsweredWithAReason) {
 
 }  // namespace
 }  // namespace platform
+
+// The child: --report ARGS prints each argument on a line, the current
+// folder and PROCESS_TEST_VAR, "no newline" on stderr, and exits with 7;
+// --cmdline prints the command line as the dialog's title shows it; --echo
+// copies stdin lines to stdout; --sleep sleeps with no stop handling.
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "--report") {
+    for (int i = 2; i < argc; ++i) std::printf("%s\n", argv[i]);
+    const char* value = std::getenv("PROCESS_TEST_VAR");
+    std::printf("%s\n%s\n", std::filesystem::current_path().string().c_str(),
+                value ? value : "<unset>");
+    std::fprintf(stderr, "no newline");
+    return 7;
+  }
+  if (mode == "--cmdline") {
+    std::printf("%s\n",
+                platform::CommandLineText(std::vector<std::string>(argv + 1, argv + argc)).c_str());
+    return 0;
+  }
+  if (mode == "--echo") {
+    char line[4096];
+    while (std::fgets(line, sizeof line, stdin)) {
+      std::fputs(line, stdout);
+      std::fflush(stdout);
+    }
+    return 0;
+  }
+  if (mode == "--sleep") {
+    std::this_thread::sleep_for(std::chrono::minutes(1));
+    return 0;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

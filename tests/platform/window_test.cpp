@@ -1,7 +1,5 @@
-// Windows within one process: the loop, timers, a full queue and identity,
-// on every platform. Posts and sends between processes, nested sends
-// included: window_ipc_test.cpp. Frames that break the POSIX wire
-// protocol: window_wire_test.cpp.
+// Windows within one process, on every platform: the loop, identity,
+// timers and a full queue.
 #include "platform/window.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +14,7 @@
 namespace platform {
 namespace {
 
-TEST(WindowLoop, EndAnswersItsResultAndInvokedWorkRunsInOrderOnTheOwner) {
+TEST(WindowLoop, EndAnswersItsResultInvokedWorkRunsInOrderOnTheOwnerAndTheHandleDiesWithIt) {
   FnHandler handler;
   std::vector<int> seen;
   const auto owner = std::this_thread::get_id();
@@ -60,6 +58,24 @@ TEST(WindowLoop, EndAnswersItsResultAndInvokedWorkRunsInOrderOnTheOwner) {
   EXPECT_EQ(window->Run(), 7);
   window->Invoke([&] { window->End(9); });
   EXPECT_EQ(window->Run(), 9);
+
+  // A handle in use cannot be had again (on Windows none can be chosen);
+  // gone with its window, and bad handles name no window.
+  const WindowHandle handle = window->handle();
+  EXPECT_EQ(GetWindowProcessId(handle), CurrentProcessId());
+  EXPECT_FALSE(PostMessage(handle, kWmCopyData, 0, 0)) << "WM_COPYDATA must be sent";
+  std::string error;
+  EXPECT_EQ(Window::Create(handler, handle, &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  window.reset();
+  for (WindowHandle bad : {handle, WindowHandle{0}, WindowHandle{1} << 31, ~WindowHandle{0}}) {
+    EXPECT_FALSE(IsWindow(bad));
+    EXPECT_EQ(GetWindowProcessId(bad), 0u);
+    EXPECT_FALSE(PostMessage(bad, kTestMsg, 0, 0));
+  }
+  LResult result = 5;
+  EXPECT_FALSE(SendCopyDataChecked(handle, 0, 0, {}, &result));
+  EXPECT_EQ(result, 5);
 }
 
 // A WM_TIMER someone posts is a post (the host counts it as its timer's
@@ -163,35 +179,6 @@ TEST(WindowMessages, PostToAFullQueueFailsWithoutBlockingAndLosesNothing) {
   EXPECT_TRUE(in_order);
   // Wine caps no queue; POSIX and Windows itself refuse long before.
   if (!refused) GTEST_SKIP() << "this system queued " << kTries << " posts without refusing one";
-}
-
-TEST(WindowIdentity, IsWindowAndOwnerPidFollowTheWindowsLife) {
-  FnHandler handler;
-  auto window = Window::Create(handler);
-  ASSERT_TRUE(window);
-  const WindowHandle handle = window->handle();
-  EXPECT_TRUE(IsWindow(handle));
-  EXPECT_EQ(GetWindowProcessId(handle), CurrentProcessId());
-  EXPECT_FALSE(PostMessage(handle, kWmCopyData, 0, 0)) << "WM_COPYDATA must be sent";
-
-  // A handle in use cannot be had again (on Windows none can be chosen).
-  std::string error;
-  EXPECT_EQ(Window::Create(handler, handle, &error), nullptr);
-  EXPECT_FALSE(error.empty());
-
-  window.reset();
-  EXPECT_FALSE(IsWindow(handle));
-  EXPECT_EQ(GetWindowProcessId(handle), 0u);
-  EXPECT_FALSE(PostMessage(handle, kTestMsg, 0, 0));
-  LResult result = 5;
-  EXPECT_FALSE(SendCopyDataChecked(handle, 0, 0, {}, &result));
-  EXPECT_EQ(result, 5);
-
-  for (WindowHandle bad : {WindowHandle{0}, WindowHandle{1} << 31, ~WindowHandle{0}}) {
-    EXPECT_FALSE(IsWindow(bad));
-    EXPECT_EQ(GetWindowProcessId(bad), 0u);
-    EXPECT_FALSE(PostMessage(bad, kTestMsg, 0, 0));
-  }
 }
 
 }  // namespace
