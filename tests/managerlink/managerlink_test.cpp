@@ -1,6 +1,7 @@
-// The manager link against a real manager window in this process: posts,
-// copy-data record sends, every ReadGSMMemory failure line and the record
-// fetch's allocation and read failures.
+// The manager link against a real manager window and the memory of this
+// process (cross-process reads: DispatchHost): posts, copy-data record
+// sends, every ReadGSMMemory failure line, fetches and their dumps; and the
+// process-memory seam.
 #include "managerlink/managerlink.h"
 
 #include <gmock/gmock.h>
@@ -15,22 +16,48 @@
 #include <vector>
 
 #include "gsmsim/peer/manager_peer.h"
-#include "link_test_support.h"
 #include "managerlink/linksystem.h"
 #include "platform/fault_injection.h"
+#include "platform/identity.h"
 #include "platform/process_memory.h"
 #include "protocol/dumptext.h"
 #include "protocol/gameservermsg.h"
+#include "support/log_sandbox.h"
 #include "support/scratch.h"
 
 namespace {
 
 using ::testing::AllOf;
 using ::testing::ElementsAre;
-using ::testing::EndsWith;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 using namespace std::chrono_literals;
+using platform::ProcessMemory;
+using platform::ProcessMemoryAccess;
+
+// Entries without time stamp and line end: main log "[ERROR] text", RWPM
+// and IPCMSG "text".
+class LogSandbox : public testsupport::LogSandbox {
+ public:
+  LogSandbox(int ipc_memory, int ipc_msg) : testsupport::LogSandbox("managerlink-") {
+    Start("LogLevel=4\nIPCMemory=" + std::to_string(ipc_memory) +
+          "\nIPCMsg=" + std::to_string(ipc_msg) + "\n");
+  }
+  // "14:03:07.015 " before, " \r\r\n" after.
+  std::vector<std::string> MainLines() const { return Lines("error_", 13, " \r\r\n"); }
+  // "2026-12-05-14:03:07.015, " before, " \r\n" after.
+  std::vector<std::string> RwpmLines() const { return Lines("RWPM_", 25, " \r\n"); }
+  std::vector<std::string> IpcMsgLines() const { return Lines("IPCMSG_", 25, " \r\n"); }
+  bool HasRwpmFile() const { return !Files("RWPM_").empty(); }
+};
+
+// Byte i is (i * 7 + seed) & 0xFF.
+std::vector<std::byte> Pattern(size_t size, uint8_t seed) {
+  std::vector<std::byte> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::byte>((i * 7 + seed) & 0xFF);
+  return bytes;
+}
 
 constexpr platform::WindowHandle kHostWindow = 0x1234567;
 
@@ -46,7 +73,7 @@ std::unique_ptr<gsmsim::ManagerPeer> StartPeer() {
 // bytes: ShellRows; the acknowledgement: DispatchTest). A window that has
 // vanished gets nothing, and nothing is logged.
 TEST(ManagerLinkPost, PostsAndRecordsArriveAsSentAndAVanishedWindowGetsNothing) {
-  linktest::LogSandbox logs(1, 1);
+  LogSandbox logs(1, 1);
   auto peer = StartPeer();
   ASSERT_NE(peer, nullptr);
   // A negative index and an id above 16 bits never spill into each other;
@@ -116,7 +143,7 @@ class ReadGSMMemoryTest : public ::testing::Test {
   void TearDown() override { platform::fault::Reset(); }
 
   // IPC memory and messages off.
-  std::unique_ptr<linktest::LogSandbox> logs_ = std::make_unique<linktest::LogSandbox>(0, 0);
+  std::unique_ptr<LogSandbox> logs_ = std::make_unique<LogSandbox>(0, 0);
   std::unique_ptr<gsmsim::ManagerPeer> peer_;
   FaultySystem system_;
   CManagerLink link_{system_};
@@ -151,7 +178,7 @@ TEST_F(ReadGSMMemoryTest, EveryFailureWritesItsOwnLineAndAReadTakesTheWholeLengt
   // Page 0 is never mapped: the open succeeds, the read fails.
   EXPECT_FALSE(link_.ReadGSMMemory(8, buffer, 16));
 
-  const std::vector<std::byte> source = linktest::Pattern(64, 11);
+  const std::vector<std::byte> source = Pattern(64, 11);
   std::vector<std::byte> target(80, std::byte{0xEE});
   ASSERT_TRUE(link_.ReadGSMMemory(reinterpret_cast<int64_t>(source.data()) + 4, target.data(), 60));
   EXPECT_TRUE(std::equal(target.begin(), target.begin() + 60, source.begin() + 4));
@@ -191,10 +218,10 @@ TEST_F(ReadGSMMemoryTest, EveryFailureWritesItsOwnLineAndAReadTakesTheWholeLengt
 // With dumps on: a record that cannot be allocated is named and never
 // dumped; a fetch whose read fails hands nothing on, keeps the table, and
 // dumps the record's defaults, never stale or partly read bytes; the next
-// read of the same record works.
-TEST_F(ReadGSMMemoryTest, FailedAllocationsAndReadsHandNothingOn) {
+// fetches hand on whole records and dump them.
+TEST_F(ReadGSMMemoryTest, FetchesHandOnWholeRecordsOrNothing) {
   logs_.reset();
-  logs_ = std::make_unique<linktest::LogSandbox>(1, 0);
+  logs_ = std::make_unique<LogSandbox>(1, 1);
   system_.fail_allocation = true;
   int handled = 0;
   auto count = [&handled](const auto&) { ++handled; };
@@ -211,17 +238,36 @@ TEST_F(ReadGSMMemoryTest, FailedAllocationsAndReadsHandNothingOn) {
   system_.fail_allocation = false;
 
   PROTO_GAME_USER_INFO user;
-  user.USN = 77;
-  user.SlotIdx = 4;
+  user.USN = 0x8000000000000005ull;  // above 2^63-1: dumped negative
+  user.SlotIdx = 17;
   const auto user_at = reinterpret_cast<int64_t>(&user);
   platform::fault::Arm(platform::fault::Point::kProcessRead, 1, EFAULT);
   EXPECT_FALSE(link_.FetchRecord<PROTO_GAME_USER_INFO>(user_at, count));
   EXPECT_FALSE(link_.ReceiveAddressTable(8));
   EXPECT_EQ(handled, 0);
   EXPECT_EQ(link_.AddressTable().At(0, 0), 0u);
+
   EXPECT_TRUE(link_.FetchRecord<PROTO_GAME_USER_INFO>(user_at, [&](const auto& record) {
     EXPECT_EQ(std::memcmp(&record, &user, sizeof(user)), 0);
   }));
+  link_.LogRecvNotice(GAMESERVERMSG_INSERTCHARACTER, user_at);
+  auto host = std::make_unique<PROTO_START_HOST>();  // the largest record read by address
+  std::memcpy(host->GameLogSerial, "SERIAL-42", 10);
+  host->Users[49].USN = 4242;
+  EXPECT_TRUE(link_.FetchRecord<PROTO_START_HOST>(
+      reinterpret_cast<int64_t>(host.get()),
+      [&](const auto& record) { EXPECT_EQ(std::memcmp(&record, host.get(), sizeof(record)), 0); }));
+  // Row 53 stops at its first zero address; row 0 is empty and gives no line.
+  RWPM_ADDRESS_TABLE table;
+  table.Address[53][0] = 0x1000;
+  table.Address[53][1] = 0x2000;
+  table.Address[53][3] = 0x4000;
+  ASSERT_TRUE(link_.ReceiveAddressTable(reinterpret_cast<int64_t>(&table)));
+  EXPECT_EQ(link_.AddressTable().At(53, 1), 0x2000u);
+  EXPECT_EQ(link_.AddressTable().At(53, 3), 0x4000u);
+
+  // Addresses are printed as a long: cut to 32 bits on Windows.
+  const std::string user_address = std::to_string(static_cast<long>(user_at));
   EXPECT_THAT(
       logs_->MainLines(),
       ElementsAre("[ERROR] [RWPM][ERROR : New Memory Error!!] PROTO_START_HOST",
@@ -233,16 +279,49 @@ TEST_F(ReadGSMMemoryTest, FailedAllocationsAndReadsHandNothingOn) {
                   "[ERROR] [RWPM][ERROR : New Memory Error!!] GAMESERVERMSG_USER_DISCONNECTED",
                   "[ERROR] [RWPM][ERROR : New Memory Error!!] "
                   "LPVOID[GAMESERVERMSG_MAX * IPC_ROOM_MAX_USER]",
-                  // The address is printed as a long: cut to 32 bits on Windows.
-                  AllOf(StartsWith("[ERROR] [RWPM]ReadGSMMemory Failed!! ReadProcessMemory "
-                                   "Error!! tIndex[3], proto["),
-                        EndsWith("], proto_size[" + std::to_string(sizeof(user)) + "]")),
+                  "[ERROR] [RWPM]ReadGSMMemory Failed!! ReadProcessMemory Error!! tIndex[3], "
+                  "proto[" +
+                      user_address + "], proto_size[" + std::to_string(sizeof(user)) + "]",
                   "[ERROR] [RWPM]ReadGSMMemory Failed!! ReadProcessMemory Error!! tIndex[3], "
                   "proto[8], proto_size[24400]"));
   // The all-zero table has no row to print.
-  EXPECT_THAT(logs_->RwpmLines(),
-              ElementsAre(proto::DumpText(proto::kRecvTag, 3, PROTO_GAME_USER_INFO{}),
-                          proto::DumpText(proto::kRecvTag, 3, user)));
+  EXPECT_THAT(
+      logs_->RwpmLines(),
+      ElementsAre(proto::DumpText(proto::kRecvTag, 3, PROTO_GAME_USER_INFO{}),
+                  StartsWith("[RECV], 3, PROTO_GAME_USER_INFO, [-9223372036854775803]"),
+                  AllOf(StartsWith("[RECV], 3, PROTO_START_HOST, "), HasSubstr("SERIAL-42")),
+                  "[RECV], 3, MEMORY_ADDRESS[53], [4096][8192]"));
+  EXPECT_THAT(logs_->IpcMsgLines(),
+              ElementsAre("[RECV] tIndex[03], msgID[13], address[" + user_address + "]"));
+}
+
+// A process's memory, this one's here: each handle only for its access; no
+// process, no handle (a pid above every pid_max the kernel allows, 2^22).
+TEST(ProcessMemory, ReadsAndWritesWithinItsAccess) {
+  std::vector<std::byte> memory = Pattern(300, 1);
+  const auto at = reinterpret_cast<uint64_t>(memory.data());
+  const uint32_t self = platform::CurrentProcessId();
+  auto reader = ProcessMemory::Open(self, ProcessMemoryAccess::kRead);
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->pid(), self);
+  std::vector<std::byte> got(300);
+  ASSERT_TRUE(reader->Read(at, got.data(), got.size()));
+  EXPECT_EQ(got, memory);
+  EXPECT_FALSE(reader->Read(8, got.data(), 4)) << "page 0 is never mapped";
+  EXPECT_FALSE(reader->Read(~uint64_t{0} - 2, got.data(), 4)) << "range wraps around";
+  EXPECT_FALSE(reader->Write(at, got.data(), 4)) << "opened for reading only";
+
+  auto writer = ProcessMemory::Open(self, ProcessMemoryAccess::kWrite);
+  ASSERT_NE(writer, nullptr);
+  const std::vector<std::byte> patch = Pattern(10, 200);
+  ASSERT_TRUE(writer->Write(at + 5, patch.data(), patch.size()));
+  EXPECT_FALSE(writer->Read(at, got.data(), 4)) << "opened for writing only";
+  std::copy(patch.begin(), patch.end(), got.begin() + 5);
+  EXPECT_EQ(memory, got);
+
+  EXPECT_EQ(ProcessMemory::Open(0, ProcessMemoryAccess::kRead), nullptr);
+  EXPECT_EQ(ProcessMemory::Open(0x7FFFFFF0u, ProcessMemoryAccess::kRead), nullptr);
+  EXPECT_EQ(ProcessMemory::Open(0xFFFFFFFFu, ProcessMemoryAccess::kWrite), nullptr);
 }
 
 TEST(ProcessMemory, PrivateBytesFollowTouchedAllocations) {
