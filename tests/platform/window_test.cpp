@@ -67,6 +67,9 @@ TEST(WindowLoop, EndAnswersItsResultInvokedWorkRunsInOrderOnTheOwnerAndTheHandle
   std::string error;
   EXPECT_EQ(Window::Create(handler, handle, &error), nullptr);
   EXPECT_FALSE(error.empty());
+#if !defined(_WIN32)
+  EXPECT_NE(error.find("taken"), std::string::npos) << error;
+#endif
   window.reset();
   for (WindowHandle bad : {handle, WindowHandle{0}, WindowHandle{1} << 31, ~WindowHandle{0}}) {
     EXPECT_FALSE(IsWindow(bad));
@@ -76,6 +79,15 @@ TEST(WindowLoop, EndAnswersItsResultInvokedWorkRunsInOrderOnTheOwnerAndTheHandle
   LResult result = 5;
   EXPECT_FALSE(SendCopyDataChecked(handle, 0, 0, {}, &result));
   EXPECT_EQ(result, 5);
+#if !defined(_WIN32)
+  // On POSIX an owner may choose the handle: one in range and free, as this
+  // one is again.
+  EXPECT_EQ(Window::Create(handler, WindowHandle{1} << 31, &error), nullptr);
+  EXPECT_NE(error.find("outside"), std::string::npos) << error;
+  window = Window::Create(handler, handle);
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(PostMessage(handle, kTestMsg, 0, 0));
+#endif
 }
 
 // A WM_TIMER someone posts is a post (the host counts it as its timer's

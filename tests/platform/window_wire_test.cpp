@@ -1,5 +1,5 @@
-// The POSIX side of windows: the frame's byte layout, handles chosen by
-// their owner, and frames that break the protocol, written on raw sockets.
+// The POSIX side of windows: the frame's byte layout, and frames that break
+// the protocol, written on raw sockets.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -66,26 +66,6 @@ TEST(WireFrame, EveryFieldAtItsOffsetAndReadBack) {
   ASSERT_EQ(wire::DecodeFrame(later, &decoded), wire::DecodeResult::kOk);
   EXPECT_EQ(decoded.cb_data, 3u);
   EXPECT_EQ(Frame(decoded, 3), expected);
-}
-
-TEST(WindowHandles, AChosenHandleIsCheckedTakenOnceAndFreeAfterItsWindow) {
-  FnHandler handler;
-  auto window = Window::Create(handler);
-  ASSERT_TRUE(window);
-  const WindowHandle handle = window->handle();
-  std::string error;
-  EXPECT_EQ(Window::Create(handler, handle, &error), nullptr);
-  EXPECT_NE(error.find("taken"), std::string::npos) << error;
-  EXPECT_EQ(Window::Create(handler, WindowHandle{1} << 31, &error), nullptr);
-  EXPECT_NE(error.find("outside"), std::string::npos) << error;
-
-  window.reset();
-  EXPECT_FALSE(IsWindow(handle));
-  // The handle is free again and can be taken by a new window.
-  auto again = Window::Create(handler, handle);
-  ASSERT_TRUE(again);
-  EXPECT_TRUE(IsWindow(handle));
-  EXPECT_TRUE(PostMessage(handle, kTestMsg, 0, 0));
 }
 
 // Connects `fd` to, or binds it as, the window `handle`'s abstract socket
