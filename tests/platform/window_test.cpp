@@ -4,15 +4,33 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <thread>
 #include <vector>
 
 #include "platform/identity.h"
-#include "window_test_support.h"
 
 namespace platform {
 namespace {
+
+constexpr uint32_t kTestMsg = kWmUser + 0x40;
+
+// A handler made of functions, for tests that need only some of them.
+struct FnHandler : WindowHandler {
+  std::function<void(uint32_t, WParam, LParam)> post;
+  std::function<LResult(uint32_t, WParam, LParam, const CopyData&)> send;
+  std::function<void(uint64_t)> timer;
+  void OnPost(uint32_t m, WParam w, LParam l) override {
+    if (post) post(m, w, l);
+  }
+  LResult OnSend(uint32_t m, WParam w, LParam l, const CopyData& c) override {
+    return send ? send(m, w, l, c) : 0;
+  }
+  void OnTimer(uint64_t id) override {
+    if (timer) timer(id);
+  }
+};
 
 TEST(WindowLoop, EndAnswersItsResultInvokedWorkRunsInOrderOnTheOwnerAndTheHandleDiesWithIt) {
   FnHandler handler;

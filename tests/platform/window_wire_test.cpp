@@ -9,17 +9,17 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <future>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "gsmsim/peer/manager_peer.h"
 #include "platform/window.h"
-#include "window_test_support.h"
 #include "wire_frame.h"
 
 namespace platform {
 namespace {
+
+using namespace std::chrono_literals;
 
 std::vector<std::byte> Frame(wire::Header header, size_t payload) {
   header.cb_data = static_cast<uint32_t>(payload);
@@ -32,6 +32,14 @@ std::vector<std::byte> Bytes(std::string_view text) {
   const auto* data = reinterpret_cast<const std::byte*>(text.data());
   return {data, data + text.size()};
 }
+
+std::vector<LParam> LParams(const gsmsim::ManagerPeer& window) {
+  std::vector<LParam> got;
+  for (const auto& m : window.Messages()) got.push_back(m.l_param);
+  return got;
+}
+
+constexpr uint32_t kTestMsg = kWmUser + 0x40;
 
 TEST(WireFrame, EveryFieldAtItsOffsetAndReadBack) {
   using namespace std::string_view_literals;
@@ -101,21 +109,10 @@ bool ClosedByWindow(int fd) {
 }
 
 TEST(WindowBadInput, BadFramesAreDroppedLoggedAndTheirConnectionClosed) {
-  FnHandler handler;
-  std::mutex mutex;
-  std::vector<LParam> dispatched;
-  handler.post = [&](uint32_t, WParam, LParam l) {
-    std::lock_guard lock(mutex);
-    dispatched.push_back(l);
-  };
-  handler.send = [&](uint32_t, WParam, LParam l, const CopyData&) -> LResult {
-    std::lock_guard lock(mutex);
-    dispatched.push_back(l);
-    return 1;
-  };
   testing::internal::CaptureStderr();
-  WindowThread window(handler);
-  const WindowHandle h = window.handle();
+  auto window = gsmsim::ManagerPeer::Start();  // records what it is given, answers sends 1
+  ASSERT_NE(window, nullptr);
+  const WindowHandle h = window->handle();
 
   // lParam 666 is never dispatched.
   const wire::Header post{.target = h, .msg = kTestMsg, .l_param = 666};
@@ -181,10 +178,7 @@ TEST(WindowBadInput, BadFramesAreDroppedLoggedAndTheirConnectionClosed) {
   // The window still serves everyone else.
   EXPECT_EQ(SendCopyData(h, 0, 0, {}), 1);
   const std::string log = testing::internal::GetCapturedStderr();
-  {
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(dispatched, (std::vector<LParam>{1, 0}));
-  }
+  EXPECT_EQ(LParams(*window), (std::vector<LParam>{1, 0}));
   for (const Case& c : cases) EXPECT_NE(log.find(c.name), std::string::npos) << c.name;
   EXPECT_NE(log.find("posted WM_COPYDATA"), std::string::npos);
 }
@@ -224,25 +218,18 @@ TEST(WindowPeers, OnlyTheOwnersUserRootAndTheNamedManagerGetIn) {
     } else {
       unsetenv("SERVERAPP_MANAGER_UID");
     }
-    FnHandler handler;
-    std::promise<void> own_user_seen;
-    std::vector<LParam> got;  // written on the window's thread until own_user_seen
-    handler.post = [&](uint32_t, WParam, LParam l) {
-      got.push_back(l);
-      if (l == 1) own_user_seen.set_value();
-    };
     testing::internal::CaptureStderr();
     {
-      WindowThread window(handler);
-      EXPECT_EQ(PostAsOtherUser(window.handle(), kOther), row.admitted ? 1 : 0);
+      auto window = gsmsim::ManagerPeer::Start();
+      ASSERT_NE(window, nullptr);
+      EXPECT_EQ(PostAsOtherUser(window->handle(), kOther), row.admitted ? 1 : 0);
       // The window's own user still gets through, after the other user's
       // post when that one was let in.
-      EXPECT_TRUE(PostMessage(window.handle(), kTestMsg, 0, 1));
-      ASSERT_EQ(own_user_seen.get_future().wait_for(std::chrono::seconds(5)),
-                std::future_status::ready);
+      EXPECT_TRUE(PostMessage(window->handle(), kTestMsg, 0, 1));
+      ASSERT_TRUE(window->WaitFor([](const auto& m) { return m.l_param == 1; }, 5s));
       const std::vector<LParam> expected =
           row.admitted ? std::vector<LParam>{777, 1} : std::vector<LParam>{1};
-      EXPECT_EQ(got, expected);
+      EXPECT_EQ(LParams(*window), expected);
     }
     const std::string log = testing::internal::GetCapturedStderr();
     const std::string refused = "of uid " + std::to_string(kOther) + "; closing it";
