@@ -1,6 +1,6 @@
-// Window messages between real processes. The test binary relaunches
-// itself as the other process ("--peer PARENT_HANDLE"); the parent
-// side is the manager peer library that integration tests use.
+// Window messages between real processes, each side a manager peer window
+// (the library integration tests use). The test binary relaunches itself as
+// the other process ("--peer PARENT_HANDLE").
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -49,56 +49,49 @@ int64_t Checksum(std::span<const std::byte> data) {
   return static_cast<int64_t>(hash);
 }
 
-// ---------------- the peer process ----------------
+// Answers a kBounce send: sends depth-1 back to its sender, answers +1.
+LResult Bounce(const gsmsim::ReceivedMessage& m, WindowHandle self) {
+  const int depth = m.data.empty() ? 0 : static_cast<int>(m.data[0]);
+  if (depth == 0) return 1;
+  const std::byte next[1] = {static_cast<std::byte>(depth - 1)};
+  return platform::SendCopyData(static_cast<WindowHandle>(m.w_param), self, kBounce, next) + 1;
+}
 
-class PeerHandler : public platform::WindowHandler {
- public:
-  platform::Window* window = nullptr;
+// The other process: a manager peer window whose hooks (on its window
+// thread) keep the posts' order and answer the requests.
+int PeerMain(WindowHandle parent) {
+  auto peer = gsmsim::ManagerPeer::Start();
+  if (!peer) return 90;
   int64_t in_order = 0;
   bool broken = false;
-  WindowHandle parent = 0;
-
-  void OnPost(uint32_t msg, WParam w, LParam l) override {
-    if (msg == kOrdered) {
-      broken = broken || l != in_order || w != kWord;
+  peer->SetOnMessage([&](const gsmsim::ReceivedMessage& m) {
+    if (m.kind == gsmsim::ReceivedMessage::Kind::kSend) return;
+    if (m.msg == kOrdered) {
+      broken = broken || m.l_param != in_order || m.w_param != kWord;
       ++in_order;
-    } else if (msg == kQuit) {
-      window->End(static_cast<LResult>(w));
+    } else if (m.msg == kQuit) {
+      // Exit without tearing down: the window must vanish with the process.
+      std::fflush(nullptr);
+      std::_Exit(static_cast<int>(m.w_param));
     }
-  }
-  LResult OnSend(uint32_t, WParam from, LParam, const CopyData& copy) override {
-    switch (copy.dw_data) {
+  });
+  peer->SetSendAnswer([&](const gsmsim::ReceivedMessage& m) -> LResult {
+    switch (m.dw_data) {
       case kQueryOrder:
         return broken ? -1 : in_order;
       case kChecksum:
-        return Checksum(copy.data) ^ static_cast<int64_t>(from);
-      case kBounce: {
-        const auto depth = copy.data.empty() ? 0 : static_cast<int>(copy.data[0]);
-        if (depth == 0) return 1;
-        const std::byte next[1] = {static_cast<std::byte>(depth - 1)};
-        return platform::SendCopyData(from, window->handle(), kBounce, next) + 1;
-      }
+        return Checksum(m.data) ^ static_cast<int64_t>(m.w_param);
+      case kBounce:
+        return Bounce(m, peer->handle());
       case kHang:
         platform::PostMessage(parent, kInHandler, 0, 0);
         SleepForever();
     }
     return 0;
-  }
-};
-
-int PeerMain(WindowHandle parent) {
-  PeerHandler handler;
-  handler.parent = parent;
-  auto window = platform::Window::Create(handler);
-  if (!window) return 90;
-  handler.window = window.get();
-  if (!platform::PostMessage(parent, kReady, 0, static_cast<LParam>(window->handle()))) return 91;
-  // Exit without tearing down: the window must vanish with the process.
-  std::fflush(nullptr);
-  std::_Exit(static_cast<int>(window->Run()));
+  });
+  if (!platform::PostMessage(parent, kReady, 0, static_cast<LParam>(peer->handle()))) return 91;
+  SleepForever();
 }
-
-// ---------------- the tests ----------------
 
 struct StartedPeer {
   platform::Process* process = nullptr;
@@ -157,11 +150,7 @@ TEST(CrossProcess, PostAndSendInOrderWithLargeCopyDataAndNestedSendsBothWays) {
   // Windows that send to each other from their handlers complete: the
   // manager's handler bounces as the peer's does.
   manager->SetSendAnswer([&](const gsmsim::ReceivedMessage& m) -> LResult {
-    if (m.dw_data != kBounce || m.data.empty()) return 0;
-    const auto depth = static_cast<int>(m.data[0]);
-    if (depth == 0) return 1;
-    const std::byte next[1] = {static_cast<std::byte>(depth - 1)};
-    return platform::SendCopyData(peer.handle, manager->handle(), kBounce, next) + 1;
+    return m.dw_data == kBounce ? Bounce(m, manager->handle()) : 0;
   });
   const std::byte depth[1] = {std::byte{25}};
   // From the manager's own window thread, which then answers while waiting...
