@@ -61,6 +61,11 @@ std::vector<std::byte> Pattern(size_t size, uint8_t seed) {
 
 constexpr platform::WindowHandle kHostWindow = 0x1234567;
 
+std::string ReadFailure(const std::string& reason, const std::string& proto, int64_t size) {
+  return "[ERROR] [RWPM]ReadGSMMemory Failed!! " + reason + " tIndex[3], proto[" + proto +
+         "], proto_size[" + std::to_string(size) + "]";
+}
+
 std::unique_ptr<gsmsim::ManagerPeer> StartPeer() {
   std::string error;
   auto peer = gsmsim::ManagerPeer::Start(&error);
@@ -194,25 +199,14 @@ TEST_F(ReadGSMMemoryTest, EveryFailureWritesItsOwnLineAndAReadTakesTheWholeLengt
   EXPECT_FALSE(logs_->HasRwpmFile());
   EXPECT_THAT(logs_->IpcMsgLines(), IsEmpty());
 
-  EXPECT_THAT(
-      logs_->MainLines(),
-      ElementsAre(
-          "[ERROR] [RWPM]ReadGSMMemory Failed!! m_hManagerWnd is INVALID tIndex[3], "
-          "proto[28672], proto_size[16]",
-          "[ERROR] [RWPM]ReadGSMMemory Failed!! Address is null tIndex[3], proto[0], "
-          "proto_size[16]",
-          "[ERROR] [RWPM]ReadGSMMemory Failed!! buffer is INVALID tIndex[3], proto[28672], "
-          "proto_size[16]",
-          "[ERROR] [RWPM]ReadGSMMemory Failed!! buffer is INVALID tIndex[3], proto[28672], "
-          "proto_size[0]",
-          "[ERROR] [RWPM]ReadGSMMemory Failed!! buffer is INVALID tIndex[3], proto[28672], "
-          "proto_size[-4]",
-          "[ERROR] [RWPM]ReadGSMMemory Failed!! ProcessID is INVALID tIndex[3], proto[28672], "
-          "proto_size[16]",
-          "[ERROR] [RWPM]ReadGSMMemory Failed!! OpenProcess Error!! tIndex[3], proto[28672], "
-          "proto_size[16]",
-          "[ERROR] [RWPM]ReadGSMMemory Failed!! ReadProcessMemory Error!! tIndex[3], proto[8], "
-          "proto_size[16]"));
+  EXPECT_THAT(logs_->MainLines(), ElementsAre(ReadFailure("m_hManagerWnd is INVALID", "28672", 16),
+                                              ReadFailure("Address is null", "0", 16),
+                                              ReadFailure("buffer is INVALID", "28672", 16),
+                                              ReadFailure("buffer is INVALID", "28672", 0),
+                                              ReadFailure("buffer is INVALID", "28672", -4),
+                                              ReadFailure("ProcessID is INVALID", "28672", 16),
+                                              ReadFailure("OpenProcess Error!!", "28672", 16),
+                                              ReadFailure("ReadProcessMemory Error!!", "8", 16)));
 }
 
 // With dumps on: a record that cannot be allocated is named and never
@@ -268,22 +262,15 @@ TEST_F(ReadGSMMemoryTest, FetchesHandOnWholeRecordsOrNothing) {
 
   // Addresses are printed as a long: cut to 32 bits on Windows.
   const std::string user_address = std::to_string(static_cast<long>(user_at));
-  EXPECT_THAT(
-      logs_->MainLines(),
-      ElementsAre("[ERROR] [RWPM][ERROR : New Memory Error!!] PROTO_START_HOST",
-                  "[ERROR] [RWPM][ERROR : New Memory Error!!] PROTO_GAME_USER_INFO",
-                  "[ERROR] [RWPM][ERROR : New Memory Error!!] "
-                  "PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT",
-                  "[ERROR] [RWPM][ERROR : New Memory Error!!] "
-                  "PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT",
-                  "[ERROR] [RWPM][ERROR : New Memory Error!!] GAMESERVERMSG_USER_DISCONNECTED",
-                  "[ERROR] [RWPM][ERROR : New Memory Error!!] "
-                  "LPVOID[GAMESERVERMSG_MAX * IPC_ROOM_MAX_USER]",
-                  "[ERROR] [RWPM]ReadGSMMemory Failed!! ReadProcessMemory Error!! tIndex[3], "
-                  "proto[" +
-                      user_address + "], proto_size[" + std::to_string(sizeof(user)) + "]",
-                  "[ERROR] [RWPM]ReadGSMMemory Failed!! ReadProcessMemory Error!! tIndex[3], "
-                  "proto[8], proto_size[24400]"));
+  const std::string no_memory = "[ERROR] [RWPM][ERROR : New Memory Error!!] ";
+  EXPECT_THAT(logs_->MainLines(),
+              ElementsAre(no_memory + "PROTO_START_HOST", no_memory + "PROTO_GAME_USER_INFO",
+                          no_memory + "PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT_RESULT",
+                          no_memory + "PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT",
+                          no_memory + "GAMESERVERMSG_USER_DISCONNECTED",
+                          no_memory + "LPVOID[GAMESERVERMSG_MAX * IPC_ROOM_MAX_USER]",
+                          ReadFailure("ReadProcessMemory Error!!", user_address, sizeof(user)),
+                          ReadFailure("ReadProcessMemory Error!!", "8", 24400)));
   // The all-zero table has no row to print.
   EXPECT_THAT(
       logs_->RwpmLines(),
