@@ -150,8 +150,7 @@ TEST_F(DownloadFaultTest, TemporaryFileFailures) {
   EXPECT_TRUE(sandbox_.Has("[ucclog] UCC file Write Error Number : 28)"));
   EXPECT_FALSE(fs::exists(repo_ / "pkg.rez"));
 
-  // The repository folder cannot be made: the temporary file cannot be
-  // created in it, which is the short-package answer with the open's number.
+  // No repository folder, no temporary file: the short-package answer.
   fault::Reset();
   fault::Arm(Point::kMkdir, 1, EACCES, true);
   fs::remove_all(repo_);

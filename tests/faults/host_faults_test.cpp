@@ -36,16 +36,15 @@ TEST(HostFaultTest, ArmedHostsLogWhatFailedAndEndCleanly) {
     std::string stderr_line;
   };
   const Case cases[] = {
-      // Every shared-memory object refused: the message table falls back to
-      // a private copy.
+      // No shared memory: the message table falls back to a private copy.
       {"shm_create:1+:12",
        true,
        {"[ERROR] Logger Init Failed : ErrCode[2] \r\r\n",
         "[WARN_] Logger USAGE_NOUSE Setted. \r\r\n"},
        "Log Msz File Load Failed",
        "fault injection armed: shm_create:1+:12"},
-      // The module cannot be loaded, or has no entry point: no module call,
-      // no report to the manager; the window stays until it is told to end.
+      // No module, or no entry point: no module call, no report; the window
+      // stays until it is told to end.
       {"library_load:1:126",
        false,
        {"[FATAL] CServerAppDlg::LoadServer(), Fail!!!, LoadFIle=server_d_x64.so, "

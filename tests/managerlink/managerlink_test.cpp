@@ -1,7 +1,6 @@
-// The manager link against a real manager window and the memory of this
-// process (cross-process reads: DispatchHost): posts, copy-data record
-// sends, every ReadGSMMemory failure line, fetches and their dumps; and the
-// process-memory seam.
+// The manager link against a manager window and the memory of this process
+// (reads across processes: DispatchHost): posts, record sends, every failure
+// line of ReadGSMMemory, fetches and their dumps; the process-memory seam.
 #include "managerlink/managerlink.h"
 
 #include <gmock/gmock.h>
@@ -74,9 +73,8 @@ std::unique_ptr<gsmsim::ManagerPeer> StartPeer() {
 }
 
 // A record as the manager's window receives it: dwData, wParam = the host
-// window, the index and the record's bytes (the other records' sizes and
-// bytes: ShellRows; the acknowledgement: DispatchTest). A window that has
-// vanished gets nothing, and nothing is logged.
+// window, the index and the record's bytes (other records: ShellRows,
+// DispatchTest). A vanished window gets nothing, and nothing is logged.
 TEST(ManagerLinkPost, PostsAndRecordsArriveAsSentAndAVanishedWindowGetsNothing) {
   LogSandbox logs(1, 1);
   auto peer = StartPeer();
@@ -115,8 +113,7 @@ TEST(ManagerLinkPost, PostsAndRecordsArriveAsSentAndAVanishedWindowGetsNothing) 
   EXPECT_FALSE(logs.HasRwpmFile());
 }
 
-// The real system calls, except those a test chooses to fail, and a count
-// of the processes opened.
+// The real system calls but those a test fails; counts the process opens.
 class FaultySystem final : public ManagerLinkSystem {
  public:
   bool fail_process_id = false;
@@ -154,8 +151,7 @@ class ReadGSMMemoryTest : public ::testing::Test {
   CManagerLink link_{system_};
 };
 
-// The manager window here is a real window of this process, so a read that
-// passes the checks is a real read of this process's memory.
+// The window is this process's: a read past the checks reads this memory.
 TEST_F(ReadGSMMemoryTest, EveryFailureWritesItsOwnLineAndAReadTakesTheWholeLength) {
   char buffer[16] = {};
   const int64_t address = 0x7000;
@@ -209,10 +205,9 @@ TEST_F(ReadGSMMemoryTest, EveryFailureWritesItsOwnLineAndAReadTakesTheWholeLengt
                                               ReadFailure("ReadProcessMemory Error!!", "8", 16)));
 }
 
-// With dumps on: a record that cannot be allocated is named and never
-// dumped; a fetch whose read fails hands nothing on, keeps the table, and
-// dumps the record's defaults, never stale or partly read bytes; the next
-// fetches hand on whole records and dump them.
+// With dumps on: a record that cannot be allocated is named, not dumped; a
+// failed read hands nothing on, keeps the table and dumps the record's
+// defaults, never partly read bytes; the next fetches hand on whole records.
 TEST_F(ReadGSMMemoryTest, FetchesHandOnWholeRecordsOrNothing) {
   logs_.reset();
   logs_ = std::make_unique<LogSandbox>(1, 1);

@@ -74,9 +74,8 @@ TEST(Process, PassesArgumentsFolderAndEnvironmentAndReportsTheExitCode) {
   fs::remove_all(folder, ignored);
 }
 
-// A child without stop handling of its own is ended with the signal's
-// number (Windows reports TerminateProcess so). Children that listen (the
-// host, gsmsim listen) are stopped by HostUpdate, HostStartup and GsmsimTool.
+// A child without stop handling is ended with the signal's number (so does
+// Windows report TerminateProcess); those with their own: HostUpdate & co.
 TEST(Process, StopRequestsEndAChildWithTheSignalsNumber) {
 #if !defined(_WIN32)
   // The stop signals reach the child even when the starting thread blocks
@@ -162,10 +161,9 @@ TEST(Process, StartFailuresAreAnsweredWithAReason) {
 }  // namespace
 }  // namespace platform
 
-// The child: --report ARGS prints each argument on a line, the current
-// folder and PROCESS_TEST_VAR, "no newline" on stderr, and exits with 7;
-// --cmdline prints the command line as the dialog's title shows it; --echo
-// copies stdin lines to stdout; --sleep sleeps with no stop handling.
+// The child: --report prints its arguments, folder and PROCESS_TEST_VAR a
+// line each, "no newline" on stderr, exits with 7; --cmdline prints the
+// title's command line; --echo copies stdin; --sleep has no stop handling.
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "--report") {

@@ -35,8 +35,7 @@ constexpr uint64_t kHang = 4;        // never answers
 
 constexpr WParam kWord = 0x30005;
 
-// The status of a killed child: SIGKILL, which the Windows backend reports
-// for TerminateProcess too.
+// SIGKILL, which the Windows backend reports for TerminateProcess too.
 constexpr int kKilledSignal = 9;
 
 [[noreturn]] void SleepForever() {
@@ -57,8 +56,7 @@ LResult Bounce(const gsmsim::ReceivedMessage& m, WindowHandle self) {
   return platform::SendCopyData(static_cast<WindowHandle>(m.w_param), self, kBounce, next) + 1;
 }
 
-// The other process: a manager peer window whose hooks (on its window
-// thread) keep the posts' order and answer the requests.
+// The other process: its peer's hooks keep the posts' order and answer.
 int PeerMain(WindowHandle parent) {
   auto peer = gsmsim::ManagerPeer::Start();
   if (!peer) return 90;
@@ -147,8 +145,7 @@ TEST(CrossProcess, PostAndSendInOrderWithLargeCopyDataAndNestedSendsBothWays) {
   EXPECT_EQ(manager->SendCopyData(peer.handle, kChecksum, {}),
             Checksum({}) ^ static_cast<int64_t>(manager->handle()));
 
-  // Windows that send to each other from their handlers complete: the
-  // manager's handler bounces as the peer's does.
+  // Nested sends both ways complete: the manager bounces as the peer does.
   manager->SetSendAnswer([&](const gsmsim::ReceivedMessage& m) -> LResult {
     return m.dw_data == kBounce ? Bounce(m, manager->handle()) : 0;
   });

@@ -201,9 +201,8 @@ int PostAsOtherUser(WindowHandle h, uid_t uid) {
   return WEXITSTATUS(status);
 }
 
-// Another user's process is refused at once, with one line naming its pid
-// and uid, unless it is the manager's user named in SERVERAPP_MANAGER_UID;
-// processes of the window's own user keep working.
+// Another user's process is refused at once, with a line naming its pid and
+// uid, unless SERVERAPP_MANAGER_UID names it; the window's own user gets in.
 TEST(WindowPeers, OnlyTheOwnersUserRootAndTheNamedManagerGetIn) {
   if (geteuid() != 0) GTEST_SKIP() << "a peer of another user needs root to switch its uid";
   constexpr uid_t kOther = 65534;  // nobody
@@ -238,9 +237,8 @@ TEST(WindowPeers, OnlyTheOwnersUserRootAndTheNamedManagerGetIn) {
   unsetenv("SERVERAPP_MANAGER_UID");
 }
 
-// A peer that answers a send with replies to sequences nobody sent: the
-// sender keeps a few (nested sends need that) but gives up on a flood
-// instead of storing every one.
+// Replies to sequences nobody sent: the sender keeps a few (nested sends
+// need that) but gives up on a flood instead of storing every one.
 TEST(WindowBadInput, AFloodOfUnexpectedRepliesEndsTheSend) {
   const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   ASSERT_GE(listener, 0);
