@@ -52,7 +52,7 @@ void Click(HWND dialog, int id) {
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-TEST(MainDialog, IsTheTemplateWithItsControlsAndServesTheDialogFace) {
+TEST(MainDialog, IsTheTemplateWithItsControlsServesTheDialogFaceAndFeedsTheHost) {
   CountingHandler handler;
   auto window = Window::Create(handler);
   ASSERT_TRUE(window);
@@ -110,13 +110,8 @@ TEST(MainDialog, IsTheTemplateWithItsControlsAndServesTheDialogFace) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(ShowMessageBox("RunConsoleString error."), kIdOk);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "ServerApp: RunConsoleString error.\n");
-}
 
-TEST(MainDialog, ButtonsCloseAndStopRequestsReachTheFeed) {
-  CountingHandler handler;
-  auto window = Window::Create(handler);
-  ASSERT_TRUE(window);
-  const HWND dialog = Hwnd(window->handle());
+  // The feed: buttons, the close box, the session's end and stop requests.
   std::vector<std::string> lines;
   int interrupts = 0;
   DialogFeedHandlers feed_handlers;
