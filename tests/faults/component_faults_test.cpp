@@ -14,7 +14,6 @@
 #include "crs_test_support.h"
 #include "dev_server.h"
 #include "fault_test.h"
-#include "protocol/gameservermsg.h"
 
 namespace {
 

@@ -1,9 +1,7 @@
-// The faults of every system: the injector (which calls fail, with what,
-// what is counted, the SERVERAPP_FAULTS syntax); each faulted backend call
-// failing as the real call would, with the system's error number (errno, or
-// GetLastError on Windows), the next call working again; the log lines that
-// carry that number (never a stale errno, which a Win32 call does not set);
-// the host logger and the message table over failed files and shared memory.
+// The faults of every system: the injector and SERVERAPP_FAULTS; each faulted
+// call failing as the real one would, with the system's error number (errno,
+// or GetLastError on Windows, which never sets errno) and the log lines that
+// carry it; the host logger and the message table over failed files and shm.
 #include <gtest/gtest.h>
 
 #include <cerrno>
