@@ -1,7 +1,6 @@
-// The soak's account of every message the manager sent: how many went out,
-// how many the host (or its module) answered, how many it refused with a
-// log line. A message that is in none of these is unaccounted for, and an
-// answer that matches no message sent is an extra: both fail the soak.
+// The soak's account of every message the manager sent: sent, answered, or
+// refused with a log line. A message in none of these, and an answer that
+// matches no message sent, both fail the soak.
 #pragma once
 
 #include <array>
@@ -34,7 +33,6 @@ enum class Kind {
   kCount
 };
 inline constexpr size_t kKinds = static_cast<size_t>(Kind::kCount);
-// What each kind is, and what answers it.
 inline constexpr std::array<const char*, kKinds> kKindNames = {
     "heartbeat",
     "map load",
@@ -52,26 +50,25 @@ struct Tally {
   uint64_t not_posted = 0;      // the transport refused the post (not counted as sent)
   uint64_t acknowledged = 0;    // answered
   uint64_t refused_logged = 0;  // refused by the host with a log line
-  // Sent but neither answered nor refused; negative when more answers came
-  // than messages were sent.
+  // Negative when more answers came than messages were sent.
   int64_t Unaccounted() const {
     return static_cast<int64_t>(sent) - static_cast<int64_t>(acknowledged) -
            static_cast<int64_t>(refused_logged);
   }
 };
 
-// What an incoming message answers: the host's server index and the kind,
-// or the message id when it answers nothing the soak sends.
+// The host's server index and the kind an incoming message answers; no
+// kind when it answers nothing the soak sends.
 struct Answer {
   int16_t tindex = -1;
   std::optional<Kind> kind;
   uint16_t msg_id = 0;
 };
 
-// Reads a message the manager received. Maps at or above ucc_map_base are
-// the content loads': a failed download (reason 5) and the package wait's
-// time-out (reason 6) are told apart by the low word. Nothing for a message that is not a manager
-// message or a copy-data payload too short for its server index.
+// Maps at or above ucc_map_base are the content loads', whose failed download
+// (reason 5) and package wait's end (reason 6) the low word tells apart.
+// Nothing for a message that is not a manager message or a copy-data
+// payload too short for its server index.
 std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_map_base);
 
 class Ledger {
@@ -80,18 +77,17 @@ class Ledger {
 
   int hosts() const { return static_cast<int>(rooms_.size()); }
 
-  // Adds to one field of a host's tally: sends as they go, and after the
-  // run the answers read from files (module trace, host log).
+  // Sends as they go; after the run, the answers read from files.
   void Add(int host, Kind kind, uint64_t Tally::*field, uint64_t count = 1);
-  // Counts an answer; false (and counted as stray) for an index that is no
-  // host's or a message that answers nothing.
+  // False (and counted as a stray) for an index that is no host's or a
+  // message that answers nothing.
   bool Record(const Answer& answer);
   Tally Get(int host, Kind kind) const;
   Tally Total(Kind kind) const;
-  // Waits until each kind has as many answers as sends for this host.
+  // Until each kind has as many answers as sends for this host.
   bool WaitSettled(int host, std::initializer_list<Kind> kinds,
                    std::chrono::milliseconds timeout) const;
-  // Messages that answered nothing: (server index, id) -> count.
+  // (server index, id) -> count.
   std::map<std::pair<int, int>, uint64_t> Strays() const;
 
   // One line per host and kind whose account does not balance.
