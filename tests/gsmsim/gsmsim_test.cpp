@@ -1,26 +1,39 @@
-// gsmsim in process: the scenario steps and refusals the demo does not run,
-// the records built for the host, the ini edits of a room, and the decoding
-// of what hosts send.
+// gsmsim in process: the scenario steps and refusals the demo does not use,
+// the records built for the host, the ini edits of a room, the decoding of
+// what hosts send, the commands' values and refusals. Then as an operator
+// uses it: listen, post and send against each other and against another
+// program that speaks the protocol; `gsmsim run` with the real host and the
+// reference module.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
+#include "cli_args.h"
+#include "commands.h"
 #include "decode.h"
 #include "outgoing.h"
+#include "platform/process.h"
 #include "platform/window.h"
 #include "protocol/gameinfo.h"
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
 #include "protocol/payload.h"
 #include "protocol/postedparams.h"
-#include "protocol/relayrecords.h"
 #include "protocol/rewardrecords.h"
 #include "room_runner.h"
 #include "scenario.h"
+#include "support/content_server.h"
+#include "support/log_sandbox.h"
 #include "support/scratch.h"
 
 namespace gsmsim {
 namespace {
+
+namespace fs = std::filesystem;
 
 template <typename T>
 T Read(const std::vector<std::byte>& bytes, size_t offset) {
@@ -183,15 +196,6 @@ TEST(IniEdit, ReplacesAddsAndCreatesKeysAndSections) {
             "[Module]\r\nPreparingUpdates=1\r\n");
 }
 
-ReceivedMessage Post(int16_t tIndex, uint16_t id, uint32_t l_param) {
-  ReceivedMessage m;
-  m.kind = ReceivedMessage::Kind::kPost;
-  m.msg = WM_GAMESERVERMSG;
-  m.w_param = proto::MakePostWParam(tIndex, id);
-  m.l_param = l_param;
-  return m;
-}
-
 ReceivedMessage Send(const proto::CopyDataPayload& payload) {
   ReceivedMessage m;
   m.kind = ReceivedMessage::Kind::kSend;
@@ -207,23 +211,19 @@ std::string Field(const DecodedMessage& d, std::string_view name) {
   return f ? f->json : "<none>";
 }
 
-// The answers of the demo are decoded end to end by GsmsimRun; here the
-// values and records it does not produce.
-TEST(Decode, PostedValuesByMeaning) {
-  // Reason 0 still reads as a failure; of the module values only the low
-  // half of the first (0x2345) counts.
-  const std::pair<ReceivedMessage, const char*> rows[] = {
-      {Post(3, GAMESERVERMSG_LOADING_COMPLETE, proto::MakeLoadingCompleteFailure(7, 5)),
-       "GAMESERVERMSG_LOADING_COMPLETE tIndex=3 tMapIndex=7 success=0 reason=5"},
-      {Post(0, GAMESERVERMSG_LOADING_COMPLETE, proto::MakeLoadingCompleteFailure(-1, 0)),
-       "GAMESERVERMSG_LOADING_COMPLETE tIndex=0 tMapIndex=-1 success=0 reason=0"},
-      {Post(1, GAMESERVERMSG_MODULE_VALUES_NTY, proto::MakeModuleValues(0x12345, 7)),
-       "GAMESERVERMSG_MODULE_VALUES_NTY tIndex=1 first=9029 second=7"},
-  };
-  for (const auto& [message, text] : rows) EXPECT_EQ(DecodedText(DecodeMessage(message)), text);
-}
+// The answers of the demo are decoded end to end by GsmsimRun; here what it
+// does not produce.
+TEST(Decode, FailuresAndOddPayloadsFromTheHost) {
+  ReceivedMessage post;
+  post.msg = WM_GAMESERVERMSG;
+  post.w_param = proto::MakePostWParam(3, GAMESERVERMSG_LOADING_COMPLETE);
+  post.l_param = proto::MakeLoadingCompleteFailure(7, 5);
+  EXPECT_EQ(DecodedText(DecodeMessage(post)),
+            "GAMESERVERMSG_LOADING_COMPLETE tIndex=3 tMapIndex=7 success=0 reason=5");
+  post.l_param = proto::MakeLoadingCompleteFailure(-1, 0);  // reason 0 still reads as a failure
+  EXPECT_EQ(DecodedText(DecodeMessage(post)),
+            "GAMESERVERMSG_LOADING_COMPLETE tIndex=3 tMapIndex=-1 success=0 reason=0");
 
-TEST(Decode, RecordsByFieldAndPayloadsOfWrongSizes) {
   // Counted entries: the count, at most the capacity.
   PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT gacha;
   gacha.Count = 2;
@@ -235,34 +235,6 @@ TEST(Decode, RecordsByFieldAndPayloadsOfWrongSizes) {
   d = DecodeMessage(Send(proto::MakeRecordPayload(0, gacha)));
   const std::string kept = Field(d, "Entries");
   EXPECT_EQ(std::count(kept.begin(), kept.end(), '{'), 10);
-
-  // The game end: names, arrays cut after their last value.
-  auto end = std::make_unique<GAMEPROTO_SS_GAMEEND>();
-  std::memcpy(end->f127[1], "Bob\"s", 6);
-  end->f828[3] = 4;
-  end->f2104[0] = -5;
-  d = DecodeMessage(Send(proto::MakeRecordPayload(6, *end)));
-  EXPECT_EQ(Field(d, "f127"), "[\"\",\"Bob\\\"s\"]");
-  EXPECT_EQ(Field(d, "f828"), "[0,0,0,4]");
-  EXPECT_EQ(Field(d, "f928"), "[]");
-  EXPECT_EQ(Field(d, "f2104"), "[-5]");
-
-  // The clan report carries its tIndex in the record itself.
-  CLANSTATREPORTDATA clan;
-  clan.tIndex = 12;
-  clan.f8 = 8;
-  clan.f32 = 32;
-  d = DecodeMessage(Send(proto::MakeClanStatPayload(clan)));
-  EXPECT_EQ(DecodedText(d),
-            "GAMESERVERMSG_CLAN_STAT_REPORT tIndex=12 f8=8 f16=0 f24=0 f28=0 f32=32");
-
-  PROTO_BAN_USER ban;
-  ban.BanValue = 3;
-  ban.USN = 42;
-  const ReceivedMessage m = Send(proto::MakeRecordPayload(5, ban));
-  EXPECT_EQ(DecodedJson(m, DecodeMessage(m)),
-            "{\"kind\":\"send\",\"msgID\":18,\"name\":\"GAMESERVERMSG_BAN_USER\",\"tIndex\":5,"
-            "\"size\":23,\"record\":\"PROTO_BAN_USER\",\"fields\":{\"BanValue\":3,\"USN\":42}}");
 
   // A short record: decoded over the defaults, and said so.
   PROTO_GAMEGT_MAPLOADING_COMPLETE_NTY nty;
@@ -282,6 +254,251 @@ TEST(Decode, RecordsByFieldAndPayloadsOfWrongSizes) {
   d = DecodeMessage(Send(proto::CopyDataPayload{GAMESERVERMSG_START_HOST, {1, 2, 3}}));
   EXPECT_EQ(Field(d, "bytes"), "[1,2,3]");
   EXPECT_EQ(d.problem, "not a host-to-manager record");
+}
+
+TEST(GsmsimArgs, NumbersAndPayloadsAreHexOrDecimalWithinTheirRange) {
+  EXPECT_EQ(ParseUnsigned("0XfFfF"), 0xFFFFu);
+  EXPECT_EQ(ParseUnsigned("18446744073709551615"), UINT64_MAX);
+  for (const char* bad : {"", "0x", "-1", "+1", " 1", "1 ", "12a", "0x1g", "18446744073709551616",
+                          "0x10000000000000000", "1e3"}) {
+    EXPECT_FALSE(ParseUnsigned(bad)) << bad;
+  }
+  EXPECT_FALSE(ParseUnsigned("4294967296", UINT32_MAX));
+  EXPECT_EQ(ParseUnsigned("4294967295", UINT32_MAX), UINT32_MAX);
+
+  EXPECT_EQ(ParseSigned("-9223372036854775808"), INT64_MIN);
+  EXPECT_EQ(ParseSigned("0xFFFFFFFFFFFFFFFF"), -1);
+  EXPECT_EQ(ParseSigned("9223372036854775807"), INT64_MAX);
+  for (const char* bad : {"9223372036854775808", "-9223372036854775809", "-", "--1", "-0x1"}) {
+    EXPECT_FALSE(ParseSigned(bad)) << bad;
+  }
+
+  EXPECT_EQ(ParseHandle("2147483647"), 2147483647u);
+  EXPECT_FALSE(ParseHandle("0"));
+  EXPECT_FALSE(ParseHandle("2147483648"));
+
+  EXPECT_EQ(ParseHex(""), std::vector<std::byte>{});
+  EXPECT_EQ(ParseHex("aBFf"), (std::vector<std::byte>{std::byte{0xAB}, std::byte{0xFF}}));
+  for (const char* bad : {"0", "abc", "0g", "0x00", "00 11"}) EXPECT_FALSE(ParseHex(bad)) << bad;
+}
+
+int RunGsmsim(std::vector<std::string> args, std::string* out = nullptr,
+              std::string* err = nullptr) {
+  std::ostringstream o, e;
+  CommandIo io{o, e};
+  const int status = GsmsimMain(args, io);
+  if (out) *out = o.str();
+  if (err) *err = e.str();
+  return status;
+}
+
+TEST(GsmsimCommands, BadCommandLinesAreRefusedWithAReason) {
+  std::string err;
+  EXPECT_EQ(RunGsmsim({}, nullptr, &err), kExitUsage);
+  EXPECT_NE(err.find("gsmsim send HANDLE DWDATA"), std::string::npos);
+  EXPECT_EQ(RunGsmsim({"dance"}, nullptr, &err), kExitUsage);
+  EXPECT_NE(err.find("unknown command \"dance\""), std::string::npos);
+  EXPECT_EQ(RunGsmsim({"post", "0", "1", "2", "3"}, nullptr, &err), kExitUsage);
+  EXPECT_NE(err.find("bad HANDLE"), std::string::npos);
+  EXPECT_EQ(RunGsmsim({"post", "5", "0x100000000", "2", "3"}, nullptr, &err), kExitUsage);
+  EXPECT_NE(err.find("bad MSG"), std::string::npos);
+  EXPECT_EQ(RunGsmsim({"post", "5", "1", "2"}, nullptr, &err), kExitUsage);
+  EXPECT_EQ(RunGsmsim({"send", "5", "1", "--hex", "abc"}, nullptr, &err), kExitUsage);
+  EXPECT_NE(err.find("pairs of hex digits"), std::string::npos);
+  EXPECT_EQ(RunGsmsim({"send", "5", "1", "--file", "/no/such/file"}, nullptr, &err), kExitUsage);
+  EXPECT_NE(err.find("cannot open /no/such/file"), std::string::npos);
+  EXPECT_EQ(RunGsmsim({"send", "5", "1", "--text", "x"}, nullptr, &err), kExitUsage);
+  EXPECT_EQ(RunGsmsim({"listen", "--seconds", "soon"}, nullptr, &err), kExitUsage);
+  EXPECT_EQ(RunGsmsim({"listen", "--forever"}, nullptr, &err), kExitUsage);
+}
+
+TEST(GsmsimCommands, PostAndSendToAMissingWindowFail) {
+  // A handle of a window that existed and is gone, so certainly free.
+  platform::WindowHandler handler;
+  auto window = platform::Window::Create(handler);
+  ASSERT_TRUE(window);
+  const std::string gone = std::to_string(window->handle());
+  window.reset();
+  std::string out, err;
+  EXPECT_EQ(RunGsmsim({"post", gone, "0x440", "1", "2"}, &out, &err), kExitFailed);
+  EXPECT_NE(err.find("no such window"), std::string::npos) << err;
+  EXPECT_EQ(RunGsmsim({"send", gone, "1", "--hex", "00"}, &out, &err), kExitFailed);
+  EXPECT_EQ(out, "0\n");
+  EXPECT_NE(err.find("no answer"), std::string::npos) << err;
+  EXPECT_EQ(RunGsmsim({"post", "5", "0x4A", "1", "2"}, &out, &err), kExitFailed);
+}
+
+std::unique_ptr<platform::Process> Tool(std::string program, std::vector<std::string> args) {
+  platform::ProcessOptions options;
+  options.program = std::move(program);
+  options.args = std::move(args);
+  options.std_out = platform::StdStream::kPipe;
+  options.std_err = platform::StdStream::kPipe;
+  std::string error;
+  auto process = platform::Process::Start(options, &error);
+  EXPECT_TRUE(process) << error;
+  return process;
+}
+
+TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {
+  auto listener = Tool(GSMSIM_PATH, {"listen"});
+  ASSERT_TRUE(listener);
+  std::string line;
+  ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
+  const auto handle = ParseHandle(line);
+  ASSERT_TRUE(handle) << line;
+  EXPECT_EQ(platform::GetWindowProcessId(*handle), listener->pid());
+
+  auto post = Tool(GSMSIM_PATH, {"post", line, "0x440", "0x00030005", "-1"});
+  EXPECT_EQ(post->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
+  EXPECT_EQ(line, R"({"kind":"post","msg":1088,"wParam":196613,"lParam":-1,"dwData":0,"data":""})");
+
+  auto send = Tool(GSMSIM_PATH, {"send", std::to_string(*handle), "21", "--hex", "0aff"});
+  std::string answer;
+  ASSERT_TRUE(send->ReadStdoutLine(&answer, 20000));
+  EXPECT_EQ(answer, "1");
+  EXPECT_EQ(send->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
+  // wParam is the sending tool's own window, unknown here.
+  EXPECT_EQ(line.rfind(R"({"kind":"send","msg":74,"wParam":)", 0), 0u) << line;
+  EXPECT_NE(line.find(R"(,"lParam":0,"dwData":21,"data":"0AFF"})"), std::string::npos) << line;
+
+  // Another program speaking the protocol directly.
+  const std::byte payload[3] = {std::byte{1}, std::byte{2}, std::byte{3}};
+  EXPECT_EQ(platform::SendCopyData(*handle, 77, 0x440, payload), 1);
+  ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
+  EXPECT_EQ(line,
+            R"({"kind":"send","msg":74,"wParam":77,"lParam":0,"dwData":1088,"data":"010203"})");
+
+  ASSERT_TRUE(listener->Terminate());
+  EXPECT_EQ(listener->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  EXPECT_FALSE(platform::IsWindow(*handle));
+}
+
+TEST(GsmsimTool, ListenEndsOnInterruptOrAfterItsSeconds) {
+  auto timed = Tool(GSMSIM_PATH, {"listen", "--seconds", "1"});
+  auto interrupted = Tool(GSMSIM_PATH, {"listen"});
+  ASSERT_TRUE(timed && interrupted);
+  std::string line;
+  ASSERT_TRUE(interrupted->ReadStdoutLine(&line, 20000));
+  ASSERT_TRUE(interrupted->Interrupt());
+  EXPECT_EQ(interrupted->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  EXPECT_EQ(timed->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+}
+
+struct RunResult {
+  int exit_code = -1000;
+  std::vector<std::string> lines;  // stdout
+  std::string err;
+
+  std::string All() const {
+    std::string all;
+    for (const auto& line : lines) all += line + "\n";
+    return all;
+  }
+  size_t Count(const std::string& a, const std::string& b = "") const {
+    return std::ranges::count_if(lines, [&](const std::string& line) {
+      return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+    });
+  }
+};
+
+class GsmsimRun : public ::testing::Test {
+ protected:
+  RunResult Run(std::vector<std::string> args) {
+    platform::ProcessOptions options;
+    options.program = GSMSIM_PATH;
+    options.args = {
+        "run", "--json", "--dist", SERVERAPP_DIST_DIR, "--work", (root_ / "rooms").string()};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    options.environment = {{"SERVERAPP_LOG_BASE", (root_ / "log").string()}};
+    options.environment.insert(options.environment.end(), env_.begin(), env_.end());
+    options.std_in = platform::StdStream::kNull;
+    options.std_out = platform::StdStream::kPipe;
+    options.std_err = platform::StdStream::kPipe;
+    RunResult result;
+    auto process = platform::Process::Start(options);
+    if (!process) return result;
+    std::string line;
+    while (process->ReadStdoutLine(&line, 90000)) result.lines.push_back(line);
+    while (process->ReadStderrLine(&line, 1000)) result.err += line + "\n";
+    const auto status = process->Wait(10000);
+    if (status && status->exited) result.exit_code = status->exit_code;
+    return result;
+  }
+
+  testsupport::LogSandbox sandbox_{"gsmsimrun-"};
+  const fs::path root_ = sandbox_.dir();
+  std::vector<std::pair<std::string, std::string>> env_;
+};
+
+TEST_F(GsmsimRun, DemoHostsARoomEndToEnd) {
+  const RunResult r = Run({"--rooms", "1", "--scenario", "demo", "--heartbeat", "0"});
+  const std::string all = r.All();
+  EXPECT_EQ(r.exit_code, 0) << all << r.err;
+
+  // Every expectation held (the demo's own expect lines check each answer's
+  // fields); the answers arrived once each, in JSON.
+  EXPECT_EQ(r.Count("\"event\":\"expect\"", "\"ok\":false"), 0u) << all;
+  EXPECT_GE(r.Count("\"event\":\"expect\"", "\"ok\":true"), 12u) << all;
+  EXPECT_EQ(r.Count("\"name\":\"GAMESERVERMSG_REPORT_HWND\""), 1u) << all;
+  EXPECT_EQ(r.Count("\"name\":\"GAMESERVERMSG_LOADING_COMPLETE\"",
+                    "\"fields\":{\"tMapIndex\":5,\"success\":1}"),
+            1u)
+      << all;
+  EXPECT_EQ(r.Count("\"name\":\"GAMESERVERMSG_ADDCLIENT\""), 3u) << all;
+  EXPECT_EQ(r.Count("\"record\":\"GAMEPROTO_SC_REMOVECLIENT\"", "\"f32\":1002"), 1u) << all;
+  EXPECT_EQ(r.Count("\"record\":\"GAMEPROTO_SS_GAMEEND\"", "\"f26\":[300,250]"), 1u) << all;
+  EXPECT_EQ(r.Count("\"name\":\"UNNAMED_20\""), 1u) << all;
+  // The terminate step ended the host the normal way.
+  EXPECT_EQ(r.Count("\"event\":\"exit\"", "\"code\":1,\"ok\":true"), 1u) << all;
+}
+
+TEST_F(GsmsimRun, UnmetExpectationFailsTheRunAndStopsTheRooms) {
+  const fs::path scenario = root_ / "never.gsm";
+  std::ofstream(scenario) << "# the host never sends a game end by itself\n"
+                             "expect GAMESERVERMSG_GAMEEND within 300\n";
+  const RunResult r = Run({"--rooms", "2", "--scenario", scenario.string()});
+  const std::string all = r.All();
+  EXPECT_EQ(r.exit_code, 1) << all << r.err;
+  EXPECT_EQ(r.Count("\"event\":\"expect\"", "\"ok\":false,\"line\":2,\"room\":0"), 1u) << all;
+  EXPECT_NE(r.err.find("line 2: expectation not met in room 0"), std::string::npos) << r.err;
+  // Both rooms reported and were stopped cleanly (SIGTERM: exit code 1).
+  EXPECT_EQ(r.Count("\"name\":\"GAMESERVERMSG_REPORT_HWND\""), 2u) << all;
+  EXPECT_EQ(r.Count("\"event\":\"exit\"", "\"code\":1,\"ok\":true"), 2u) << all;
+}
+
+TEST_F(GsmsimRun, BadScenarioIsAUsageError) {
+  const fs::path scenario = root_ / "bad.gsm";
+  std::ofstream(scenario) << "heartbeat\nload-map 5\n";
+  const RunResult r = Run({"--scenario", scenario.string()});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("bad.gsm: line 2: usage: load-map MAP ROUND MATCH"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(r.lines.empty());  // no host was started
+}
+
+// The content-package map load: the host downloads the package from the
+// development content server, then loads the map.
+TEST_F(GsmsimRun, UccScenarioLoadsAPackageFromTheContentServer) {
+  testsupport::ContentServer server;
+  std::string why;
+  ASSERT_TRUE(server.Start(&why)) << why;
+  std::ofstream(server.Root() / "demo_map.rez", std::ios::binary)
+      << std::string(20000, 'p');  // above the 10240 bytes of a refused body
+  env_ = {{"GSMSIM_CONTENT_URL", server.Url()}, {"GSMSIM_UCC_PACKAGE", "demo_map.rez"}};
+
+  const RunResult r = Run({"--scenario", std::string(GSMSIM_SCENARIO_DIR) + "/ucc_map.gsm"});
+  const std::string all = r.All();
+  EXPECT_EQ(r.exit_code, 0) << all << r.err;
+  EXPECT_EQ(r.Count("\"name\":\"GAMESERVERMSG_LOADING_COMPLETE\"",
+                    "\"fields\":{\"tMapIndex\":7,\"success\":1}"),
+            1u)
+      << all;
+  std::error_code ec;
+  EXPECT_EQ(fs::file_size(root_ / "rooms" / "room0" / "rez" / "demo_map.rez", ec), 20000u)
+      << ec.message();
 }
 
 }  // namespace
