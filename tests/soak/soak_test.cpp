@@ -175,10 +175,8 @@ class Soak : public ::testing::Test {
     log_base_ = root_ / "log";
     fs::create_directories(log_base_);
     ledger_ = std::make_unique<Ledger>(settings_.hosts);
-    // Every package request stalls for 15 s, longer than a host waits for a
-    // silent server (10 s); then it frees its thread (a stall until released
-    // would hold one for good, and the server's pool would run dry: later
-    // requests would never reach it).
+    // Each package request stalls 15 s, longer than a host waits (10 s), then
+    // frees its thread: stalls until released would drain the server's pool.
     std::string why;
     ASSERT_TRUE(content_.Start(&why)) << why;
     ASSERT_EQ(content_.Control("/_control/content?mode=stall&ms=15000"), 200);
@@ -209,10 +207,9 @@ class Soak : public ::testing::Test {
     return count;
   }
 
-  // Writes Setting.ini, UCCSetting.ini, ReferenceModule.ini (a call trace;
-  // the room stays preparing for the whole soak, so that every heartbeat has
-  // an answer to account for) and the log-text table, and starts ServerApp
-  // in the room (stdin a pipe for crash rooms).
+  // The room's ini files and log-text table, and its ServerApp (stdin a pipe
+  // for crash rooms). The room stays preparing for the whole soak, so that
+  // every heartbeat has an answer to account for.
   void StartRoom(Room& room, const std::string& url, const std::string& session) {
     fs::create_directories(room.folder / "rez" / "NationMsz");
     fs::create_directories(room.folder / "ucc");
@@ -273,8 +270,7 @@ class Soak : public ::testing::Test {
     }
   }
 
-  // Parks every driver at the end of its game while the main thread makes a
-  // fault; the drivers go on when the answer is destroyed.
+  // Parks every driver at the end of its game until the answer is destroyed.
   std::vector<std::unique_lock<std::timed_mutex>> Pause() {
     std::vector<std::unique_lock<std::timed_mutex>> parked;
     for (auto& room : rooms_) {
@@ -325,9 +321,10 @@ class Soak : public ::testing::Test {
     const uint64_t map = 1 + c % 20, match = c & 0xFF;
     PostCounted(i, Kind::kLoadMap, GAMESERVERMSG_LOAD_MAP, map | 1u << 16 | match << 24);
     if (in_outage_) ++room.load_maps_in_outage;
-    if (c % 4 == 0)
+    if (c % 4 == 0) {
       SendCounted(i, {Kind::kGameInfo}, GAMESERVERMSG_START_HOST,
                   std::as_bytes(std::span(game_info_.get(), 1)));
+    }
     std::vector<uint64_t> buffers;
     const uint64_t usn = (static_cast<uint64_t>(i) + 1) * 1000000000ull + c * 3;
     for (int s = 0; s < 3; ++s) {
@@ -377,9 +374,8 @@ class Soak : public ::testing::Test {
                 std::as_bytes(std::span(&play, 1)));
     ledger_->WaitSettled(room.index, {Kind::kUccLoad}, 60s);
     room.ucc_seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    // The request stays open for the package for a minute, then the host
-    // reports the load failed once more. The room waits for that report, so
-    // that no pause ever finds one outstanding.
+    // A minute later the open request reports the load failed once more; the
+    // room waits for it, so that no pause ever finds one outstanding.
     ledger_->WaitSettled(room.index, {Kind::kUccWait}, 120s);
   }
 
@@ -424,8 +420,8 @@ class Soak : public ::testing::Test {
     hold_heartbeats_ = hold;
   }
 
-  // Waits for every answer the host owes (resets and refusals are read
-  // from files at the end).
+  // Every answer the hosts owe (resets and refusals are read from files at
+  // the end).
   void Drain() {
     for (int i = 0; i < settings_.hosts; ++i) {
       if (!R(i).active) continue;
@@ -463,8 +459,7 @@ class Soak : public ::testing::Test {
     return total;
   }
 
-  // Takes the active rooms of a role out of the traffic (their drivers end
-  // when released), sampled one last time.
+  // The active rooms of a role, out of the traffic and sampled a last time.
   std::vector<Room*> Retire(bool RoomRole::*role) {
     std::vector<Room*> retired;
     for (auto& room : rooms_) {
