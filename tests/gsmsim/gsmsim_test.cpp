@@ -1,9 +1,6 @@
-// gsmsim in process: the scenario steps and refusals the demo does not use,
-// the records built for the host, the ini edits of a room, the decoding of
-// what hosts send, the commands' values and refusals. Then as an operator
-// uses it: listen, post and send against each other and against another
-// program that speaks the protocol; `gsmsim run` with the real host and the
-// reference module.
+// gsmsim in process (scenarios, records, ini edits, decoding, commands), then
+// as an operator uses it: listen, post and send against each other and
+// another program; `gsmsim run` with the real host and the reference module.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,20 +54,16 @@ TEST(Scenario, StepsTheDemoDoesNotUse) {
       &error);
   ASSERT_TRUE(s) << error;
   ASSERT_EQ(s->steps.size(), 11u);
-  EXPECT_EQ(s->steps[0].line, 3);
-  EXPECT_EQ(s->steps[0].text, "load-map -1 255 0");
   EXPECT_EQ(s->steps[0].l_param, 0x00FFFFFF);  // map -1 keeps to its 16 bits
   EXPECT_EQ(s->steps[1].msg_id, GAMESERVERMSG_SPECTATOR_RECOMMEND_ROOM_SELECT_NTY);
   EXPECT_EQ(s->steps[1].l_param, 0x1FF);
   EXPECT_EQ(s->steps[2].msg_id, 3);  // a wrong-direction id may be posted on purpose
-  EXPECT_EQ(s->steps[2].kind, ScenarioStep::Kind::kPost);
 
   EXPECT_TRUE(s->steps[3].by_address);
   ASSERT_EQ(s->steps[3].record.bytes.size(), 8u);
   EXPECT_EQ(Read<uint64_t>(s->steps[3].record.bytes, 0), 0x1122334455667788u);
   EXPECT_TRUE(s->steps[4].by_address);
   EXPECT_EQ(Read<uint64_t>(s->steps[4].record.bytes, (6 * IPC_ROOM_MAX_USER) * 8), 4096u);
-  EXPECT_FALSE(s->steps[5].by_address);
   EXPECT_EQ(s->steps[5].record.bytes.size(), 4u);  // a short USN for the host to default
   const auto& serial = s->steps[6].record.bytes;   // the text with its terminator
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(serial.data()), serial.size()),
@@ -81,7 +74,6 @@ TEST(Scenario, StepsTheDemoDoesNotUse) {
   EXPECT_EQ(s->steps[8].wait_ms, kDefaultExpectMs);
   EXPECT_EQ(s->steps[9].room, 1);
   EXPECT_EQ(s->steps[10].room, -1);
-  EXPECT_FALSE(s->uses_console);
 }
 
 TEST(Scenario, BadLinesNameTheirLineAndReason) {
@@ -101,7 +93,6 @@ TEST(Scenario, BadLinesNameTheirLineAndReason) {
       {"start-host copy f133[x]=1", "line 1: f133[x]: bad index in \"f133[x]\""},
       {"start-host copy f0.x=1", "line 1: f0.x: unexpected \".x\" after \"f0\""},
       {"start-host copy f123=fast", "line 1: f123: \"fast\" is not a number"},
-      {"start-host copy f28=65536", "line 1: f28: 65536 does not fit 16 bits"},
       {"start-host copy f28=1x", "line 1: f28: \"1x\" is not an integer"},
       {"start-host copy cbData=4194305", "line 1: cbData must be 0 to 4194304"},
       {"insert-character copy TeamIdx=256", "line 1: TeamIdx: 256 does not fit 8 bits"},
@@ -109,8 +100,6 @@ TEST(Scenario, BadLinesNameTheirLineAndReason) {
       {"insert-character copy FirstText=123456789012345678901x",
        "line 1: FirstText: text of 22 bytes does not fit 21"},
       {"insert-character copy USN", "line 1: \"USN\" is not FIELD=VALUE"},
-      {"address-table Address[61][0]=1",
-       "line 1: Address[61][0]: index 61 of \"Address\" is above its 60"},
       {"address-table Address[0][50]=1",
        "line 1: Address[0][50]: index 50 of \"Address\" is above its 49"},
       {"log-serial \"open", "line 1: unterminated quote"},
@@ -313,7 +302,7 @@ TEST(GsmsimCommands, BadCommandLinesAreRefusedWithAReason) {
 }
 
 TEST(GsmsimCommands, PostAndSendToAMissingWindowFail) {
-  // A handle of a window that existed and is gone, so certainly free.
+  // A window that existed and is gone: its handle is certainly free.
   platform::WindowHandler handler;
   auto window = platform::Window::Create(handler);
   ASSERT_TRUE(window);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,8 +13,6 @@
 #include "msztool.h"
 #include "platform/runtime.h"
 #include "safeformat.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 

@@ -69,10 +69,8 @@ struct Answer {
   uint16_t msg_id = 0;
 };
 
-// Maps at or above ucc_map_base are the content loads', whose failed download
-// (reason 5) and package wait's end (reason 6) the low word tells apart.
-// Nothing for a message that is not a manager message or a copy-data
-// payload too short for its server index.
+// Maps at or above ucc_map_base are content loads'. Nothing for a message
+// that is not a manager message or a payload too short for its server index.
 inline std::optional<Answer> Classify(const gsmsim::ReceivedMessage& message, int ucc_map_base) {
   Answer answer;
   if (message.kind == gsmsim::ReceivedMessage::Kind::kPost) {
