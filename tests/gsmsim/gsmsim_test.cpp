@@ -19,7 +19,6 @@
 #include "protocol/gameservermsg.h"
 #include "protocol/managerrecords.h"
 #include "protocol/payload.h"
-#include "protocol/postedparams.h"
 #include "protocol/rewardrecords.h"
 #include "room_runner.h"
 #include "scenario.h"
@@ -173,14 +172,11 @@ TEST(OutgoingRecord, FieldsLandAtTheRecordsOffsetsOverItsDefaults) {
 }
 
 TEST(IniEdit, ReplacesAddsAndCreatesKeysAndSections) {
-  const std::string text =
-      "; head\n[LogInfo]\nLogLevel=4\n; LogLevel=9 stays a comment\n\n[Other]\nKey=1\n";
-  EXPECT_EQ(SetIniValue(text, "loginfo", "LOGLEVEL", "5"),
-            "; head\r\n[LogInfo]\r\nLOGLEVEL=5\r\n; LogLevel=9 stays a comment\r\n\r\n"
-            "[Other]\r\nKey=1\r\n");
-  EXPECT_EQ(SetIniValue(text, "LogInfo", "IPCMsg", "1"),
-            "; head\r\n[LogInfo]\r\nLogLevel=4\r\n; LogLevel=9 stays a comment\r\nIPCMsg=1\r\n"
-            "\r\n[Other]\r\nKey=1\r\n");
+  const std::string text = "; head\n[A]\nk=4\n; k=9 stays a comment\n\n[B]\n";
+  EXPECT_EQ(SetIniValue(text, "a", "K", "5"),
+            "; head\r\n[A]\r\nK=5\r\n; k=9 stays a comment\r\n\r\n[B]\r\n");
+  EXPECT_EQ(SetIniValue(text, "A", "new", "1"),
+            "; head\r\n[A]\r\nk=4\r\n; k=9 stays a comment\r\nnew=1\r\n\r\n[B]\r\n");
   EXPECT_EQ(SetIniValue("", "Module", "PreparingUpdates", "1"),
             "[Module]\r\nPreparingUpdates=1\r\n");
 }
@@ -202,17 +198,7 @@ std::string Field(const DecodedMessage& d, std::string_view name) {
 
 // The answers of the demo are decoded end to end by GsmsimRun; here what it
 // does not produce.
-TEST(Decode, FailuresAndOddPayloadsFromTheHost) {
-  ReceivedMessage post;
-  post.msg = WM_GAMESERVERMSG;
-  post.w_param = proto::MakePostWParam(3, GAMESERVERMSG_LOADING_COMPLETE);
-  post.l_param = proto::MakeLoadingCompleteFailure(7, 5);
-  EXPECT_EQ(DecodedText(DecodeMessage(post)),
-            "GAMESERVERMSG_LOADING_COMPLETE tIndex=3 tMapIndex=7 success=0 reason=5");
-  post.l_param = proto::MakeLoadingCompleteFailure(-1, 0);  // reason 0 still reads as a failure
-  EXPECT_EQ(DecodedText(DecodeMessage(post)),
-            "GAMESERVERMSG_LOADING_COMPLETE tIndex=3 tMapIndex=-1 success=0 reason=0");
-
+TEST(Decode, OddPayloadsFromTheHostAreBoundedAndNoted) {
   // Counted entries: the count, at most the capacity.
   PROTO_GAMEGT_INGAME_AIGACHA_ITEM_INSERT gacha;
   gacha.Count = 2;
@@ -332,9 +318,12 @@ std::unique_ptr<platform::Process> Gsmsim(
   return process;
 }
 
-TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {
+TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndEndsOnASignalOrItsTime) {
+  auto timed = Gsmsim({"listen", "--seconds", "1"});
+  auto interrupted = Gsmsim({"listen"});
   auto listener = Gsmsim({"listen"});
-  ASSERT_TRUE(listener);
+  ASSERT_TRUE(timed && interrupted && listener);
+  const platform::ExitStatus ok{.exited = true, .exit_code = 0};
   std::string line;
   ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
   const auto handle = ParseHandle(line);
@@ -342,7 +331,7 @@ TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {
   EXPECT_EQ(platform::GetWindowProcessId(*handle), listener->pid());
 
   auto post = Gsmsim({"post", line, "0x440", "0x00030005", "-1"});
-  EXPECT_EQ(post->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  EXPECT_EQ(post->Wait(20000), ok);
   ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
   EXPECT_EQ(line, R"({"kind":"post","msg":1088,"wParam":196613,"lParam":-1,"dwData":0,"data":""})");
 
@@ -350,7 +339,7 @@ TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {
   std::string answer;
   ASSERT_TRUE(send->ReadStdoutLine(&answer, 20000));
   EXPECT_EQ(answer, "1");
-  EXPECT_EQ(send->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  EXPECT_EQ(send->Wait(20000), ok);
   ASSERT_TRUE(listener->ReadStdoutLine(&line, 20000));
   // wParam is the sending tool's own window, unknown here.
   EXPECT_EQ(line.rfind(R"({"kind":"send","msg":74,"wParam":)", 0), 0u) << line;
@@ -364,19 +353,12 @@ TEST(GsmsimTool, ListenPrintsWhatPostAndSendDeliverAndStopsOnASignal) {
             R"({"kind":"send","msg":74,"wParam":77,"lParam":0,"dwData":1088,"data":"010203"})");
 
   ASSERT_TRUE(listener->Terminate());
-  EXPECT_EQ(listener->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  EXPECT_EQ(listener->Wait(20000), ok);
   EXPECT_FALSE(platform::IsWindow(*handle));
-}
-
-TEST(GsmsimTool, ListenEndsOnInterruptOrAfterItsSeconds) {
-  auto timed = Gsmsim({"listen", "--seconds", "1"});
-  auto interrupted = Gsmsim({"listen"});
-  ASSERT_TRUE(timed && interrupted);
-  std::string line;
   ASSERT_TRUE(interrupted->ReadStdoutLine(&line, 20000));
   ASSERT_TRUE(interrupted->Interrupt());
-  EXPECT_EQ(interrupted->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
-  EXPECT_EQ(timed->Wait(20000), (platform::ExitStatus{.exited = true, .exit_code = 0}));
+  EXPECT_EQ(interrupted->Wait(20000), ok);
+  EXPECT_EQ(timed->Wait(20000), ok);
 }
 
 struct RunResult {
