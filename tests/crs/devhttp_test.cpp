@@ -29,21 +29,16 @@ TEST(DevHttp, ObjectNamesThatLeaveTheFolderAndUnescapedPathsAreRefused) {
   EXPECT_EQ(400, bad->status);
   EXPECT_FALSE(std::filesystem::exists(tmp.path() / "escape"));
 
-  // (What is stored, in sub-folders, with its headers: ClientTest's uploads.)
-  // Strict paths: the path as sent must be percent-encoded.
+  // Strict paths: the path as sent must be percent-encoded. (What is stored,
+  // in sub-folders, with its headers, and "[" sent as %5B: ClientTest.)
   client.set_url_encode(false);
   ASSERT_TRUE(client.Post("/_control/crs?strict_paths=1", "", "text/plain"));
   const struct {
     const char* target;
     int status;
   } rows[] = {
-      {"/crs/[2112]c.dmp", 400},
-      {"/crs/%5B2112%5Dc.dmp", 200},
-      {"/crs/a%2", 400},
-      {"/crs/a%zz", 400},
-      {"/crs/a\"b", 400},
-      {"/crs/a{b}", 400},
-      {"/crs/-._~!$&'()*+,;=:@x", 200},
+      {"/crs/[2112]c.dmp", 400}, {"/crs/a%2", 400},  {"/crs/a%zz", 400},
+      {"/crs/a\"b", 400},        {"/crs/a{b}", 400}, {"/crs/-._~!$&'()*+,;=:@x", 200},
       {"/crs/q?x=[1]", 400},
   };
   for (const auto& row : rows) {
@@ -51,8 +46,7 @@ TEST(DevHttp, ObjectNamesThatLeaveTheFolderAndUnescapedPathsAreRefused) {
     ASSERT_TRUE(answer) << row.target;
     EXPECT_EQ(row.status, answer->status) << row.target;
   }
-  EXPECT_TRUE(std::filesystem::exists(tmp.path() / "store" / "[2112]c.dmp"));
-  EXPECT_EQ(2u, service.Objects().size());  // the refused ones were not stored
+  EXPECT_EQ(1u, service.Objects().size());  // the refused ones were not stored
 }
 
 TEST(DevHttp, OptionsAreCheckedBeforeServing) {

@@ -106,8 +106,7 @@ uint64_t Occurrences(const fs::path& file, const std::string& text) {
   return count;
 }
 
-// VmRSS in KiB, user plus system CPU in seconds; nothing when the process is
-// gone.
+// VmRSS (KiB) and user plus system CPU (s); nothing once the process is gone.
 struct Sample {
   std::optional<uint64_t> rss_kib;
   std::optional<double> cpu_seconds;
@@ -349,9 +348,8 @@ class Soak : public ::testing::Test {
     for (uint64_t address : buffers) manager_->ReleaseBuffer(address);
     if (c % 10 == 9) {
       PostCounted(i, Kind::kReset, GAMESERVERMSG_RESET_ROOM, 0);
-      // The reset empties the room on the update thread's next frame: the
-      // next game's users must not be inserted before it, or the reset
-      // would remove them before they leave.
+      // The reset empties the room on the update thread's next frame; users
+      // inserted before it would be removed before they leave.
       const uint64_t wanted = ledger_->Get(i, Kind::kReset).sent;
       WaitUntil(Clock::now() + 30s, [&] { return room.Resets() >= wanted; });
     }
@@ -362,8 +360,7 @@ class Soak : public ::testing::Test {
     }
   }
 
-  // A map package from the stalled server: the host gives the transfer up
-  // and reports the load as failed.
+  // A map package from the stalled server: given up, the load reported failed.
   void UccLoad(Room& room, int n) {
     stUCCGamePlay play{};
     play.MapIndex = static_cast<uint32_t>(kUccMapBase + n);
@@ -420,8 +417,7 @@ class Soak : public ::testing::Test {
     hold_heartbeats_ = hold;
   }
 
-  // Every answer the hosts owe (resets and refusals are read from files at
-  // the end).
+  // Every answer the hosts owe (resets and refusals are read at the end).
   void Drain() {
     for (int i = 0; i < settings_.hosts; ++i) {
       if (!R(i).active) continue;
@@ -475,9 +471,8 @@ class Soak : public ::testing::Test {
     const double seconds = std::max(5.0, settings_.seconds / 10);
     no_refusals_ = true;
     std::this_thread::sleep_for(3s);  // refusals already sent are logged first
-    // The folder and a file trade places atomically, both ways: the hosts
-    // keep trying to make the folder again, so a remove-then-create would
-    // race with them.
+    // The folder and a file trade places atomically both ways: the hosts keep
+    // making the folder again, and would win a remove-then-create race.
     const fs::path folder = log_base_ / "quellmark";
     const fs::path swap = log_base_ / "quellmark.swap";
     std::ofstream(swap) << "a file where the log folder was\n";
@@ -643,9 +638,8 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
   }
   Note("traffic stopped and drained");
 
-  // Resets reach the module on the update thread; the module's trace is
-  // their answer. Refusals are answered by the host's log line. Map-load
-  // lines: every one is in the log except those the outage took.
+  // Resets are answered by the module's trace, refusals by the host's log
+  // line. Every map load is logged but for those the outage took.
   uint64_t dropped = 0;
   for (auto& room : rooms_) {
     const int i = room->index;
