@@ -257,34 +257,36 @@ TEST(GsmsimArgs, NumbersAndPayloadsAreHexOrDecimalWithinTheirRange) {
   for (const char* bad : {"0", "abc", "0g", "0x00", "00 11"}) EXPECT_FALSE(ParseHex(bad)) << bad;
 }
 
-int RunGsmsim(std::vector<std::string> args, std::string* out = nullptr,
-              std::string* err = nullptr) {
-  std::ostringstream o, e;
-  CommandIo io{o, e};
+struct Ran {
+  int status;
+  std::string out, err;
+};
+
+Ran RunGsmsim(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  CommandIo io{out, err};
   const int status = GsmsimMain(args, io);
-  if (out) *out = o.str();
-  if (err) *err = e.str();
-  return status;
+  return {status, out.str(), err.str()};
 }
 
 TEST(GsmsimCommands, BadCommandLinesAreRefusedWithAReason) {
-  std::string err;
-  EXPECT_EQ(RunGsmsim({}, nullptr, &err), kExitUsage);
-  EXPECT_NE(err.find("gsmsim send HANDLE DWDATA"), std::string::npos);
-  EXPECT_EQ(RunGsmsim({"dance"}, nullptr, &err), kExitUsage);
-  EXPECT_NE(err.find("unknown command \"dance\""), std::string::npos);
-  EXPECT_EQ(RunGsmsim({"post", "0", "1", "2", "3"}, nullptr, &err), kExitUsage);
-  EXPECT_NE(err.find("bad HANDLE"), std::string::npos);
-  EXPECT_EQ(RunGsmsim({"post", "5", "0x100000000", "2", "3"}, nullptr, &err), kExitUsage);
-  EXPECT_NE(err.find("bad MSG"), std::string::npos);
-  EXPECT_EQ(RunGsmsim({"post", "5", "1", "2"}, nullptr, &err), kExitUsage);
-  EXPECT_EQ(RunGsmsim({"send", "5", "1", "--hex", "abc"}, nullptr, &err), kExitUsage);
-  EXPECT_NE(err.find("pairs of hex digits"), std::string::npos);
-  EXPECT_EQ(RunGsmsim({"send", "5", "1", "--file", "/no/such/file"}, nullptr, &err), kExitUsage);
-  EXPECT_NE(err.find("cannot open /no/such/file"), std::string::npos);
-  EXPECT_EQ(RunGsmsim({"send", "5", "1", "--text", "x"}, nullptr, &err), kExitUsage);
-  EXPECT_EQ(RunGsmsim({"listen", "--seconds", "soon"}, nullptr, &err), kExitUsage);
-  EXPECT_EQ(RunGsmsim({"listen", "--forever"}, nullptr, &err), kExitUsage);
+  const std::pair<std::vector<std::string>, const char*> rows[] = {
+      {{}, "gsmsim send HANDLE DWDATA"},
+      {{"dance"}, "unknown command \"dance\""},
+      {{"post", "0", "1", "2", "3"}, "bad HANDLE"},
+      {{"post", "5", "0x100000000", "2", "3"}, "bad MSG"},
+      {{"post", "5", "1", "2"}, "expected HANDLE MSG WPARAM LPARAM"},
+      {{"send", "5", "1", "--hex", "abc"}, "pairs of hex digits"},
+      {{"send", "5", "1", "--file", "/no/such/file"}, "cannot open /no/such/file"},
+      {{"send", "5", "1", "--text", "x"}, "expected HANDLE DWDATA (--hex HEX | --file PATH)"},
+      {{"listen", "--seconds", "soon"}, "--seconds needs a number of seconds"},
+      {{"listen", "--forever"}, "expected [--seconds N]"},
+  };
+  for (const auto& [args, reason] : rows) {
+    const Ran ran = RunGsmsim(args);
+    EXPECT_EQ(ran.status, kExitUsage) << reason;
+    EXPECT_NE(ran.err.find(reason), std::string::npos) << ran.err;
+  }
 }
 
 TEST(GsmsimCommands, PostAndSendToAMissingWindowFail) {
@@ -294,13 +296,14 @@ TEST(GsmsimCommands, PostAndSendToAMissingWindowFail) {
   ASSERT_TRUE(window);
   const std::string gone = std::to_string(window->handle());
   window.reset();
-  std::string out, err;
-  EXPECT_EQ(RunGsmsim({"post", gone, "0x440", "1", "2"}, &out, &err), kExitFailed);
-  EXPECT_NE(err.find("no such window"), std::string::npos) << err;
-  EXPECT_EQ(RunGsmsim({"send", gone, "1", "--hex", "00"}, &out, &err), kExitFailed);
-  EXPECT_EQ(out, "0\n");
-  EXPECT_NE(err.find("no answer"), std::string::npos) << err;
-  EXPECT_EQ(RunGsmsim({"post", "5", "0x4A", "1", "2"}, &out, &err), kExitFailed);
+  Ran ran = RunGsmsim({"post", gone, "0x440", "1", "2"});
+  EXPECT_EQ(ran.status, kExitFailed);
+  EXPECT_NE(ran.err.find("no such window"), std::string::npos) << ran.err;
+  ran = RunGsmsim({"send", gone, "1", "--hex", "00"});
+  EXPECT_EQ(ran.status, kExitFailed);
+  EXPECT_EQ(ran.out, "0\n");
+  EXPECT_NE(ran.err.find("no answer"), std::string::npos) << ran.err;
+  EXPECT_EQ(RunGsmsim({"post", "5", "0x4A", "1", "2"}).status, kExitFailed);
 }
 
 std::unique_ptr<platform::Process> Gsmsim(
