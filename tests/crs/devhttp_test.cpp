@@ -52,16 +52,15 @@ TEST(DevHttp, ObjectNamesThatLeaveTheFolderAndUnescapedPathsAreRefused) {
 TEST(DevHttp, OptionsAreCheckedBeforeServing) {
   devhttp::Options options;
   std::string error;
-  EXPECT_TRUE(devhttp::ParseOptions(
-      {"--port", "8080", "--crs-path", "/up/", "--crs-status", "201", "--crs-stall-ms", "50",
-       "--crs-root", "/tmp/x", "--log-requests", "1", "--crs-strict-paths", "1"},
-      &options, &error));
+  // (--crs-root, --content-root and --log-requests: every test under Wine
+  // starts devhttp with them.)
+  EXPECT_TRUE(devhttp::ParseOptions({"--port", "8080", "--crs-path", "/up/", "--crs-status", "201",
+                                     "--crs-stall-ms", "50", "--crs-strict-paths", "1"},
+                                    &options, &error));
   EXPECT_EQ(8080, options.port);
   EXPECT_EQ("/up/", options.crs_path);
   EXPECT_EQ(201, options.crs_status);
   EXPECT_EQ(50, options.crs_stall_ms);
-  EXPECT_EQ("/tmp/x", options.crs_root);
-  EXPECT_TRUE(options.log_requests);
   EXPECT_TRUE(options.crs_strict_paths);
 
   for (const auto& bad : std::vector<std::vector<std::string>>{{"--port"},
