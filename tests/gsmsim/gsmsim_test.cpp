@@ -43,12 +43,9 @@ T Read(const std::vector<std::byte>& bytes, size_t offset) {
 TEST(Scenario, StepsTheDemoDoesNotUse) {
   std::string error;
   const auto s = ParseScenario(
-      "# comment\n\n  load-map -1 255 0  \r\n"
-      "post SPECTATOR_RECOMMEND_ROOM_SELECT_NTY 0x1FF\npost 3\n"
-      "disconnect address 0x1122334455667788\n"
-      "address-table Address[6][0]=4096\n"
-      "send GAMESERVERMSG_USER_DISCONNECTED copy USN=1 cbData=4\n"
-      "log-serial \"A B\"\n"
+      "# comment\n\n  load-map -1 255 0  \r\npost SPECTATOR_RECOMMEND_ROOM_SELECT_NTY 0x1FF\n"
+      "post 3\ndisconnect address 0x1122334455667788\naddress-table Address[6][0]=4096\n"
+      "send GAMESERVERMSG_USER_DISCONNECTED copy USN=1 cbData=4\nlog-serial \"A B\"\n"
       "expect 20\nexpect SERVER_READY\nroom 1\nroom all\n",
       &error);
   ASSERT_TRUE(s) << error;
