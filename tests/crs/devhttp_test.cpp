@@ -33,18 +33,15 @@ TEST(DevHttp, ObjectNamesThatLeaveTheFolderAndUnescapedPathsAreRefused) {
   // in sub-folders, with its headers, and "[" sent as %5B: ClientTest.)
   client.set_url_encode(false);
   ASSERT_TRUE(client.Post("/_control/crs?strict_paths=1", "", "text/plain"));
-  const struct {
-    const char* target;
-    int status;
-  } rows[] = {
+  const std::pair<const char*, int> rows[] = {
       {"/crs/[2112]c.dmp", 400}, {"/crs/a%2", 400},  {"/crs/a%zz", 400},
       {"/crs/a\"b", 400},        {"/crs/a{b}", 400}, {"/crs/-._~!$&'()*+,;=:@x", 200},
       {"/crs/q?x=[1]", 400},
   };
-  for (const auto& row : rows) {
-    auto answer = client.Put(row.target, "c", "application/octet-stream");
-    ASSERT_TRUE(answer) << row.target;
-    EXPECT_EQ(row.status, answer->status) << row.target;
+  for (const auto& [target, status] : rows) {
+    auto answer = client.Put(target, "c", "application/octet-stream");
+    ASSERT_TRUE(answer) << target;
+    EXPECT_EQ(status, answer->status) << target;
   }
   EXPECT_EQ(1u, service.Objects().size());  // the refused ones were not stored
 }

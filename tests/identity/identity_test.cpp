@@ -18,10 +18,7 @@ TEST(Identity, DescribesThisProcess) {
 // part; one whose host part is too long gives none (the crash report then
 // names the machine "unknwon").
 TEST(Identity, ComputerNameOfAHostName) {
-  const struct {
-    const char* host;
-    const char* computer;
-  } kRows[] = {
+  const std::pair<const char*, const char*> kRows[] = {
       {"fifteen-chars-x", "fifteen-chars-x"},
       {"gs01.a.example", "gs01.a.example"},
       {"gs01.rooms.example.com", "gs01"},
@@ -30,8 +27,8 @@ TEST(Identity, ComputerNameOfAHostName) {
       {"sixteen-chars-xy", ""},
       {"", ""},
   };
-  for (const auto& row : kRows) {
-    EXPECT_EQ(row.computer, platform::ComputerNameOf(row.host)) << row.host;
+  for (const auto& [host, computer] : kRows) {
+    EXPECT_EQ(computer, platform::ComputerNameOf(host)) << host;
   }
   EXPECT_LE(platform::ComputerName().size(), platform::kComputerNameMax);
 }
