@@ -1,8 +1,6 @@
-// The soak: many real ServerApp processes with the reference module under a
-// manager played by gsmsim's peer library, driven at a high rate while
-// faults are made. Every message the manager sends must be accounted for,
-// resident memory must not grow and idle rooms must stay idle. docs/soak.md
-// describes the phases, the account and the settings (SERVERAPP_SOAK_*).
+// The soak: many real ServerApp processes with the reference module under
+// gsmsim's manager peer, at a high rate, with faults. docs/soak.md describes
+// the phases, the account, the checks and the settings (SERVERAPP_SOAK_*).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -108,8 +106,7 @@ uint64_t Occurrences(const fs::path& file, const std::string& text) {
   return count;
 }
 
-// What /proc says of a process: resident set size in KiB (VmRSS), user
-// plus system CPU time in seconds; nothing when the process is gone.
+// VmRSS (KiB) and user plus system CPU (s); nothing once the process is gone.
 struct Sample {
   std::optional<uint64_t> rss_kib;
   std::optional<double> cpu_seconds;
@@ -121,8 +118,7 @@ Sample SampleOf(uint32_t pid) {
   for (std::string line; std::getline(status, line) && !sample.rss_kib;) {
     if (line.starts_with("VmRSS:")) sample.rss_kib = std::stoull(line.substr(6));
   }
-  // The command name may hold spaces and parentheses: fields count from
-  // the last ')', which ends field 2.
+  // The command name may hold spaces and parentheses: field 2 ends at the last ')'.
   const std::string stat = testsupport::ReadFile("/proc/" + std::to_string(pid) + "/stat");
   std::istringstream in(stat.substr(std::min(stat.size(), stat.rfind(')') + 1)));
   const std::vector<std::string> fields{std::istream_iterator<std::string>(in), {}};
@@ -133,8 +129,7 @@ Sample SampleOf(uint32_t pid) {
   return sample;
 }
 
-// Polls `done` every 20 ms until it holds or `until` has passed; its last
-// answer.
+// Polls `done` every 20 ms until it holds or `until` has passed.
 template <typename Done>
 bool WaitUntil(Clock::time_point until, Done done) {
   while (!done()) {
@@ -147,11 +142,6 @@ bool WaitUntil(Clock::time_point until, Done done) {
 // Swaps two paths in one step (a file and a folder may trade places).
 bool Exchange(const fs::path& a, const fs::path& b) {
   return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
-}
-
-template <typename T>
-std::span<const std::byte> AsBytes(const T& value) {
-  return {reinterpret_cast<const std::byte*>(&value), sizeof(T)};
 }
 
 class Soak : public ::testing::Test {
@@ -184,10 +174,8 @@ class Soak : public ::testing::Test {
     log_base_ = root_ / "log";
     fs::create_directories(log_base_);
     ledger_ = std::make_unique<Ledger>(settings_.hosts);
-    // Every package request stalls for 15 s, longer than a host waits for a
-    // silent server (10 s); then it frees its thread (a stall until released
-    // would hold one for good, and the server's pool would run dry: later
-    // requests would never reach it).
+    // Each package request stalls 15 s, longer than a host waits (10 s), then
+    // frees its thread: stalls until released would drain the server's pool.
     std::string why;
     ASSERT_TRUE(content_.Start(&why)) << why;
     ASSERT_EQ(content_.Control("/_control/content?mode=stall&ms=15000"), 200);
@@ -218,10 +206,9 @@ class Soak : public ::testing::Test {
     return count;
   }
 
-  // Writes Setting.ini, UCCSetting.ini, ReferenceModule.ini (a call trace;
-  // the room stays preparing for the whole soak, so that every heartbeat has
-  // an answer to account for) and the log-text table, and starts ServerApp
-  // in the room (stdin a pipe for crash rooms).
+  // The room's ini files and log-text table, and its ServerApp (stdin a pipe
+  // for crash rooms). The room stays preparing for the whole soak, so that
+  // every heartbeat has an answer to account for.
   void StartRoom(Room& room, const std::string& url, const std::string& session) {
     fs::create_directories(room.folder / "rez" / "NationMsz");
     fs::create_directories(room.folder / "ucc");
@@ -282,8 +269,7 @@ class Soak : public ::testing::Test {
     }
   }
 
-  // Parks every driver at the end of its game while the main thread makes a
-  // fault; the drivers go on when the answer is destroyed.
+  // Parks every driver at the end of its game until the answer is destroyed.
   std::vector<std::unique_lock<std::timed_mutex>> Pause() {
     std::vector<std::unique_lock<std::timed_mutex>> parked;
     for (auto& room : rooms_) {
@@ -334,8 +320,10 @@ class Soak : public ::testing::Test {
     const uint64_t map = 1 + c % 20, match = c & 0xFF;
     PostCounted(i, Kind::kLoadMap, GAMESERVERMSG_LOAD_MAP, map | 1u << 16 | match << 24);
     if (in_outage_) ++room.load_maps_in_outage;
-    if (c % 4 == 0)
-      SendCounted(i, {Kind::kGameInfo}, GAMESERVERMSG_START_HOST, AsBytes(*game_info_));
+    if (c % 4 == 0) {
+      SendCounted(i, {Kind::kGameInfo}, GAMESERVERMSG_START_HOST,
+                  std::as_bytes(std::span(game_info_.get(), 1)));
+    }
     std::vector<uint64_t> buffers;
     const uint64_t usn = (static_cast<uint64_t>(i) + 1) * 1000000000ull + c * 3;
     for (int s = 0; s < 3; ++s) {
@@ -345,7 +333,7 @@ class Soak : public ::testing::Test {
       user.TeamIdx = static_cast<int8_t>(s % 2);
       std::snprintf(user.FirstText, sizeof user.FirstText, "soak%d-%d", i, s);
       SendCounted(i, {Kind::kUserJoin, Kind::kUserJoinRoom}, GAMESERVERMSG_INSERTCHARACTER,
-                  AsBytes(user), s == 1 ? &buffers : nullptr);
+                  std::as_bytes(std::span(&user, 1)), s == 1 ? &buffers : nullptr);
     }
     // The module must know a user before it can remove him.
     ledger_->WaitSettled(i, {Kind::kLoadMap, Kind::kGameInfo, Kind::kUserJoin, Kind::kUserJoinRoom},
@@ -353,16 +341,15 @@ class Soak : public ::testing::Test {
     for (int s = 0; s < 3; ++s) {
       PROTO_USER_DISCONNECTED gone;
       gone.USN = usn + static_cast<uint64_t>(s);
-      SendCounted(i, {Kind::kUserLeave}, GAMESERVERMSG_USER_DISCONNECTED, AsBytes(gone),
-                  s == 2 ? &buffers : nullptr);
+      SendCounted(i, {Kind::kUserLeave}, GAMESERVERMSG_USER_DISCONNECTED,
+                  std::as_bytes(std::span(&gone, 1)), s == 2 ? &buffers : nullptr);
     }
     ledger_->WaitSettled(i, {Kind::kUserLeave}, 30s);
     for (uint64_t address : buffers) manager_->ReleaseBuffer(address);
     if (c % 10 == 9) {
       PostCounted(i, Kind::kReset, GAMESERVERMSG_RESET_ROOM, 0);
-      // The reset empties the room on the update thread's next frame: the
-      // next game's users must not be inserted before it, or the reset
-      // would remove them before they leave.
+      // The reset empties the room on the update thread's next frame; users
+      // inserted before it would be removed before they leave.
       const uint64_t wanted = ledger_->Get(i, Kind::kReset).sent;
       WaitUntil(Clock::now() + 30s, [&] { return room.Resets() >= wanted; });
     }
@@ -373,8 +360,7 @@ class Soak : public ::testing::Test {
     }
   }
 
-  // A map package from the stalled server: the host gives the transfer up
-  // and reports the load as failed.
+  // A map package from the stalled server: given up, the load reported failed.
   void UccLoad(Room& room, int n) {
     stUCCGamePlay play{};
     play.MapIndex = static_cast<uint32_t>(kUccMapBase + n);
@@ -382,12 +368,11 @@ class Soak : public ::testing::Test {
     std::snprintf(play.MapName, sizeof play.MapName, "soak-%d-%d.rez", room.index, n);
     const auto start = Clock::now();
     SendCounted(room.index, {Kind::kUccLoad, Kind::kUccWait}, GAMESERVERMSG_UCC_MAP_LOAD,
-                AsBytes(play));
+                std::as_bytes(std::span(&play, 1)));
     ledger_->WaitSettled(room.index, {Kind::kUccLoad}, 60s);
     room.ucc_seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    // The request stays open for the package for a minute, then the host
-    // reports the load failed once more. The room waits for that report, so
-    // that no pause ever finds one outstanding.
+    // A minute later the open request reports the load failed once more; the
+    // room waits for it, so that no pause ever finds one outstanding.
     ledger_->WaitSettled(room.index, {Kind::kUccWait}, 120s);
   }
 
@@ -432,8 +417,7 @@ class Soak : public ::testing::Test {
     hold_heartbeats_ = hold;
   }
 
-  // Waits for every answer the host owes (resets and refusals are read
-  // from files at the end).
+  // Every answer the hosts owe (resets and refusals are read at the end).
   void Drain() {
     for (int i = 0; i < settings_.hosts; ++i) {
       if (!R(i).active) continue;
@@ -471,8 +455,7 @@ class Soak : public ::testing::Test {
     return total;
   }
 
-  // Takes the active rooms of a role out of the traffic (their drivers end
-  // when released), sampled one last time.
+  // The active rooms of a role, out of the traffic and sampled a last time.
   std::vector<Room*> Retire(bool RoomRole::*role) {
     std::vector<Room*> retired;
     for (auto& room : rooms_) {
@@ -488,9 +471,8 @@ class Soak : public ::testing::Test {
     const double seconds = std::max(5.0, settings_.seconds / 10);
     no_refusals_ = true;
     std::this_thread::sleep_for(3s);  // refusals already sent are logged first
-    // The folder and a file trade places atomically, both ways: the hosts
-    // keep trying to make the folder again, so a remove-then-create would
-    // race with them.
+    // The folder and a file trade places atomically both ways: the hosts keep
+    // making the folder again, and would win a remove-then-create race.
     const fs::path folder = log_base_ / "quellmark";
     const fs::path swap = log_base_ / "quellmark.swap";
     std::ofstream(swap) << "a file where the log folder was\n";
@@ -656,9 +638,8 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
   }
   Note("traffic stopped and drained");
 
-  // Resets reach the module on the update thread; the module's trace is
-  // their answer. Refusals are answered by the host's log line. Map-load
-  // lines: every one is in the log except those the outage took.
+  // Resets are answered by the module's trace, refusals by the host's log
+  // line. Every map load is logged but for those the outage took.
   uint64_t dropped = 0;
   for (auto& room : rooms_) {
     const int i = room->index;
@@ -719,29 +700,26 @@ TEST_F(Soak, HostsUnderTrafficAndFaultsAccountForEveryMessage) {
     out << "| " << i << " | " << (role.idle ? "idle" : "traffic")
         << (role.watchdog ? ", watchdog" : "") << (role.crash ? ", crash" : "")
         << (role.stall ? ", stalled content" : "") << " | ";
-    const std::optional<uint64_t> rss_start = room->start.rss_kib, rss_end = room->end.rss_kib;
-    EXPECT_TRUE(rss_start && rss_end) << "room " << i << " was not sampled";
-    if (rss_start && rss_end) {
-      const int64_t growth = static_cast<int64_t>(*rss_end) - static_cast<int64_t>(*rss_start);
-      EXPECT_LE(growth, static_cast<int64_t>(settings_.rss_tolerance_kib))
-          << "room " << i << " grew";
-      out << *rss_start << " | " << *rss_end << " | " << growth << " | ";
-    } else {
-      out << "- | - | - | ";
-    }
+    // An unsampled value reads as 0 in the report; its check fails.
+    EXPECT_TRUE(room->start.rss_kib && room->end.rss_kib) << "room " << i << " was not sampled";
+    const uint64_t rss_start = room->start.rss_kib.value_or(0);
+    const uint64_t rss_end = room->end.rss_kib.value_or(0);
+    const int64_t growth = static_cast<int64_t>(rss_end) - static_cast<int64_t>(rss_start);
+    EXPECT_LE(growth, static_cast<int64_t>(settings_.rss_tolerance_kib)) << "room " << i << " grew";
+    out << rss_start << " | " << rss_end << " | " << growth << " | " << std::fixed;
     if (role.idle) {
-      const std::optional<double> cpu_start = room->start.cpu_seconds,
-                                  cpu_end = room->end.cpu_seconds;
-      EXPECT_TRUE(cpu_start && cpu_end) << "idle room " << i << " was not sampled";
-      const double percent = 100 * (cpu_end.value_or(0) - cpu_start.value_or(0)) / cpu_window;
+      const Sample &a = room->start, &b = room->end;
+      EXPECT_TRUE(a.cpu_seconds && b.cpu_seconds) << "idle room " << i << " was not sampled";
+      const double percent =
+          100 * (b.cpu_seconds.value_or(0) - a.cpu_seconds.value_or(0)) / cpu_window;
       EXPECT_LE(percent, settings_.idle_cpu_limit_percent) << "idle room " << i;
-      out << std::fixed << std::setprecision(3) << percent;
+      out << std::setprecision(3) << percent;
     } else {
       out << "-";
     }
     out << " | " << room->fate;
     for (double s : room->ucc_seconds) {
-      out << "; content load given up after " << std::fixed << std::setprecision(1) << s << " s";
+      out << "; content load given up after " << std::setprecision(1) << s << " s";
     }
     out << " |\n";
   }
