@@ -47,6 +47,7 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using namespace std::chrono_literals;
 
 // Keeps the readers it is given (with a reference), positioned after their
@@ -551,15 +552,31 @@ TEST_F(DispatchTest, SendUserInfoDeliversTheLowSlotByteAndAcknowledgesTenBytes) 
   EXPECT_THAT(Log(), HasSubstr("[FATAL] " + Entry(37)));
 }
 
-TEST_F(DispatchTest, SendGameInfoAcknowledgesAfterAFailedDelivery) {
+// A failed delivery is acknowledged all the same; once the manager's window
+// is gone, records still reach the module and nothing is acknowledged.
+TEST_F(DispatchTest, DeliveriesAreAcknowledgedWhileTheManagerLives) {
   server_.answer = 1;
-  auto info = GameInfo("FAIL-1");
-  dlg_->SendGameInfo(*info);
+  dlg_->SendGameInfo(*GameInfo("FAIL-1"));
   EXPECT_TRUE(manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_START_HOST_ACK), 2s));
   const std::string log = Log();
   EXPECT_THAT(log, HasSubstr("[FATAL] " + Entry(30)));
   EXPECT_LT(log.find(Entry(31)), log.find(Entry(32)));
   EXPECT_LT(log.find(Entry(32)), log.find(Entry(33)));
+
+  manager_.reset();
+  server_.answer = 0;
+  const size_t logged = Log().size();
+  dlg_->SendGameInfo(*GameInfo("ALONE"));
+  dlg_->SendUserInfo(User(5, 5));
+  EXPECT_THAT(server_.ids, ElementsAre(SERVERAPPMSG_START_HOST, SERVERAPPMSG_START_HOST,
+                                       SERVERAPPMSG_INSERTCHARACTER));
+  const std::string alone = Log().substr(logged);
+  EXPECT_THAT(alone, HasSubstr(Entry(29)));
+  EXPECT_THAT(alone, HasSubstr(Entry(31)));
+  EXPECT_THAT(alone, HasSubstr(Entry(33)));
+  EXPECT_THAT(alone, Not(HasSubstr(Entry(30))));
+  EXPECT_THAT(alone, Not(HasSubstr(Entry(32))));
+  EXPECT_THAT(alone, Not(HasSubstr("GAMESERVERMSG_INSERTCHARACTER_ACK")));
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
-// The reference module's bit encoding and its message objects: the documented
-// byte layout, strings and data off alignment, and reads past the end that
-// stay inside the message.
+// The reference module's bit encoding (the byte layout, data and strings off
+// alignment, reads past the end that stay inside), its message objects, and
+// the last messages its ILTCommon keeps for the console's status command.
 #include "bitstream.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ltcommon.h"
@@ -137,35 +139,27 @@ TEST(BitStream, BadArgumentsAndTheSizeLimitAreRefusedWithoutWriting) {
   EXPECT_FALSE(writer.WriteBits64(1, 1));
 }
 
-// The interface objects over the encoding above: reference counts, the
-// error flag, and a reader that sees what was written before it was made.
+// Reference counts, the error flag, and a reader that sees what was written
+// before it was made.
 TEST(LTMessage, WriterToReaderThroughTheInterfaces) {
   CLTCommon common;
   ILTMessage_Write* pWriter = nullptr;
-  ASSERT_EQ(common.NewMessage(&pWriter), 0);
-  ASSERT_NE(pWriter, nullptr);
   EXPECT_NE(common.NewMessage(nullptr), 0);
+  ASSERT_EQ(common.NewMessage(&pWriter), 0);
   EXPECT_EQ(pWriter->Acquire(), 1u);
-
-  pWriter->WriteBits(39, 8);
-  pWriter->WriteBits64(0x0123456789ABCDEFull, 64);
   pWriter->WriteString("room");
   EXPECT_FALSE(pWriter->HasError());
   pWriter->WriteBits(1, 33);  // refused
   EXPECT_TRUE(pWriter->HasError());
-  const uint32_t nBits = pWriter->Size();
-  EXPECT_EQ(nBits, 8u + 64 + 40);
+  EXPECT_EQ(pWriter->Size(), 40u);
 
   ILTMessage_Read* pReader = pWriter->ToReadable();
   ASSERT_NE(pReader, nullptr);
   pWriter->WriteBits(7, 8);  // not seen by the reader made before
-  EXPECT_EQ(pReader->Size(), nBits);
-  EXPECT_EQ(pReader->ReadBits(8), 39u);
-  EXPECT_EQ(pReader->ReadBits64(64), 0x0123456789ABCDEFull);
+  EXPECT_EQ(pReader->Size(), 40u);
   char text[16];
   EXPECT_EQ(pReader->ReadString(text, sizeof(text)), 4u);
   EXPECT_STREQ(text, "room");
-  EXPECT_EQ(pReader->BitsLeft(), 0u);
   EXPECT_FALSE(pReader->IsOverrun());
   EXPECT_EQ(pReader->ReadBits(33), 0u);
   EXPECT_TRUE(pReader->IsOverrun());
@@ -175,8 +169,7 @@ TEST(LTMessage, WriterToReaderThroughTheInterfaces) {
   EXPECT_EQ(pReader->Acquire(), 2u);
   EXPECT_EQ(pWriter->Release(), 0u);
   pReader->Seek(8);
-  EXPECT_EQ(pReader->Tell(), 8u);
-  EXPECT_EQ(pReader->ReadBits(8), 0xEFu);
+  EXPECT_EQ(pReader->ReadBits(8), uint32_t{'o'});
   EXPECT_EQ(pReader->Release(), 0u);
 
   // A writer never acquired (count 0) is freed by its Release, and with it
@@ -185,6 +178,89 @@ TEST(LTMessage, WriterToReaderThroughTheInterfaces) {
   ASSERT_NE(pWriter->ToReadable(), nullptr);
   ASSERT_NE(pWriter->ToReadable(), nullptr);
   EXPECT_EQ(pWriter->Release(), 0u);
+}
+
+// A reader with the given id and payload bytes; the caller releases it.
+ILTMessage_Read* MakeMessage(CLTCommon& common, uint32_t nId, const std::string& payload,
+                             ILTMessage_Write** ppWriter) {
+  EXPECT_EQ(common.NewMessage(ppWriter), 0);
+  (*ppWriter)->Acquire();
+  (*ppWriter)->WriteBits(nId, 8);
+  (*ppWriter)->WriteData(payload.data(), static_cast<uint32_t>(payload.size() * 8));
+  return (*ppWriter)->ToReadable();
+}
+
+TEST(LTCommon, RecordsTheLastMessagesAndLeavesTheReaderAsItWas) {
+  CLTCommon common;
+  common.NoteReceived(nullptr);
+  EXPECT_TRUE(common.Received().empty());
+
+  ILTMessage_Write* pWriter = nullptr;
+  ILTMessage_Read* pReader =
+      MakeMessage(common, 39, std::string("\x07\x00\x00\x00\x02\x00", 6), &pWriter);
+  ASSERT_NE(pReader, nullptr);
+  EXPECT_EQ(pReader->ReadBits(8), 39u);  // the module read the id already
+  common.NoteReceived(pReader);
+  EXPECT_EQ(pReader->Tell(), 8u);
+  EXPECT_FALSE(pReader->IsOverrun());
+  EXPECT_EQ(pReader->ReadBits(32), 7u);
+  pWriter->Release();
+
+  // Only the last kReceivedKept stay, oldest first; big ones are cut.
+  for (uint32_t i = 0; i < CLTCommon::kReceivedKept + 3; ++i) {
+    pReader = MakeMessage(common, i, std::string(i == 5 ? 1000 : 1, 'x'), &pWriter);
+    common.NoteReceived(pReader);
+    pWriter->Release();
+  }
+  const auto received = common.Received();
+  ASSERT_EQ(received.size(), CLTCommon::kReceivedKept);
+  EXPECT_EQ(received.front().nSerial, 5u);
+  EXPECT_EQ(received.back().nSerial, CLTCommon::kReceivedKept + 4);
+  EXPECT_EQ(received.front().nId, 3u);
+  const ReceivedMessage& big = received[2];
+  EXPECT_EQ(big.nId, 5u);
+  EXPECT_EQ(big.nBits, 8u * 1001);
+  EXPECT_EQ(big.bytes.size(), CLTCommon::kReceivedCopyBytes);
+  EXPECT_TRUE(big.bTruncated);
+
+  // A message shorter than an id.
+  ASSERT_EQ(common.NewMessage(&pWriter), 0);
+  pWriter->Acquire();
+  pWriter->WriteBits(1, 3);
+  common.NoteReceived(pWriter->ToReadable());
+  pWriter->Release();
+  EXPECT_EQ(common.Received().back().nId, 0u);
+  EXPECT_EQ(common.Received().back().nBits, 3u);
+}
+
+// The module records on the window thread (deliveries) and the update
+// thread (queued records) while its console reads: no record may be lost
+// or torn (the thread sanitizer build checks the locking).
+TEST(LTCommon, RecordsFromSeveralThreadsAtOnce) {
+  CLTCommon common;
+  constexpr int kPerThread = 300;
+  auto deliver = [&](uint32_t nId) {
+    for (int i = 0; i < kPerThread; ++i) {
+      ILTMessage_Write* pWriter = nullptr;
+      ILTMessage_Read* pReader = MakeMessage(common, nId, "abc", &pWriter);
+      common.NoteReceived(pReader);
+      pWriter->Release();
+    }
+  };
+  std::thread window(deliver, 1);
+  std::thread update(deliver, 2);
+  size_t nLines = 0;
+  for (int i = 0; i < 100; ++i) nLines = std::max(nLines, common.DescribeReceived().size());
+  window.join();
+  update.join();
+  EXPECT_LE(nLines, CLTCommon::kReceivedKept);
+  const auto received = common.Received();
+  ASSERT_EQ(received.size(), CLTCommon::kReceivedKept);
+  EXPECT_EQ(received.back().nSerial, 2u * kPerThread);
+  for (size_t i = 1; i < received.size(); ++i) {
+    EXPECT_EQ(received[i].nSerial, received[i - 1].nSerial + 1);
+    EXPECT_EQ(received[i].bytes.size(), 4u);
+  }
 }
 
 }  // namespace

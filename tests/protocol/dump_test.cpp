@@ -75,8 +75,7 @@ TEST(DumpText, LongRecordIsCutAt260AndLaterShortPiecesStillFit) {
   EXPECT_EQ(DumpText(kRecvTag, 1, rates),
             "[RECV], 1, PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT, " + values);
 
-  // The boundary itself: a text of 256 takes a 3-character piece (259) but
-  // not a 4-character one (260).
+  // At 256 a 3-character piece fits (259), a 4-character one (260) does not.
   DumpValues v;
   for (int i = 0; i < 64; ++i) v.AddInt(10);  // 64 pieces of 4 = 256
   ASSERT_EQ(v.Text().size(), 256u);

@@ -30,15 +30,13 @@ namespace {
 
 using namespace proto;
 
-// A copy of a record field: test macros bind references, and a reference to
-// a field of a packed record may be misaligned.
+// Copies a packed record's field: test macros bind references, which may be misaligned.
 template <typename T>
 T Val(T value) {
   return value;
 }
 
-// A real module message (the reference module's bit stream): write through
-// W(), then read the same bits through R().
+// A module message (the reference module's bit stream): write with W(), read with R().
 class TestMessage {
  public:
   TestMessage() : writer_(refmod::CLTMessageWrite::Create()) { writer_->Acquire(); }
@@ -81,8 +79,7 @@ TEST(Catalogue, LookupsByIdAndNameAgree) {
   EXPECT_FALSE(ServerAppMsgFromModuleByName("SERVERAPPMSG_INIT").has_value());
 }
 
-// The edges; the common values, and the wParam's edges, are checked where
-// the host posts them (tests/dispatch, tests/shell, ManagerLinkPost).
+// The edges; common values are checked where the host posts them.
 TEST(PostedParams, PackingMatchesTheManagersReading) {
   EXPECT_EQ(MakeLoadingCompleteSuccess(-1), 0xFFFF0000u);
   EXPECT_EQ(LowWord(MakeLoadingCompleteFailure(7, 0)), 0xFFFF);  // still a failure
@@ -293,8 +290,7 @@ TEST(ToModule, AigachaItemInsertResultCountsIn16BitsButWritesUpToTen) {
     EXPECT_EQ(m.Bytes(), expected);
   }
 
-  // 0x10003 goes out as 3 in 16 bits, yet the entries follow the full count,
-  // cut to the record's ten.
+  // 0x10003 goes out as 3 in 16 bits; the entries follow the full count, cut to ten.
   result.Count = 0x10003;
   TestMessage m;
   const EntryCount count = WriteAigachaItemInsertResult(m.W(), result);
