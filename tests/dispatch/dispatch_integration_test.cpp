@@ -1,7 +1,5 @@
-// A real ServerApp with the reference module, gsmsim's peer as the manager;
-// what the module received is read from its call trace.
+// A real ServerApp with the reference module, gsmsim's peer as the manager.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -35,7 +33,7 @@ class DispatchHost : public ::testing::Test {
   void StartHost(const std::vector<std::string>& extra = {}) {
     manager_ = gsmsim::ManagerPeer::Start();
     ASSERT_NE(manager_, nullptr);
-    std::vector<std::string> args = {std::to_string(manager_->handle()), "5000", "1", "7", "9"};
+    std::vector<std::string> args = hosttest::HostArgs(manager_->handle(), "1");
     args.insert(args.end(), extra.begin(), extra.end());
     host_ = folder_.Start(args);
     ASSERT_NE(host_, nullptr);
@@ -124,8 +122,7 @@ TEST_F(DispatchHost, UnwritableSnapshotIsLoggedAndTheRecordStillDelivered) {
   EXPECT_THAT(folder_.HostLog(), HasSubstr(hosttest::TableText(43)));
 }
 
-// Timer-1 ticks from any source: a heartbeat restarts the count, the fourth
-// silent tick ends the host.
+// Timer-1 ticks from any source; a heartbeat restarts the count of silent ones.
 TEST_F(DispatchHost, FourthSilentTimerTickEndsTheHost) {
   StartHost();
   constexpr uint32_t kWmTimer = 0x113;

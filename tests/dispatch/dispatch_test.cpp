@@ -1,7 +1,5 @@
 // The dialog without a window, driven by calling its handlers: a fake server
-// object keeps every message delivered to it, the messages are the reference
-// module's real ones, gsmsim's peer plays the manager in process, and the
-// host logs go to a scratch folder.
+// keeps the (real) module messages, gsmsim's peer plays the manager in process.
 #include <gmock/gmock.h>
 
 #include <algorithm>
@@ -50,8 +48,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using namespace std::chrono_literals;
 
-// Keeps the readers it is given (with a reference), positioned after their
-// 8-bit id, and answers a chosen result.
+// Keeps the readers (with a reference) after their 8-bit id; answers `answer`.
 class FakeServer final : public NullGameServer {
  public:
   ~FakeServer() {
@@ -123,7 +120,6 @@ class DispatchTest : public ::testing::Test {
   size_t etc_start_ = 0;
 };
 
-// Posted manager messages.
 TEST_F(DispatchTest, LoadMapUnpacksTheValueSetsTheFrameLengthAndForwardsInit) {
   Post(GAMESERVERMSG_LOAD_MAP, 0x2A010005);
   EXPECT_EQ(g_dwFrameInterval.load(), 50u);
@@ -206,8 +202,7 @@ TEST_F(DispatchTest, UnlistedPostedIdsAreNotSupported) {
   EXPECT_EQ(g_dwFrameInterval.load(), 10000u);
 }
 
-// A message shorter than its 8-bit id would read as id 0 (map loaded: the
-// game-ended flag cleared, the manager told).
+// Shorter than its 8-bit id, a message would read as id 0 (map loaded, game end cleared).
 TEST_F(DispatchTest, ModuleMessagesWithoutAnIdOrARowProduceNothing) {
   auto shell = [&](uint32_t bits, uint32_t value) {
     ILTMessage_Write* writer = nullptr;
@@ -274,8 +269,7 @@ TEST_F(DispatchTest, RefusedInterfaceRegistrationReachesTheHostLog) {
   SetInterfaceErrorSink(nullptr);
 }
 
-// Start-up raises the runtime's stream limit before anything can stop it
-// (Windows; POSIX has no such limit, where the step does nothing).
+// Before anything can stop it (Windows; POSIX has no such limit).
 TEST_F(DispatchTest, StartUpFirstRaisesTheOpenStreamLimit) {
   std::vector<std::string> boxes;
   platform::SetMessageBoxSink([&](std::string_view text) { boxes.emplace_back(text); });
@@ -363,8 +357,6 @@ TEST_F(DispatchTest, TimerZeroSendsAnEmptyGameEnd) {
   EXPECT_THAT(Log(), HasSubstr("[ERROR] " + Entry(49)));
 }
 
-// Copy-data messages, the two stores, and the deliveries of queued records
-// with their acknowledgements.
 TEST_F(DispatchTest, UserDisconnectedShortPayloadKeepsHighBytesAllOnes) {
   const uint8_t low[4] = {0x78, 0x56, 0x34, 0x12};
   CopyData(GAMESERVERMSG_USER_DISCONNECTED, low, sizeof(low));

@@ -1,10 +1,8 @@
-// The interface database and its name managers (re-pointing rules, hooks,
-// version conflicts, the sorted lookup), the state of one image between two
-// images, and the process-wide holders and usage count.
+// The interface database and its name managers, the state of one image
+// between two images, and the process-wide holders and usage count.
 #include "interface/interfacedatabase.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
@@ -34,8 +32,7 @@ class FakeImpl final : public IInterfaceImpl {
   const char* m_pszName;
 };
 
-// Every holder appends "<tag>:set:<impl>" or "<tag>:clear" to a shared
-// journal, so tests can check the order holders were updated in.
+// Appends "<tag>:set:<impl>" or "<tag>:clear" to a journal shared by holders.
 class FakeHolder final : public CAPIHolderBase {
  public:
   FakeHolder(const char* pszName, uint32_t nVersion, std::string tag,
@@ -209,8 +206,7 @@ TEST(InterfaceDatabase, NamesAreFoundAmongManyAndEmptiedManagersAreDeleted) {
   EXPECT_TRUE(db.IsEmpty());
 }
 
-// A name registered with another version than its first is rejected,
-// reported and changes nothing; in a merge it stays behind.
+// A name of another version than its first is rejected and reported; a merge leaves it behind.
 TEST(InterfaceDatabase, MergeMovesEverythingAndKeepsConflictingNamesBehind) {
   g_errors.clear();
   std::vector<std::string> asserts;

@@ -1,5 +1,4 @@
-// This image's export of `name`: its dynamic symbol table, as the module's
-// lookup sees it.
+// This image's export of `name` in its dynamic symbol table.
 #include <dlfcn.h>
 
 void* OwnExport(const char* name) {

@@ -1,7 +1,6 @@
 // A room end to end with a module of another compiler's ABI (on Windows
-// modules/msvcabi built by clang for the MSVC ABI, natively the reference
-// module built with clang++ and libc++) in a copy of the deployment folder;
-// gsmsim plays the manager (otherabi_room.gsm).
+// modules/msvcabi built by clang for the MSVC ABI, natively the reference module
+// with clang++ and libc++) in a copy of the deployment folder; gsmsim plays the manager.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,10 +64,9 @@ TEST(OtherAbiModule, HostsARoomEndToEnd) {
   // The host ended the normal way (dialog result 1), not by a crash.
   EXPECT_EQ(CountLines(lines, "\"event\":\"exit\"", "\"code\":1,\"ok\":true"), 1u) << all;
 
-  // The module's account of its unload, where it writes one: its heap and
-  // interface state gone, the memory query answered; the host made messages
-  // with the implementation the module's hook chose, and its code set the
-  // module's holder at the merge and cleared it at the unload.
+  // The module's account of its unload, where it writes one: heap and interface
+  // state gone, the memory query answered, the host's messages made by the
+  // implementation the module's hook chose, its holder set at the merge and cleared.
   if (std::string(OTHER_ABI_REPORT).empty()) return;
   std::ifstream report(root / "rooms" / "room0" / OTHER_ABI_REPORT);
   ASSERT_TRUE(report) << "no unload report";

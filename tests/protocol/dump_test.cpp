@@ -1,5 +1,4 @@
-// The exact text of the record dumps, and the dumps as they reach the RWPM
-// log file with the IPCMemory switch on.
+// The record dumps' exact text, and the RWPM log file with IPCMemory on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,20 +21,8 @@ std::string Repeat(const std::string& piece, int n) {
   return out;
 }
 
+// PROTO_START_HOST: DumpLogTest.
 TEST(DumpText, RecvRecordsPrintTheirFieldsInOrder) {
-  auto info = std::make_unique<PROTO_START_HOST>();
-  info->f0 = -1;
-  info->f4 = 0xFFFFFFFF;
-  info->f8 = 8;
-  std::memcpy(info->GameLogSerial, "SER", 4);
-  info->f28 = 0xFFFF;  // printed as i16
-  info->f30 = 30;
-  info->f32 = -32;
-  info->f34 = 34;
-  info->f36 = 0xFF;
-  EXPECT_EQ(DumpText(kRecvTag, 3, *info),
-            "[RECV], 3, PROTO_START_HOST, [-1][4294967295][8][SER][-1][30][-32][34][255]");
-
   // A USN above 2^63-1 prints negative.
   PROTO_GAME_USER_INFO user{.USN = (uint64_t{1} << 63) + 5,
                             .f8 = {1, 2, 3, 0xFF},
@@ -152,14 +139,21 @@ TEST(DumpText, GameEndShowsItsLeadingFieldsWithinTheLimit) {
   EXPECT_EQ(capped.compare(head.size(), 18, "[1][255][10][11][1"), 0) << capped;
 }
 
-// Rows of the address table stop at their first zero address (row 0 gives
-// no line); a full row shows all 50.
+// Address rows stop at their first zero (row 0 gives no line); a full row shows all 50.
 TEST(DumpLogTest, SwitchOnWritesOneLinePerDumpVerbatim) {
   testsupport::LogSandbox logs("protocol-dumplog-");
   logs.Start("IPCMemory=1\n");
   ASSERT_TRUE(IsDumpOn());
   auto info = std::make_unique<PROTO_START_HOST>();
+  info->f0 = -1;
+  info->f4 = 0xFFFFFFFF;
+  info->f8 = 8;
   std::memcpy(info->GameLogSerial, "%s%n%d", 7);  // printed, never interpreted
+  info->f28 = 0xFFFF;                             // printed as i16
+  info->f30 = 30;
+  info->f32 = -32;
+  info->f34 = 34;
+  info->f36 = 0xFF;
   DumpRecord(kRecvTag, 3, *info);
   DumpValue(kRecvTag, 3, "GAMESERVERMSG_USER_DISCONNECTED", -1);
   RWPM_ADDRESS_TABLE table;
@@ -176,7 +170,7 @@ TEST(DumpLogTest, SwitchOnWritesOneLinePerDumpVerbatim) {
   for (int i = 0; i < 50; ++i) fullRow += "[-1]";
   fullRow += " \r\n";
   const char* expected[] = {
-      ", [RECV], 3, PROTO_START_HOST, [0][0][0][%s%n%d][0][0][0][0][0] \r\n",
+      ", [RECV], 3, PROTO_START_HOST, [-1][4294967295][8][%s%n%d][-1][30][-32][34][255] \r\n",
       ", [RECV], 3, GAMESERVERMSG_USER_DISCONNECTED, [-1] \r\n",
       ", [RECV], 3, MEMORY_ADDRESS[2], [10] \r\n",
       ", [RECV], 3, MEMORY_ADDRESS[5], [20][21] \r\n",

@@ -1,5 +1,4 @@
-// The server-app handler in process: WriteLog's categories and verbatim
-// texts, the console capture, the memory query, and LogShellText.
+// The server-app handler in process, with the real logger.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -33,8 +32,7 @@ class HandlerTest : public ::testing::Test {
 
 std::unique_ptr<testsupport::LogSandbox> HandlerTest::logs_;
 
-// Each row: category, level, text, and the log file prefix with the line
-// it must hold there (empty: the text appears in no file).
+// Rows: category, level, text, and the file holding the line (none: no file has the text).
 TEST_F(HandlerTest, WriteLogRoutesEachCategoryVerbatim) {
   struct Row {
     int32_t category, level;

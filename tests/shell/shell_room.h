@@ -1,6 +1,5 @@
-// A manager peer and a real ServerApp with the reference module, its console
-// on a pipe. Its stdout is drained on a thread, so the host never blocks on a
-// full pipe.
+// A manager peer and a real ServerApp with the reference module, its console on
+// a pipe; stdout is drained on a thread, so the host never blocks on a full pipe.
 #pragma once
 
 #include <chrono>

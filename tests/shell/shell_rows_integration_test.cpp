@@ -1,7 +1,6 @@
-// Every row of the module-to-manager dispatch, end to end: the module's `emit`
-// sends through the host's handler; the manager peer checks each post's value,
-// or each copy-data message's size and bytes at hand-counted offsets (two
-// bytes of server index, then the record).
+// Every row of the module-to-manager dispatch: the module's `emit` sends through
+// the host's handler; the manager peer checks each post's value, or each copy-data
+// message's size and bytes at hand-counted offsets (server index, then the record).
 #include <gtest/gtest.h>
 
 #include "protocol/gameservermsg.h"
