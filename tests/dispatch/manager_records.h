@@ -10,8 +10,7 @@
 
 namespace dispatchtest {
 
-// The whole 16 bytes of the serial may be used: the manager need not leave
-// a terminator.
+// The serial may fill all 16 bytes: the manager need not leave a terminator.
 inline std::unique_ptr<PROTO_START_HOST> GameInfo(const std::string& serial) {
   auto info = std::make_unique<PROTO_START_HOST>();
   std::memcpy(info->GameLogSerial, serial.data(),

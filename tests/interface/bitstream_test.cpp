@@ -1,6 +1,5 @@
-// The reference module's bit encoding and its message objects: the documented
-// byte layout, strings and data off alignment, and reads past the end that
-// stay inside the message.
+// The reference module's bit encoding (the byte layout, data and strings off
+// alignment, reads past the end that stay inside) and its message objects.
 #include "bitstream.h"
 
 #include <gtest/gtest.h>
@@ -75,8 +74,7 @@ TEST(BitStream, DataAndStringsRoundTripOffAlignmentAndAreBounded) {
 TEST(BitStream, ReadsPastTheEndStayInsideAndMarkTheReader) {
   CBitWriter writer;
   writer.WriteBits64(0x5, 3);
-  // Reader over a heap copy of exactly the written bytes, so that the
-  // address sanitizer sees any read beyond them.
+  // A heap copy of exactly the written bytes: ASan sees any read beyond them.
   std::vector<uint8_t> exact(writer.Bytes());
   CBitReader reader(exact.data(), writer.SizeBits());
   EXPECT_EQ(reader.ReadBits64(32), 0x5u);  // the missing bits read as 0
@@ -137,50 +135,38 @@ TEST(BitStream, BadArgumentsAndTheSizeLimitAreRefusedWithoutWriting) {
   EXPECT_FALSE(writer.WriteBits64(1, 1));
 }
 
-// The interface objects over the encoding above: reference counts, the
-// error flag, and a reader that sees what was written before it was made.
+// Reference counts, the error flag, a reader that sees what was written before it.
 TEST(LTMessage, WriterToReaderThroughTheInterfaces) {
   CLTCommon common;
   ILTMessage_Write* pWriter = nullptr;
-  ASSERT_EQ(common.NewMessage(&pWriter), 0);
-  ASSERT_NE(pWriter, nullptr);
   EXPECT_NE(common.NewMessage(nullptr), 0);
+  ASSERT_EQ(common.NewMessage(&pWriter), 0);
   EXPECT_EQ(pWriter->Acquire(), 1u);
-
-  pWriter->WriteBits(39, 8);
-  pWriter->WriteBits64(0x0123456789ABCDEFull, 64);
   pWriter->WriteString("room");
   EXPECT_FALSE(pWriter->HasError());
   pWriter->WriteBits(1, 33);  // refused
   EXPECT_TRUE(pWriter->HasError());
-  const uint32_t nBits = pWriter->Size();
-  EXPECT_EQ(nBits, 8u + 64 + 40);
+  EXPECT_EQ(pWriter->Size(), 40u);
 
   ILTMessage_Read* pReader = pWriter->ToReadable();
   ASSERT_NE(pReader, nullptr);
   pWriter->WriteBits(7, 8);  // not seen by the reader made before
-  EXPECT_EQ(pReader->Size(), nBits);
-  EXPECT_EQ(pReader->ReadBits(8), 39u);
-  EXPECT_EQ(pReader->ReadBits64(64), 0x0123456789ABCDEFull);
+  EXPECT_EQ(pReader->Size(), 40u);
   char text[16];
   EXPECT_EQ(pReader->ReadString(text, sizeof(text)), 4u);
   EXPECT_STREQ(text, "room");
-  EXPECT_EQ(pReader->BitsLeft(), 0u);
   EXPECT_FALSE(pReader->IsOverrun());
   EXPECT_EQ(pReader->ReadBits(33), 0u);
   EXPECT_TRUE(pReader->IsOverrun());
 
-  // A receiver that keeps the reader takes a reference; it outlives the
-  // writer (the sanitizer build checks the memory).
+  // A receiver's reference keeps the reader alive past the writer (checked under ASan).
   EXPECT_EQ(pReader->Acquire(), 2u);
   EXPECT_EQ(pWriter->Release(), 0u);
   pReader->Seek(8);
-  EXPECT_EQ(pReader->Tell(), 8u);
-  EXPECT_EQ(pReader->ReadBits(8), 0xEFu);
+  EXPECT_EQ(pReader->ReadBits(8), uint32_t{'o'});
   EXPECT_EQ(pReader->Release(), 0u);
 
-  // A writer never acquired (count 0) is freed by its Release, and with it
-  // the readers it made (leak check in the sanitizer build).
+  // A writer never acquired is freed by its Release, with its readers (ASan's leak check).
   ASSERT_EQ(common.NewMessage(&pWriter), 0);
   ASSERT_NE(pWriter->ToReadable(), nullptr);
   ASSERT_NE(pWriter->ToReadable(), nullptr);

@@ -1,25 +1,83 @@
-// CInterfaceDatabase and CInterfaceNameMgr: the re-pointing rules, hooks,
-// version conflicts and the sorted name lookup.
+// The interface database and its name managers, the state of one image
+// between two images, and the process-wide holders and usage count.
 #include "interface/interfacedatabase.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "interface/apiholder.h"
+#include "interface/apiregistration.h"
+#include "interface/hostltcommon.h"
 #include "interface/interfaceerror.h"
+#include "interface/interfaceimpl.h"
 #include "interface/interfacenamemgr.h"
-#include "interface_fakes.h"
+#include "interface/interfacestate.h"
 #include "platform/identity.h"
 
-namespace ifacetest {
 namespace {
 
 using ::testing::HasSubstr;
 using Journal = std::vector<std::string>;
+
+class FakeImpl final : public IInterfaceImpl {
+ public:
+  explicit FakeImpl(const char* pszName) : m_pszName(pszName) {}
+  const char* GetImplName() const override { return m_pszName; }
+
+ private:
+  const char* m_pszName;
+};
+
+// Appends "<tag>:set:<impl>" or "<tag>:clear" to a journal shared by holders.
+class FakeHolder final : public CAPIHolderBase {
+ public:
+  FakeHolder(const char* pszName, uint32_t nVersion, std::string tag,
+             std::vector<std::string>* pJournal)
+      : CAPIHolderBase(pszName, nVersion), m_Tag(std::move(tag)), m_pJournal(pJournal) {}
+
+  void Clear() override {
+    m_pImpl = nullptr;
+    if (m_pJournal) m_pJournal->push_back(m_Tag + ":clear");
+  }
+  void Set(IInterfaceImpl* pImpl) override {
+    m_pImpl = pImpl;
+    if (m_pJournal) m_pJournal->push_back(m_Tag + ":set:" + pImpl->GetImplName());
+  }
+  IInterfaceImpl* Get() const override { return m_pImpl; }
+
+ private:
+  std::string m_Tag;
+  std::vector<std::string>* m_pJournal;
+  IInterfaceImpl* m_pImpl = nullptr;
+};
+
+// Records its calls; on each call it may select an implementation by name.
+class FakeHook final : public CAPIHookBase {
+ public:
+  FakeHook(const char* pszName, uint32_t nVersion) : CAPIHookBase(pszName, nVersion) {}
+
+  void OnImplementationAdded(IInterfaceImpl* pImpl, CInterfaceNameMgr* pMgr) override {
+    calls.push_back(std::string("added:") + pImpl->GetImplName());
+    if (!select.empty()) pMgr->SelectImplementation(select.c_str());
+  }
+  void OnImplementationRemoved(IInterfaceImpl* pImpl, CInterfaceNameMgr* pMgr) override {
+    calls.push_back(std::string("removed:") + pImpl->GetImplName());
+    if (!select.empty()) pMgr->SelectImplementation(select.c_str());
+  }
+  int32_t ChooseImplementation(CInterfaceNameMgr* pMgr) override {
+    calls.push_back("choose");
+    if (!select.empty()) pMgr->SelectImplementation(select.c_str());
+    return answer;
+  }
+
+  std::vector<std::string> calls;
+  std::string select;  // implementation name to make current; "" = none
+  int32_t answer = 0;
+};
 
 TEST(InterfaceDatabase, RemovalRepointsToFirstInNameOrderAndLastRemovalClears) {
   CInterfaceDatabase db;
@@ -148,8 +206,7 @@ TEST(InterfaceDatabase, NamesAreFoundAmongManyAndEmptiedManagersAreDeleted) {
   EXPECT_TRUE(db.IsEmpty());
 }
 
-// A name registered with another version than its first is rejected,
-// reported and changes nothing; in a merge it stays behind.
+// A name of another version than its first is rejected and reported; a merge leaves it behind.
 TEST(InterfaceDatabase, MergeMovesEverythingAndKeepsConflictingNamesBehind) {
   g_errors.clear();
   std::vector<std::string> asserts;
@@ -212,5 +269,106 @@ TEST(InterfaceDatabase, MergeMovesEverythingAndKeepsConflictingNamesBehind) {
   platform::SetAssertionSink({});
 }
 
+TEST(InterfaceState, AnEmptiedDatabaseIsDeletedThroughTheUnregisterOperations) {
+  CInterfaceState image;
+  FakeHolder holder("Api", 1, "h", nullptr);
+  FakeImpl impl("i");
+  FakeHook hook("Api", 1);
+  EXPECT_EQ(image.Choose(&hook), CInterfaceState::kChooseNoDatabase);
+  image.RegisterHolder(&holder);
+  image.RegisterImplementation(&impl, "Api", 1);
+  image.RegisterHook(&hook);
+  EXPECT_EQ(image.Choose(&hook), 0);
+
+  image.UnregisterHook(&hook);
+  image.UnregisterImplementation(&impl, "Api");
+  ASSERT_NE(image.GetCurrent(), nullptr);
+  image.UnregisterHolder(&holder);
+  EXPECT_EQ(image.GetOwnDatabase(), nullptr);
+  EXPECT_EQ(image.GetCurrent(), nullptr);
+  EXPECT_EQ(image.Choose(&hook), CInterfaceState::kChooseNoDatabase);
+  // Unregistering without a database is harmless; the next use creates one.
+  image.UnregisterHolder(&holder);
+  EXPECT_NE(image.GetMasterDatabase(), nullptr);
+}
+
+TEST(InterfaceState, AMasterIsDeletedOnlyByItsOwnerOrAfterItWasAbandoned) {
+  auto* pHost = new CInterfaceState();
+  CInterfaceState module;
+  FakeImpl impl("m");
+  FakeHolder hostHolder("Api", 1, "h", nullptr);
+  module.RegisterImplementation(&impl, "Api", 1);
+  CInterfaceDatabase* pHostDb = pHost->GetMasterDatabase();
+  ASSERT_EQ(pHostDb, pHost->GetOwnDatabase());
+  module.SetMasterDatabase(pHostDb);
+  EXPECT_EQ(module.GetOwnDatabase(), nullptr);  // merged, then deleted
+  EXPECT_EQ(pHostDb->FindNameMgr("Api")->GetImplCount(), 1u);
+  // A second master, a null one, or the image's own: nothing changes.
+  CInterfaceDatabase other;
+  module.SetMasterDatabase(&other);
+  module.SetMasterDatabase(nullptr);
+  pHost->SetMasterDatabase(pHostDb);
+  EXPECT_EQ(module.GetMasterDatabase(), pHostDb);
+  EXPECT_EQ(pHost->GetMaster(), nullptr);
+
+  // A non-owner leaves an emptied master to its owner.
+  module.UnregisterImplementation(&impl, "Api");
+  EXPECT_TRUE(pHostDb->IsEmpty());
+  EXPECT_EQ(module.GetCurrent(), pHostDb);
+  EXPECT_EQ(pHost->GetOwnDatabase(), pHostDb);
+
+  // The host image ends first while the module's entry is still in its
+  // database: the database survives, marked abandoned.
+  pHost->RegisterHolder(&hostHolder);
+  module.RegisterImplementation(&impl, "Api", 1);
+  pHost->UnregisterHolder(&hostHolder);
+  EXPECT_FALSE(pHostDb->IsEmpty());
+  delete pHost;
+  EXPECT_TRUE(pHostDb->IsAbandoned());
+
+  // The module's last removal empties it, and the module deletes it (the
+  // sanitizer build proves it is freed exactly once).
+  module.UnregisterImplementation(&impl, "Api");
+  EXPECT_EQ(module.GetCurrent(), nullptr);
+  EXPECT_EQ(module.GetMaster(), nullptr);
+}
+
+// The process-wide state of this test image, which links the host's holder.
+class TestApi final : public IInterfaceImpl {
+ public:
+  const char* GetImplName() const override { return "TestApi.Impl"; }
+};
+
+TEST(InterfaceProcessState, HoldersKeepTheUsageCountAndFollowRegistrations) {
+  ASSERT_TRUE(HasInterfaceState());
+  const int32_t nBase = GetInterfaceStateUsage();
+  EXPECT_GE(nBase, 2);  // the host's ILTCommon holder
+  const CInterfaceNameMgr* pHostName = GetMasterDatabase()->FindNameMgr(kLTCommonServerName);
+  ASSERT_NE(pHostName, nullptr);
+  EXPECT_EQ(pHostName->GetVersion(), kLTCommonServerVersion);
+  EXPECT_EQ(pHostName->GetHolderCount(), 1u);
+  EXPECT_EQ(g_pLTCommon, nullptr);  // no module, no implementation
+
+  TestApi impl;
+  {
+    TestApi* pVariable = &impl;  // construction nulls it
+    CAPIHolder<TestApi> holder("Test.Process.Api", 7, pVariable);
+    EXPECT_EQ(pVariable, nullptr);
+    EXPECT_EQ(GetInterfaceStateUsage(), nBase + 2);
+    {
+      CAPIRegistration registration(&impl, "Test.Process.Api", 7);
+      EXPECT_TRUE(registration.IsRegistered());
+      EXPECT_EQ(pVariable, &impl);
+      EXPECT_EQ(holder.Get(), &impl);
+    }
+    EXPECT_EQ(pVariable, nullptr);
+    pVariable = &impl;
+    // The destructor nulls the variable too.
+    { CAPIHolder<TestApi> second("Test.Process.Api", 7, pVariable); }
+    EXPECT_EQ(pVariable, nullptr);
+  }
+  EXPECT_EQ(GetInterfaceStateUsage(), nBase);
+  EXPECT_EQ(GetMasterDatabase()->FindNameMgr("Test.Process.Api"), nullptr);
+}
+
 }  // namespace
-}  // namespace ifacetest

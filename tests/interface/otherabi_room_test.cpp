@@ -1,9 +1,6 @@
-// A room end to end in the host built by this project's compiler, with a
-// server module built by another one: on Windows the test module built with
-// clang for the Windows compiler's C++ ABI (modules/msvcabi), natively the
-// reference module built with clang++ and libc++. gsmsim plays the manager
-// (otherabi_room.gsm); the host's deployment folder is copied with the other
-// module in place of the usual one.
+// A room end to end with a module of another compiler's ABI (on Windows
+// modules/msvcabi built by clang for the MSVC ABI, natively the reference module
+// with clang++ and libc++) in a copy of the deployment folder; gsmsim plays the manager.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +12,7 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "support/scratch.h"
+#include "support/log_sandbox.h"
 
 namespace {
 
@@ -29,14 +26,8 @@ size_t CountLines(const std::vector<std::string>& lines, const std::string& a,
 }
 
 TEST(OtherAbiModule, HostsARoomEndToEnd) {
-  const fs::path root = testsupport::MakeScratchFolder("otherabi-");
-  struct Cleanup {
-    fs::path root;
-    ~Cleanup() {
-      std::error_code ignored;
-      fs::remove_all(root, ignored);
-    }
-  } cleanup{root};
+  const testsupport::LogSandbox sandbox("otherabi-");
+  const fs::path root = sandbox.dir();
   const fs::path dist = root / "dist";
   const fs::path module = OTHER_ABI_MODULE;
   fs::copy(SERVERAPP_DIST_DIR, dist, fs::copy_options::recursive);
@@ -73,11 +64,9 @@ TEST(OtherAbiModule, HostsARoomEndToEnd) {
   // The host ended the normal way (dialog result 1), not by a crash.
   EXPECT_EQ(CountLines(lines, "\"event\":\"exit\"", "\"code\":1,\"ok\":true"), 1u) << all;
 
-  // The module's own account of its unload, when it writes one: nothing of
-  // its heap left, its interface state gone, the memory query answered; the
-  // host made its messages with the implementation the module's hook chose
-  // (its code re-pointed the host's holder), the host's code set the
-  // module's holder at the merge and cleared it at the unload.
+  // The module's account of its unload, where it writes one: heap and interface
+  // state gone, the memory query answered, the host's messages made by the
+  // implementation the module's hook chose, its holder set at the merge and cleared.
   if (std::string(OTHER_ABI_REPORT).empty()) return;
   std::ifstream report(root / "rooms" / "room0" / OTHER_ABI_REPORT);
   ASSERT_TRUE(report) << "no unload report";

@@ -1,5 +1,4 @@
-// The server-app handler in process: WriteLog's categories, verbatim texts,
-// the console capture, the memory query's failure lines, and LogShellText.
+// The server-app handler in process, with the real logger.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -33,8 +32,7 @@ class HandlerTest : public ::testing::Test {
 
 std::unique_ptr<testsupport::LogSandbox> HandlerTest::logs_;
 
-// Each row: category, level, text, and the log file prefix with the line
-// it must hold there (empty: the text appears in no file).
+// Rows: category, level, text, and the file holding the line (none: no file has the text).
 TEST_F(HandlerTest, WriteLogRoutesEachCategoryVerbatim) {
   struct Row {
     int32_t category, level;
@@ -82,8 +80,7 @@ TEST_F(HandlerTest, ConsoleCaptureDropsTheLastCharacterAndWritesNoLog) {
   EXPECT_EQ(Logs("").find("console line"), std::string::npos);
 }
 
-// The failure lines of the query's three steps are checked by
-// DispatchTest.SystemErrorNumbersComeFromTheFailedCall.
+// The three steps' failure lines: DispatchTest.SystemErrorNumbersComeFromTheFailedCall.
 TEST_F(HandlerTest, MemoryQueryTruncatesTo32Bits) {
   CGameServerAppHandler& handler = dlg_.m_AppHandler;
   const ProcessMemoryQuery& real = RealProcessMemoryQuery();
@@ -91,21 +88,8 @@ TEST_F(HandlerTest, MemoryQueryTruncatesTo32Bits) {
                                   [] { return (uint64_t{1} << 32) + 1; }, real.LastError};
   handler.SetProcessMemoryQuery(big);  // kept by address
   EXPECT_EQ(handler.GetProcessMemoryUsage(), 1u);
-  // The real system answers this process's private bytes.
   handler.SetProcessMemoryQuery(real);
   EXPECT_GT(handler.GetProcessMemoryUsage(), 0u);
-}
-
-TEST_F(HandlerTest, WithoutBackPointerEveryOperationAnswersZero) {
-  CGameServerAppHandler detached;
-  g_bConsoleCommand.store(true);
-  EXPECT_EQ(detached.WriteLog(0, 1, "detached line"), 0);
-  g_bConsoleCommand.store(false);
-  EXPECT_EQ(detached.WriteLog(0, 1, "detached line"), 0);
-  EXPECT_EQ(detached.GetProcessMemoryUsage(), 0u);
-  detached.SetGameEnded(true);
-  EXPECT_FALSE(detached.IsGameEnded());
-  EXPECT_EQ(Logs("").find("detached line"), std::string::npos);
 }
 
 TEST_F(HandlerTest, LogShellTextLetsThePrefixChooseTheLevel) {

@@ -26,10 +26,9 @@ Room::Room(const hosttest::Switches& switches)
     }
   });
   auto ready = manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 15s);
-  // The update thread posts the readiness, the window thread then reports
-  // the window: two connections, so the report may arrive after the
-  // readiness. The mark goes past both, or a slow start leaves the report
-  // among the messages a test counts.
+  // The readiness (update thread) and the window report (window thread) come
+  // on two connections in either order; the mark goes past both, or a slow
+  // start leaves the report among the messages a test counts.
   auto reported = manager_->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
   if (ready && reported) {
     mark_ = std::max(ready->index, reported->index) + 1;

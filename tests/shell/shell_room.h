@@ -1,7 +1,5 @@
-// One running room for the module-to-manager tests: a manager peer, a real
-// ServerApp with the reference module, its console on a pipe. Console
-// results and the logger's echo are drained from the host's stdout on a
-// thread of their own, so that the host never blocks on a full pipe.
+// A manager peer and a real ServerApp with the reference module, its console on
+// a pipe; stdout is drained on a thread, so the host never blocks on a full pipe.
 #pragma once
 
 #include <chrono>
@@ -29,11 +27,9 @@ class Room {
   bool Console(const std::string& line) {
     return host_ != nullptr && host_->WriteStdin(line + "\n");
   }
-  // Runs "emit <line>" in the host's console.
   bool Emit(const std::string& line) { return Console("emit " + line); }
 
-  // The next manager message matching `match` after the last one taken;
-  // moves the mark past it.
+  // The next manager message matching `match` after the mark; moves the mark past it.
   std::optional<gsmsim::ReceivedMessage> Next(
       const gsmsim::MessagePredicate& match,
       std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -1,8 +1,6 @@
-// Every row of the module-to-manager dispatch, end to end: the reference
-// module's `emit` command sends the message through the host's handler, and
-// the manager peer checks what arrives: the post and its value, or the
-// copy-data message with its exact size and, at hand-counted offsets of the
-// payload (two bytes of server index, then the record), the bytes set.
+// Every row of the module-to-manager dispatch: the module's `emit` sends through
+// the host's handler; the manager peer checks each post's value, or each copy-data
+// message's size and bytes at hand-counted offsets (server index, then the record).
 #include <gtest/gtest.h>
 
 #include "protocol/gameservermsg.h"
@@ -17,9 +15,8 @@ using gsmsim::IsManagerPost;
 using shelltest::kServerIndex;
 using shelltest::Room;
 
-// The posted rows: the value of each post as the manager reads it. Then
-// SERVERAPPMSG_RESET_REQ asks the update thread for a reset notice, and the
-// game end logs entry 10 at level 2 before its record.
+// Then SERVERAPPMSG_RESET_REQ asks the update thread for a reset notice, and
+// the game end logs entry 10 at level 2 before its record.
 TEST(ShellRows, PostsCarryTheirValues) {
   Room room;
   ASSERT_TRUE(room.ready());
@@ -52,7 +49,6 @@ TEST(ShellRows, PostsCarryTheirValues) {
   EXPECT_TRUE(folder.WaitForHostLog("Recv SERVERAPPMSG_ADDCLIENT - USN RTID:123:65541", 5s));
   EXPECT_TRUE(folder.WaitForHostLog("Recv SERVERAPPMSG_ADDCLIENT - USN 77", 5s));
   EXPECT_EQ(folder.HostLog().find("RTID:77"), std::string::npos);
-  // Loading complete and loading failed log their table entries.
   EXPECT_NE(folder.HostLog().find(hosttest::TableText(6)), std::string::npos);
   EXPECT_NE(folder.HostLog().find(hosttest::TableText(7)), std::string::npos);
 
@@ -64,7 +60,6 @@ TEST(ShellRows, PostsCarryTheirValues) {
   EXPECT_TRUE(folder.WaitForHostLog("[ERROR] " + hosttest::TableText(10), 5s));
 }
 
-// The copy-data rows: id, size and the payload bytes at their offsets.
 // Surplus entries are dropped (twelve gacha entries for ten, 51 side-change
 // entries for 50) while the fields after them still land in place.
 TEST(ShellRows, RecordsArriveWithExactSizesAndBytes) {
@@ -141,8 +136,7 @@ TEST(ShellRows, RecordsArriveWithExactSizesAndBytes) {
   }
 }
 
-// Rows that only change host state, ids without a row, and guarded reads
-// that fail: nothing reaches the manager before the next marker.
+// Rows that only change host state, ids without a row, guarded reads that fail.
 TEST(ShellRows, SilentRowsAndAbandonedMessagesSendNothing) {
   Room room;
   ASSERT_TRUE(room.ready());
@@ -157,9 +151,8 @@ TEST(ShellRows, SilentRowsAndAbandonedMessagesSendNothing) {
   ASSERT_TRUE(room.Emit("RELAY_27"));
   auto marker = room.Next(IsManagerPost(GAMESERVERMSG_RELAY_27));
   ASSERT_TRUE(marker.has_value());
-  // The console runs the commands in order, so everything the silent rows
-  // could have sent would have arrived before the marker. Name what did, so
-  // that a failure says which row spoke.
+  // The console runs the commands in order: whatever the silent rows sent
+  // arrived before the marker. Name it, so that a failure says which row spoke.
   std::string spoke;
   for (const auto& m : room.manager().Messages()) {
     if (m.index < first || m.index >= marker->index) continue;

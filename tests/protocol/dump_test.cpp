@@ -1,12 +1,15 @@
-// Exact text of the record dumps.
+// The record dumps' exact text, and the RWPM log file with IPCMemory on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "protocol/dumplog.h"
 #include "protocol/dumptext.h"
 #include "protocol/dumpvalues.h"
+#include "support/log_sandbox.h"
 
 namespace {
 
@@ -18,20 +21,8 @@ std::string Repeat(const std::string& piece, int n) {
   return out;
 }
 
+// PROTO_START_HOST: DumpLogTest.
 TEST(DumpText, RecvRecordsPrintTheirFieldsInOrder) {
-  auto info = std::make_unique<PROTO_START_HOST>();
-  info->f0 = -1;
-  info->f4 = 0xFFFFFFFF;
-  info->f8 = 8;
-  std::memcpy(info->GameLogSerial, "SER", 4);
-  info->f28 = 0xFFFF;  // printed as i16
-  info->f30 = 30;
-  info->f32 = -32;
-  info->f34 = 34;
-  info->f36 = 0xFF;
-  EXPECT_EQ(DumpText(kRecvTag, 3, *info),
-            "[RECV], 3, PROTO_START_HOST, [-1][4294967295][8][SER][-1][30][-32][34][255]");
-
   // A USN above 2^63-1 prints negative.
   PROTO_GAME_USER_INFO user{.USN = (uint64_t{1} << 63) + 5,
                             .f8 = {1, 2, 3, 0xFF},
@@ -71,8 +62,7 @@ TEST(DumpText, LongRecordIsCutAt260AndLaterShortPiecesStillFit) {
   EXPECT_EQ(DumpText(kRecvTag, 1, rates),
             "[RECV], 1, PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT, " + values);
 
-  // The boundary itself: a text of 256 takes a 3-character piece (259) but
-  // not a 4-character one (260).
+  // At 256 a 3-character piece fits (259), a 4-character one (260) does not.
   DumpValues v;
   for (int i = 0; i < 64; ++i) v.AddInt(10);  // 64 pieces of 4 = 256
   ASSERT_EQ(v.Text().size(), 256u);
@@ -147,6 +137,53 @@ TEST(DumpText, GameEndShowsItsLeadingFieldsWithinTheLimit) {
   end->f25 = 255;  // more than the 50 entries: the loop stops at 50
   const std::string capped = DumpText(kSendTag, 4, *end);
   EXPECT_EQ(capped.compare(head.size(), 18, "[1][255][10][11][1"), 0) << capped;
+}
+
+// Address rows stop at their first zero (row 0 gives no line); a full row shows all 50.
+TEST(DumpLogTest, SwitchOnWritesOneLinePerDumpVerbatim) {
+  testsupport::LogSandbox logs("protocol-dumplog-");
+  logs.Start("IPCMemory=1\n");
+  ASSERT_TRUE(IsDumpOn());
+  auto info = std::make_unique<PROTO_START_HOST>();
+  info->f0 = -1;
+  info->f4 = 0xFFFFFFFF;
+  info->f8 = 8;
+  std::memcpy(info->GameLogSerial, "%s%n%d", 7);  // printed, never interpreted
+  info->f28 = 0xFFFF;                             // printed as i16
+  info->f30 = 30;
+  info->f32 = -32;
+  info->f34 = 34;
+  info->f36 = 0xFF;
+  DumpRecord(kRecvTag, 3, *info);
+  DumpValue(kRecvTag, 3, "GAMESERVERMSG_USER_DISCONNECTED", -1);
+  RWPM_ADDRESS_TABLE table;
+  table.Address[0][1] = 1;
+  table.Address[2][0] = 10;
+  table.Address[5][0] = 20;
+  table.Address[5][1] = 21;
+  table.Address[5][3] = 23;
+  for (auto& address : table.Address[60]) address = ~uint64_t{0};
+  DumpAddressTable(kRecvTag, 3, table);
+
+  const std::string text = logs.Text("RWPM_");
+  std::string fullRow = ", [RECV], 3, MEMORY_ADDRESS[60], ";
+  for (int i = 0; i < 50; ++i) fullRow += "[-1]";
+  fullRow += " \r\n";
+  const char* expected[] = {
+      ", [RECV], 3, PROTO_START_HOST, [-1][4294967295][8][%s%n%d][-1][30][-32][34][255] \r\n",
+      ", [RECV], 3, GAMESERVERMSG_USER_DISCONNECTED, [-1] \r\n",
+      ", [RECV], 3, MEMORY_ADDRESS[2], [10] \r\n",
+      ", [RECV], 3, MEMORY_ADDRESS[5], [20][21] \r\n",
+      fullRow.c_str(),
+  };
+  size_t at = 0;
+  for (const char* line : expected) {
+    const size_t found = text.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << "\nin:\n" << text;
+    at = found + std::strlen(line);
+  }
+  EXPECT_EQ(at, text.size());
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
 }
 
 }  // namespace
