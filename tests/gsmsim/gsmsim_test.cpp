@@ -379,7 +379,7 @@ class GsmsimRun : public ::testing::Test {
   RunResult Run(std::vector<std::string> args) {
     args.insert(args.begin(), {"run", "--json", "--dist", SERVERAPP_DIST_DIR, "--work",
                                (root_ / "rooms").string()});
-    env_.emplace_back("SERVERAPP_LOG_BASE", (root_ / "log").string());
+    env_.emplace_back("SERVERAPP_LOG_BASE", sandbox_.LogBase().string());
     auto process = Gsmsim(args, env_);
     RunResult result;
     if (!process) return result;
@@ -412,6 +412,30 @@ TEST_F(GsmsimRun, DemoHostsARoomEndToEnd) {
   EXPECT_EQ(r.Count("\"name\":\"UNNAMED_20\""), 1u) << r.all;
   // The terminate step ended the host the normal way.
   EXPECT_EQ(r.Count("\"event\":\"exit\"", "\"code\":1,\"ok\":true"), 1u) << r.all;
+}
+
+// The reference module's switches (modules/reference/README.md) shape what
+// the room answers; test teams rely on them to stage failures.
+TEST_F(GsmsimRun, ModuleSwitchesShapeTheRoomsAnswers) {
+  const fs::path failing = root_ / "failing.gsm", silent = root_ / "silent.gsm";
+  // The first frame may be a 10 s idle one: the user waits for it.
+  std::ofstream(failing)
+      << "ini ReferenceModule.ini Module LoadingFailReason 5\n"
+         "ini ReferenceModule.ini Module AddClientIdKind 12\n"
+         "load-map -3 1 0\n"
+         "expect GAMESERVERMSG_LOADING_COMPLETE tMapIndex=-3 success=0 reason=5\n"
+         "insert-character copy USN=7 SlotIdx=1\n"
+         "expect GAMESERVERMSG_ADDCLIENT within 15000\n";
+  EXPECT_EQ(Run({"--scenario", failing.string()}).exit_code, 0);
+  EXPECT_TRUE(sandbox_.Has("Recv SERVERAPPMSG_ADDCLIENT - USN RTID:7:1")) << sandbox_.Text();
+
+  std::ofstream(silent) << "ini ReferenceModule.ini Module RoomAnswers 0\n"
+                           "load-map 5 1 0\nwait 1500\n";
+  fs::remove_all(root_ / "rooms");
+  const RunResult r = Run({"--scenario", silent.string()});
+  EXPECT_EQ(r.exit_code, 0) << r.all << r.err;
+  EXPECT_EQ(r.Count("GAMESERVERMSG_LOADING_COMPLETE"), 0u) << r.all;
+  EXPECT_TRUE(sandbox_.Has("GAMESERVERMSG_LOAD_MAP - tMapIndex[5]")) << sandbox_.Text();
 }
 
 TEST_F(GsmsimRun, UnmetExpectationFailsTheRunAndStopsTheRooms) {
