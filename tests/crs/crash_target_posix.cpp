@@ -13,8 +13,6 @@
 
 #include "crash_target_system.h"
 
-// Makes ptrace fail with EPERM, or a clone that makes a process (not a
-// thread) fail with ENOMEM.
 bool DenyToThisProcess(const std::string& what) {
   const bool ptrace = what == "ptrace";
   sock_filter filter[] = {

@@ -118,23 +118,6 @@ void ExpectDumpPlace(const fs::path& dump, const fs::path& log_root, const std::
   EXPECT_EQ(log_root, dump.parent_path().parent_path().parent_path());
 }
 
-std::string ExpectUploaded(const std::vector<testsupport::Upload>& uploads, const fs::path& store,
-                           const fs::path& dump) {
-  EXPECT_EQ(2u, uploads.size());
-  if (uploads.size() != 2) return {};
-  EXPECT_TRUE(std::regex_match(uploads[0].name,
-                               std::regex("ServerApp_.+_[0-9]{8}-[0-9]{9}_[0-9]+_crs\\.log")))
-      << uploads[0].name;
-  const std::string text = ReadFile(store / uploads[0].name);
-  EXPECT_EQ(0u, text.find("# Exception Infomation\r\n")) << text;
-  EXPECT_EQ(dump.filename().string(), uploads[1].name);
-  EXPECT_EQ(fs::file_size(dump), uploads[1].size);
-  EXPECT_TRUE(ReadFile(dump) == ReadFile(store / uploads[1].name));
-  EXPECT_EQ("2112", uploads[0].version);
-  EXPECT_EQ("2112", uploads[1].version);
-  return text;
-}
-
 std::string ExceptionCodeLine(Fault fault) {
   char line[40];
   std::snprintf(line, sizeof(line), "# ExceptionCode=0x%X", FaultCode(fault));

@@ -1,6 +1,7 @@
-// The crash tests' helpers on POSIX: LLDB and Breakpad's tools of this
-// build folder.
+// The crash tests' helpers on POSIX: signals, LLDB and Breakpad's tools of
+// this build folder.
 #include <link.h>
+#include <signal.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,9 @@ namespace crs_test {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// LLDB's "thread list" and "thread backtrace all" of dump with program.
 std::string Lldb(const fs::path& program, const fs::path& dump) {
   // Libraries are found by the paths the dump records.
   return RunProcess("/usr/bin/lldb",
@@ -30,8 +34,6 @@ size_t LldbThreadCount(const std::string& lldb_output) {
   for (std::string line; std::getline(in, line);) count += std::regex_search(line, kLine) ? 1 : 0;
   return count;
 }
-
-namespace {
 
 // One of Breakpad's tools of this build folder, fetched the first time one
 // is asked for when they are not there yet.
@@ -130,6 +132,68 @@ void ExpectReadable(const std::filesystem::path& program, const std::filesystem:
   EXPECT_EQ(0, walk.crashed_thread) << walk.text;
   EXPECT_EQ(0, walk.ThreadWith("ServerApp!" + function)) << walk.text;
   EXPECT_EQ(all_threads, walk.ThreadWith("ServerApp!CrashTargetParked") > 0) << walk.text;
+}
+
+bool FaultFromOutside(uint32_t pid) {
+  return kill(static_cast<pid_t>(pid), SIGSEGV) == 0;
+}
+
+uint32_t WindowThreadOf(uint64_t) {
+  return 0;
+}
+
+namespace {
+
+// LLDB's "thread backtrace all" cut per thread: the faulting thread's
+// frames (marked '*') and those of the others.
+void SplitThreads(const std::string& lldb, std::string* faulting, std::string* others) {
+  const size_t all = lldb.find("thread backtrace all");
+  std::istringstream in(all == std::string::npos ? std::string() : lldb.substr(all));
+  std::string* into = nullptr;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("* thread #", 0) == 0) {
+      into = faulting;
+    } else if (line.rfind("  thread #", 0) == 0) {
+      into = others;
+    }
+    if (into != nullptr) *into += line + "\n";
+  }
+}
+
+}  // namespace
+
+void ExpectHostDumpReadable(const fs::path& program, const fs::path& dump, uint32_t,
+                            FaultThread thread) {
+  const std::string lldb = Lldb(program, dump);
+  EXPECT_NE(std::string::npos, lldb.find("SIGSEGV")) << lldb;
+  std::string faulting, others;
+  SplitThreads(lldb, &faulting, &others);
+  // Frame 0 is in the module's crash command (the null write itself may be
+  // inlined into it).
+  const size_t frame0 = faulting.find("frame #0:");
+  ASSERT_NE(std::string::npos, frame0) << lldb;
+  const std::string frame = faulting.substr(frame0, faulting.find('\n', frame0) - frame0);
+  EXPECT_NE(std::string::npos, frame.find("server_d_x64.so`")) << frame;
+  EXPECT_NE(std::string::npos, frame.find("servercrash.cpp")) << frame;
+  // The console runs its lines on the window thread; the update thread's
+  // frames lead back to the host's update loop instead. The other one waits
+  // in its own place.
+  const bool window = thread == FaultThread::kWindowThread;
+  EXPECT_EQ(window, faulting.find("RunConsoleString") != std::string::npos) << lldb;
+  EXPECT_TRUE(window || faulting.find("ThreadUpdate") != std::string::npos) << lldb;
+  const std::string other = window ? "CServerAppDlg::ThreadUpdate" : "CServerAppDlg::DoModal";
+  EXPECT_NE(std::string::npos, others.find(other)) << lldb;
+
+  const StackwalkReading walk = Stackwalk(dump, {program, program.parent_path() / kModuleFile});
+  EXPECT_EQ(0u, walk.crash_reason.rfind("SIGSEGV", 0)) << walk.text;
+  EXPECT_EQ(0, walk.crashed_thread) << walk.text;
+  EXPECT_EQ(0, walk.ThreadWith(std::string(kModuleFile) + "!")) << walk.text;
+  EXPECT_LT(0, walk.ThreadWith("ServerApp!" + other)) << walk.text;
+  EXPECT_TRUE(walk.Identifies(kHostFile) && walk.Identifies(kModuleFile)) << walk.text;
+  const size_t threads = ReadMinidump(ReadFile(dump)).threads.size();
+  EXPECT_LE(2u, threads);
+  EXPECT_EQ(threads, LldbThreadCount(lldb)) << lldb;
+  EXPECT_EQ(threads, walk.threads.size()) << walk.text;
 }
 
 }  // namespace crs_test
