@@ -1,12 +1,10 @@
 // Crash reports of a real ServerApp faulted through the reference module's
 // `crash` commands, and the module connection seen through its `status`.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "crs_test_support.h"
 #include "gsmsim/peer/manager_peer.h"
@@ -165,44 +163,21 @@ TEST(CrashWire, AfterTerminateAFaultWritesNothing) {
   EXPECT_EQ(std::string::npos, room.folder.HostLog().find("CRS Upload"));
 }
 
-// A host started through the manager's peer hands the module the start
-// notice (group number, server index) and the package list.
-TEST(ModuleStatus, ShowsTheStartNoticeAndThePackageList) {
-  using ::testing::AllOf;
-  using ::testing::Contains;
-  using ::testing::HasSubstr;
-  using ::testing::StartsWith;
+// The start notice as the module received it through a real host (its
+// fields as the module reads them, and the package list: tests/host).
+TEST(ModuleStatus, ShowsTheStartNoticeAsReceived) {
   CrashRoom room;
   SKIP_WITHOUT_SERVICES(room);
-  for (const char* name : {"maps.rez", "_shared.rez", "b_c.rez"}) {
-    std::ofstream(room.folder.work() / "rez" / name) << "package";
-  }
   ASSERT_TRUE(room.Start());
   ASSERT_TRUE(room.Command("status"));
-  // Console lines up to the last one `status` writes, the last message's.
-  std::vector<std::string> lines;
-  bool received = false;
-  for (std::string line; room.host->ReadStdoutLine(&line, received ? 300 : 5000);) {
-    received = received || line.rfind("received #", 0) == 0;
-    lines.push_back(line);
+  // `status` ends with the messages received.
+  std::string received;
+  for (std::string line; room.host->ReadStdoutLine(&line, received.empty() ? 5000 : 300);) {
+    if (line.rfind("received #", 0) == 0) received += line + "\n";
   }
-
-  EXPECT_THAT(lines, Contains(AllOf(StartsWith("status: "), HasSubstr(", group 9, index 4"),
-                                    HasSubstr("port 5000"))));
-  // The listed packages, then the three folders; "b_c.rez" has an '_'
-  // after its first character and is left out.
-  EXPECT_THAT(lines, Contains(AllOf(StartsWith("messages "), HasSubstr(", packages 5,"))));
-  std::vector<std::string> packages;
-  for (const std::string& l : lines) {
-    if (l.rfind("package ", 0) == 0) packages.push_back(l.substr(l.find(": ") + 2));
-  }
-  ASSERT_EQ(5u, packages.size());
-  EXPECT_THAT(std::vector(packages.begin(), packages.begin() + 2),
-              ::testing::UnorderedElementsAre("rez/_shared.rez", "rez/maps.rez"));
-  EXPECT_THAT(std::vector(packages.begin() + 2, packages.end()),
-              ::testing::ElementsAre("rez", "rez2", "rez3"));
-  // The start notice as received: id 39, group 9, index 4, 32-bit LE each.
-  EXPECT_THAT(lines, Contains(HasSubstr(" id 39 (72 bits): 27 09 00 00 00 04 00 00 00")));
+  // Id 39, group 9, index 4, 32 bits each, little-endian.
+  EXPECT_NE(std::string::npos, received.find(" id 39 (72 bits): 27 09 00 00 00 04 00 00 00"))
+      << received;
 }
 
 }  // namespace

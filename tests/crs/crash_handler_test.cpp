@@ -43,7 +43,7 @@ class CrashHandlerTest : public ::testing::Test {
     std::istringstream in(args);
     for (std::string arg; in >> arg;) split.push_back(arg);
     return crs_test::RunProcess(exe_.string(), split, tmp_.path() / "run",
-                                {"SERVERAPP_LOG_BASE=" + log_base_.string()});
+                                {{"SERVERAPP_LOG_BASE", log_base_.string()}});
   }
   std::vector<fs::path> Dumps() const { return FindFiles(LogRoot(), "[2112]dmp"); }
   std::string HostLog() const {

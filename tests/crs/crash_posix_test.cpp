@@ -1,8 +1,6 @@
 // The Linux crash path in process: the minidump writer and the stack walk
-// (what the readers of the end-to-end tests would not notice: each thread's
-// own stack bytes and name, the fault record's fields, a full dump's memory
-// adding up to the file, memory ranges that do not overlap), the crash
-// path's ini reader, and the upload's request line and status line.
+// (what the end-to-end tests' readers would not notice), the crash path's
+// ini reader, and the upload's request line and status line.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -67,8 +65,8 @@ std::string WriteDump(const platform::CrashInfo* info, bool full) {
   return dump;
 }
 
-// Threads that wait, named, each with a marker on its stack, while a dump
-// is written: tid -> (address of its marker, its name).
+// Named threads that wait, each with a marker on its stack, while a dump is
+// written: tid -> (address of its marker, its name).
 struct ParkedThreads {
   explicit ParkedThreads(int count) : ready(count) {
     for (int i = 0; i < count; ++i) {
@@ -100,8 +98,7 @@ TEST(Minidump, NormalDumpHoldsEveryThreadsStackAndNameAndTheLinuxStreams) {
   markers[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&local), ""};
   const std::string dump = WriteDump(nullptr, false);
 
-  // Every thread, the caller first, each with the stack that holds its
-  // marker and with its name.
+  // Every thread, the caller first, with the stack holding its marker and its name.
   const std::string threads = crs_test::MinidumpStream(dump, 3);
   const std::string names = crs_test::MinidumpStream(dump, 24);
   ASSERT_EQ(ReadAt<uint32_t>(threads, 0), ReadAt<uint32_t>(names, 0));
@@ -132,8 +129,7 @@ TEST(Minidump, NormalDumpHoldsEveryThreadsStackAndNameAndTheLinuxStreams) {
   }
   EXPECT_EQ(markers.size(), seen);
 
-  // Without a fault record there is no exception stream, and a normal dump
-  // has no full memory.
+  // No fault record: no exception stream; a normal dump: no full memory.
   const crs_test::MinidumpFacts facts = crs_test::ReadMinidump(dump);
   EXPECT_FALSE(facts.has_exception);
   EXPECT_FALSE(facts.full_memory);
@@ -241,15 +237,13 @@ TEST(CrashProfileInt, AnswersAsGetPrivateProfileInt) {
   }
   const std::string missing = (tmp.path() / "none.ini").string();
   EXPECT_EQ(1u, crs::CrashProfileInt("GameMgmt", "FullDump", 1, missing.c_str()));
-  // The deployment folder's file keeps full dumps, the default; rooms of the
-  // tests write their own 0.
+  // The deployment folder's file keeps the default, full dumps.
   const std::string shipped = SERVERAPP_SOURCE_DIR "/data/dist/Setting.ini";
   EXPECT_EQ(1u, crs::CrashProfileInt("GameMgmt", "FullDump", 0, shipped.c_str()));
 }
 
-// Sends a PUT for path to a loopback listener that answers it with exactly
-// `answer` and hangs up; returns what ReceiveResponse and then QueryStatus
-// made of it (the first error). The request line that arrived goes to *line.
+// A PUT for path to a loopback listener that answers `answer` and hangs up:
+// the first error of ReceiveResponse and QueryStatus; *line: the request line.
 uint32_t Exchange(const std::string& answer, const char* path, uint32_t* status,
                   std::string* line) {
   const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -314,8 +308,6 @@ TEST(HttpPutStatus, TheStatusComesFromTheStatusLineOnly) {
       {"HTTP/1.1 200 OK", kProto, 0},
       {"", static_cast<uint32_t>(ECONNRESET), 0},
       {"HTTP/1.1 200 " + std::string(600, 'x') + "\r\n", kProto, 0},
-      {kOk, 0, 200, "/crs/[2112]dmp_ServerApp_HOST_20211202-185906123.dmp",
-       "PUT /crs/%5B2112%5Ddmp_ServerApp_HOST_20211202-185906123.dmp HTTP/1.1"},
       {kOk, 0, 200, "/up/a b%41~!$&'()*+,;=:@{}|^`\"<>\\x#?q=[1]",
        "PUT /up/a%20b%41~!$&'()*+,;=:@%7B%7D%7C%5E%60%22%3C%3E%5Cx%23?q=%5B1%5D HTTP/1.1"},
       {kOk, 0, 200, "/\x01\t\x7f\xc2\x80\xea\xb0\x80.dmp",

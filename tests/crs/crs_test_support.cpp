@@ -54,17 +54,15 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
 }
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const fs::path& cwd, const std::vector<std::string>& env) {
+                         const fs::path& cwd,
+                         std::vector<std::pair<std::string, std::string>> env) {
   platform::ProcessOptions options{.program = program,
                                    .args = args,
                                    .working_directory = cwd.string(),
-                                   .environment = {},
+                                   .environment = std::move(env),
                                    .std_in = platform::StdStream::kNull,
                                    .std_out = platform::StdStream::kPipe,
                                    .std_err = platform::StdStream::kPipe};
-  for (const std::string& e : env) {
-    options.environment.emplace_back(e.substr(0, e.find('=')), e.substr(e.find('=') + 1));
-  }
   ProcessResult result;
   const auto process = platform::Process::Start(options, &result.output);
   if (process == nullptr) return result;

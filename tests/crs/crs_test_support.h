@@ -53,9 +53,10 @@ struct ProcessResult {
   std::string output;  // stdout and stderr together
 };
 
-// Runs program in cwd with this process's environment plus env ("NAME=value").
+// Runs program in cwd with this process's environment plus env.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::filesystem::path& cwd, const std::vector<std::string>& env);
+                         const std::filesystem::path& cwd,
+                         std::vector<std::pair<std::string, std::string>> env = {});
 
 enum class Fault {
   kAccessViolation,  // a write through a null pointer

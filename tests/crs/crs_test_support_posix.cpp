@@ -23,7 +23,7 @@ std::string Lldb(const fs::path& program, const fs::path& dump) {
                     {"--no-lldbinit", "--batch", "-o",
                      "target create \"" + program.string() + "\" --core \"" + dump.string() + "\"",
                      "-o", "thread list", "-o", "thread backtrace all"},
-                    dump.parent_path(), {})
+                    dump.parent_path())
       .output;
 }
 
@@ -35,12 +35,11 @@ size_t LldbThreadCount(const std::string& lldb_output) {
   return count;
 }
 
-// One of Breakpad's tools of this build folder, fetched the first time one
-// is asked for when they are not there yet.
+// One of Breakpad's tools of this build folder, fetched when missing.
 std::string BreakpadTool(const std::string& name) {
   static const bool fetched = [] {
     auto result = RunProcess(SERVERAPP_SOURCE_DIR "/scripts/breakpad-tools.sh",
-                             {SERVERAPP_BREAKPAD_DIR}, SERVERAPP_SOURCE_DIR, {});
+                             {SERVERAPP_BREAKPAD_DIR}, SERVERAPP_SOURCE_DIR);
     if (result.code != 0) ADD_FAILURE() << result.output;
     return true;
   }();
@@ -48,8 +47,7 @@ std::string BreakpadTool(const std::string& name) {
   return SERVERAPP_BREAKPAD_DIR "/bin/linux-x64/" + name;
 }
 
-// Breakpad's symbol files for binaries, in the layout minidump_stackwalk
-// looks up.
+// Breakpad's symbol files for binaries, laid out for minidump_stackwalk.
 bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
   for (const auto& binary : binaries) {
     const fs::path sym = store / (binary.filename().string() + ".sym");
@@ -57,7 +55,7 @@ bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
     auto result = RunProcess("/bin/sh",
                              {"-c", "\"$0\" \"$1\" > \"$2\" 2>/dev/null", BreakpadTool("dump_syms"),
                               binary.string(), sym.string()},
-                             store, {});
+                             store);
     // The first line: MODULE Linux x86_64 <id> <name>.
     std::istringstream first(ReadFile(sym));
     std::string module, os, arch, id, name;
@@ -73,8 +71,8 @@ bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
   return true;
 }
 
-// The C, C++ and sanitizer runtimes this process (and a helper program of
-// it) runs with: their symbols let minidump_stackwalk unwind through them.
+// The runtimes this process (and so its helper programs) runs with: their
+// symbols let minidump_stackwalk unwind through them.
 std::vector<fs::path> RuntimeLibraries() {
   std::vector<fs::path> found;
   dl_iterate_phdr(
@@ -103,7 +101,7 @@ StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>& bi
   all.insert(all.end(), binaries.begin(), binaries.end());
   if (!MakeSymbols(all, store)) return {};
   auto result = RunProcess(BreakpadTool("minidump_stackwalk"),
-                           {"-m", dump.string(), store.string()}, dump.parent_path(), {});
+                           {"-m", dump.string(), store.string()}, dump.parent_path());
   StackwalkReading reading = ParseStackwalk(result.output, result.code == 0);
   if (!reading.ok) ADD_FAILURE() << "minidump_stackwalk failed: " << reading.text;
   return reading;
@@ -112,8 +110,7 @@ StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>& bi
 void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
                     Fault fault, const std::string& function, bool all_threads) {
   const size_t threads = ReadMinidump(ReadFile(dump)).threads.size();
-  // The faulting thread, the parked one, main (when it is not the faulting
-  // one) and any of a sanitizer's own.
+  // The faulting thread, the parked one, main, and any of a sanitizer's own.
   if (all_threads) {
     EXPECT_LE(2u, threads);
   } else {
@@ -144,8 +141,7 @@ uint32_t WindowThreadOf(uint64_t) {
 
 namespace {
 
-// LLDB's "thread backtrace all" cut per thread: the faulting thread's
-// frames (marked '*') and those of the others.
+// LLDB's "thread backtrace all" of the faulting thread ('*') and the others.
 void SplitThreads(const std::string& lldb, std::string* faulting, std::string* others) {
   const size_t all = lldb.find("thread backtrace all");
   std::istringstream in(all == std::string::npos ? std::string() : lldb.substr(all));
@@ -176,8 +172,7 @@ void ExpectHostDumpReadable(const fs::path& program, const fs::path& dump, uint3
   EXPECT_NE(std::string::npos, frame.find("server_d_x64.so`")) << frame;
   EXPECT_NE(std::string::npos, frame.find("servercrash.cpp")) << frame;
   // The console runs its lines on the window thread; the update thread's
-  // frames lead back to the host's update loop instead. The other one waits
-  // in its own place.
+  // frames lead back to its loop. The other thread waits in its own place.
   const bool window = thread == FaultThread::kWindowThread;
   EXPECT_EQ(window, faulting.find("RunConsoleString") != std::string::npos) << lldb;
   EXPECT_TRUE(window || faulting.find("ThreadUpdate") != std::string::npos) << lldb;

@@ -1,6 +1,5 @@
-// The crash tests' helpers on Windows, run under Wine: Linux programs of the
-// build machine, Breakpad's minidump_stackwalk among them (the one the
-// native crash tests fetched beside devhttp, scripts/breakpad-tools.sh).
+// The crash tests' helpers on Windows, run under Wine: the build machine's
+// Linux programs, the native build's minidump_stackwalk among them.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -125,15 +124,12 @@ void ExpectHostDumpReadable(const std::filesystem::path& program, const std::fil
   EXPECT_LT(facts.exception_address, module->end);
   ASSERT_NE(0u, window_thread);
   EXPECT_EQ(thread == FaultThread::kWindowThread, facts.exception_thread == window_thread);
-  // The faulting thread and the window thread (the same one, or the other
-  // thread beside it) are both in the list.
+  // The faulting thread and the window thread (the same one or not).
   EXPECT_LE(2u, facts.threads.size());
   EXPECT_TRUE(facts.Lists(facts.exception_thread));
   EXPECT_TRUE(facts.Lists(window_thread));
-  // Breakpad's reader sees the same: the access violation, every thread,
-  // and both images with the build ids their CodeView records carry. Wine's
-  // MiniDumpWriteDump writes overlapping memory ranges (two threads' code
-  // windows), which the reader reports and drops: not ours to fix.
+  // Breakpad's reader sees the same, and the build ids of both images. It
+  // reports Wine's overlapping memory ranges (two threads' code windows).
   const StackwalkReading walk = Stackwalk(dump, {program});
   EXPECT_TRUE(walk.ran) << walk.text;
   EXPECT_EQ(0u, walk.crash_reason.rfind("EXCEPTION_ACCESS_VIOLATION", 0)) << walk.text;
