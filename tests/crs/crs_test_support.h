@@ -159,9 +159,10 @@ StackwalkReading Stackwalk(const std::filesystem::path& dump,
 // fault, `function` on the crashed thread, every thread (the parked one
 // among them) when all_threads, else the faulting one alone. Windows: no
 // Linux reader resolves DWARF in a PE file, so the exception, its thread and
-// the program's image instead.
-void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
-                    Fault fault, const std::string& function, bool all_threads);
+// the program's image instead. Answers minidump_stackwalk's reading.
+StackwalkReading ExpectReadable(const std::filesystem::path& program,
+                                const std::filesystem::path& dump, Fault fault,
+                                const std::string& function, bool all_threads);
 
 // The crash tests through a real host (tests/crashwire).
 inline constexpr char kHostFile[] = BY_SYSTEM("ServerApp", "ServerApp.exe");

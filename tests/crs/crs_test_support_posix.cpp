@@ -107,8 +107,9 @@ StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>& bi
   return reading;
 }
 
-void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
-                    Fault fault, const std::string& function, bool all_threads) {
+StackwalkReading ExpectReadable(const std::filesystem::path& program,
+                                const std::filesystem::path& dump, Fault fault,
+                                const std::string& function, bool all_threads) {
   const size_t threads = ReadMinidump(ReadFile(dump)).threads.size();
   // The faulting thread, the parked one, main, and any of a sanitizer's own.
   if (all_threads) {
@@ -129,6 +130,7 @@ void ExpectReadable(const std::filesystem::path& program, const std::filesystem:
   EXPECT_EQ(0, walk.crashed_thread) << walk.text;
   EXPECT_EQ(0, walk.ThreadWith("ServerApp!" + function)) << walk.text;
   EXPECT_EQ(all_threads, walk.ThreadWith("ServerApp!CrashTargetParked") > 0) << walk.text;
+  return walk;
 }
 
 bool FaultFromOutside(uint32_t pid) {
@@ -139,31 +141,15 @@ uint32_t WindowThreadOf(uint64_t) {
   return 0;
 }
 
-namespace {
-
-// LLDB's "thread backtrace all" of the faulting thread ('*') and the others.
-void SplitThreads(const std::string& lldb, std::string* faulting, std::string* others) {
-  const size_t all = lldb.find("thread backtrace all");
-  std::istringstream in(all == std::string::npos ? std::string() : lldb.substr(all));
-  std::string* into = nullptr;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("* thread #", 0) == 0) {
-      into = faulting;
-    } else if (line.rfind("  thread #", 0) == 0) {
-      into = others;
-    }
-    if (into != nullptr) *into += line + "\n";
-  }
-}
-
-}  // namespace
-
 void ExpectHostDumpReadable(const fs::path& program, const fs::path& dump, uint32_t,
                             FaultThread thread) {
   const std::string lldb = Lldb(program, dump);
   EXPECT_NE(std::string::npos, lldb.find("SIGSEGV")) << lldb;
-  std::string faulting, others;
-  SplitThreads(lldb, &faulting, &others);
+  // The backtraces; LLDB marks the faulting thread's with '*'.
+  const size_t all = lldb.find("thread backtrace all");
+  const size_t star = lldb.find("* thread #", all);
+  ASSERT_NE(std::string::npos, star) << lldb;
+  const std::string faulting = lldb.substr(star, lldb.find("\n  thread #", star) - star);
   // Frame 0 is in the module's crash command (the null write itself may be
   // inlined into it).
   const size_t frame0 = faulting.find("frame #0:");
@@ -177,7 +163,7 @@ void ExpectHostDumpReadable(const fs::path& program, const fs::path& dump, uint3
   EXPECT_EQ(window, faulting.find("RunConsoleString") != std::string::npos) << lldb;
   EXPECT_TRUE(window || faulting.find("ThreadUpdate") != std::string::npos) << lldb;
   const std::string other = window ? "CServerAppDlg::ThreadUpdate" : "CServerAppDlg::DoModal";
-  EXPECT_NE(std::string::npos, others.find(other)) << lldb;
+  EXPECT_NE(std::string::npos, lldb.find(other, all)) << lldb;
 
   const StackwalkReading walk = Stackwalk(dump, {program, program.parent_path() / kModuleFile});
   EXPECT_EQ(0u, walk.crash_reason.rfind("SIGSEGV", 0)) << walk.text;
