@@ -65,36 +65,28 @@ std::string WriteDump(const platform::CrashInfo* info, bool full) {
   return dump;
 }
 
-// Named threads that wait, each with a marker on its stack, while a dump is
-// written: tid -> (address of its marker, its name).
-struct ParkedThreads {
-  explicit ParkedThreads(int count) : ready(count) {
-    for (int i = 0; i < count; ++i) {
-      threads.emplace_back([this, i](std::stop_token stop) {
-        volatile uint64_t marker = 0xC0FFEE00 + i;  // on this thread's stack
-        const std::string name = "parked" + std::to_string(i);
-        pthread_setname_np(pthread_self(), name.c_str());
-        {
-          std::lock_guard<std::mutex> lock(mutex);
-          markers[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&marker), name};
-        }
-        ready.count_down();
-        while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      });
-    }
-    ready.wait();
-  }
-
+TEST(Minidump, NormalDumpHoldsEveryThreadsStackAndNameAndTheLinuxStreams) {
+  // Named threads that wait, each with a marker on its stack, while the dump
+  // is written: tid -> (address of its marker, its name).
   std::mutex mutex;
   std::map<uint32_t, std::pair<uint64_t, std::string>> markers;
-  std::latch ready;
-  std::vector<std::jthread> threads;  // last: stopped and joined first
-};
-
-TEST(Minidump, NormalDumpHoldsEveryThreadsStackAndNameAndTheLinuxStreams) {
-  ParkedThreads parked(3);
+  std::latch ready(3);
+  std::vector<std::jthread> parked;  // last: stopped and joined first
+  for (int i = 0; i < 3; ++i) {
+    parked.emplace_back([&, i](std::stop_token stop) {
+      volatile uint64_t marker = 0xC0FFEE00 + i;  // on this thread's stack
+      const std::string name = "parked" + std::to_string(i);
+      pthread_setname_np(pthread_self(), name.c_str());
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        markers[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&marker), name};
+      }
+      ready.count_down();
+      while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+  }
+  ready.wait();
   volatile uint64_t local = 0xC0FFEE99;  // on this stack while the dump is written
-  std::map<uint32_t, std::pair<uint64_t, std::string>> markers = parked.markers;
   markers[static_cast<uint32_t>(gettid())] = {reinterpret_cast<uint64_t>(&local), ""};
   const std::string dump = WriteDump(nullptr, false);
 

@@ -174,12 +174,9 @@ MinidumpFacts ReadMinidump(const std::string& dump) {
 }
 
 const MinidumpFacts::Module* MinidumpFacts::FindModule(const std::string& file) const {
-  const auto lower = [](std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
+  const auto same = [](char a, char b) { return std::tolower(a) == std::tolower(b); };
   for (const Module& m : modules) {
-    if (lower(m.name) == lower(file)) return &m;
+    if (std::ranges::equal(m.name, file, same)) return &m;  // ASCII names
   }
   return nullptr;
 }
