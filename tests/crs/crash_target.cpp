@@ -52,7 +52,7 @@ std::atomic<bool> g_parked{false};
 __attribute__((noinline)) void CrashTargetParked() {
   NameThisThread("parked");
   g_parked.store(true);
-  WaitForever();
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 }  // extern "C"

@@ -9,4 +9,3 @@
 bool DenyToThisProcess(const std::string& what);
 
 void NameThisThread(const char* name);
-[[noreturn]] void WaitForever();
