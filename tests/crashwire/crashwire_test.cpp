@@ -1,56 +1,98 @@
-// Crash reporting end to end through a real ServerApp with the reference
-// module: each fault the module's `crash` command causes leaves the dump
-// under the log base, both uploads reach the development service, the host
-// log tells the outcome, and the system's debugger reads the dump.
+// Crash reports of a real ServerApp faulted through the reference module's
+// `crash` commands, and the module connection seen through its `status`.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <memory>
 #include <string>
 
-#include "crashwire_host.h"
+#include "crs_test_support.h"
+#include "gsmsim/peer/manager_peer.h"
+#include "host_harness.h"
 #include "protocol/gameservermsg.h"
+#include "support/content_server.h"
 #include "table_text.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using crashwire::CrashRoom;
-using crashwire::Fault;
-using crashwire::FaultExit;
-using crashwire::FaultThread;
-using crashwire::RoomOptions;
+using crs_test::Fault;
+using crs_test::FaultExit;
+using crs_test::FaultThread;
 using crs_test::FindFiles;
 namespace fs = std::filesystem;
 
 constexpr uint32_t kWmGameServer = 0x440;
-// The update thread's next frame may be a whole idle frame (10 s) away,
-// and the crash report of a sanitizer build (a large address space to walk
-// and dump) takes many seconds more on a busy machine.
+// The update thread's next frame may be an idle frame (10 s) away, and a
+// sanitizer build's crash report takes many seconds more on a busy machine.
 constexpr int kCrashExitMs = 30000;
+// The instance the rooms start as: server index 4, group 9.
+constexpr char kInstance[] = "9_4";
+
+// A ServerApp and the module in a folder of their own (its CRS.ini beside
+// them), the development services, gsmsim's manager peer, a log base.
+struct CrashRoom {
+  explicit CrashRoom(const hosttest::Switches& switches = {{"PreparingUpdates", "0"}})
+      : folder(switches) {
+    fs::create_directories(bin);
+    for (const char* file : {crs_test::kHostFile, crs_test::kModuleFile}) {
+      std::error_code ec;  // a hard link where the file system allows one
+      fs::create_hard_link(fs::path(SERVERAPP_DIST_DIR) / file, bin / file, ec);
+      if (ec) fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / file, bin / file);
+    }
+    if (!services.Start(&unavailable) && unavailable.empty()) unavailable = "no services";
+    std::ofstream(bin / "CRS.ini", std::ios::binary)
+        << "[CRS]\r\nURL=" << services.CrashUrl() << "\r\n";
+    std::ofstream(folder.work() / "Setting.ini", std::ios::app) << "[GameMgmt]\r\nFullDump=0\r\n";
+    manager = gsmsim::ManagerPeer::Start();
+  }
+  ~CrashRoom() {
+    if (host && WaitExit(0) == -1000) {
+      host->Kill();
+      WaitExit(5000);
+    }
+  }
+
+  // Starts the host with a console and waits for `ready_post`.
+  bool Start(uint16_t ready_post = GAMESERVERMSG_SERVER_READY) {
+    if (!unavailable.empty() || manager == nullptr) return false;
+    host = folder.Start({std::to_string(manager->handle()), "5000", "4", "7", "9"}, true,
+                        Executable().string());
+    if (host == nullptr) return false;
+    auto hwnd = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
+    if (!hwnd) return false;
+    window = static_cast<platform::WindowHandle>(hwnd->l_param);
+    window_thread = crs_test::WindowThreadOf(window);
+    return manager->WaitFor(gsmsim::IsManagerPost(ready_post), 15s).has_value();
+  }
+  // The host runs console lines on its window thread.
+  bool Command(const std::string& line) { return host->WriteStdin(line + "\n"); }
+  int WaitExit(int timeout_ms) { return hosttest::WaitExit(*host, timeout_ms); }
+  fs::path Executable() const { return bin / crs_test::kHostFile; }
+  fs::path LogRoot() const { return folder.root() / "log" / "quellmark" / "ServerApp"; }
+
+  hosttest::HostFolder folder;
+  fs::path bin = folder.root() / "bin";
+  testsupport::ContentServer services;
+  std::string unavailable;  // why the room cannot run here: tests skip
+  std::unique_ptr<gsmsim::ManagerPeer> manager;
+  std::unique_ptr<platform::Process> host;
+  platform::WindowHandle window = 0;
+  uint32_t window_thread = 0;  // WindowThreadOf the window
+};
 
 #define SKIP_WITHOUT_SERVICES(room) \
-  if (!(room).unavailable().empty()) GTEST_SKIP() << (room).unavailable()
+  if (!(room).unavailable.empty()) GTEST_SKIP() << (room).unavailable
 
-// The one dump under the room's log root; empty (and a failure) when
-// there is not exactly one.
+// The one dump under the log root; empty (and a failure) when not one.
 fs::path OnlyDump(CrashRoom& room) {
   auto dumps = FindFiles(room.LogRoot(), ".dmp");
   EXPECT_EQ(1u, dumps.size());
   return dumps.size() == 1 ? dumps[0] : fs::path();
 }
 
-// Both parts reached the service and the host log tells; answers the stack
-// text.
-std::string ExpectUploaded(CrashRoom& room, const fs::path& dump) {
-  EXPECT_NE(std::string::npos,
-            room.folder().HostLog().find("[INFO_] CRS Upload Succeeded: " + room.Url()));
-  return crs_test::ExpectUploaded(room.services().Uploads(), room.services().CrashStore(), dump);
-}
-
-// The module's null write, called from the console on the window thread
-// (`crash null`) or made by the update thread (`crash update`): the exit,
-// the dump, the uploads, the log line, and the system's debugger loading the
-// dump with the host's executable: the fault in the module's code on that
-// thread, every thread there (the other one waits in its loop).
+// The module's null write on the window thread (`crash null`, from the
+// console) or on the update thread (`crash update`).
 struct NullWriteRow {
   const char* id;
   const char* command;
@@ -78,32 +120,15 @@ TEST_P(NullWrite, IsReportedAndReadable) {
   EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
   const fs::path dump = OnlyDump(room);
   ASSERT_FALSE(dump.empty());
-  crs_test::ExpectDumpPlace(dump, room.LogRoot(), ".+", crashwire::kInstance);
-  const std::string stack = ExpectUploaded(room, dump);
+  crs_test::ExpectDumpPlace(dump, room.LogRoot(), ".+", kInstance);
+  const std::string stack = crs_test::ExpectUploaded(room.services, dump, room.folder.HostLog());
   EXPECT_EQ(GetParam().update_thread_traces,
-            room.folder().CountTrace("Crash fault on the update thread"));
+            room.folder.CountTrace("Crash fault on the update thread"));
   EXPECT_NE(std::string::npos, stack.find(crs_test::ExceptionCodeLine(Fault::kAccessViolation)))
       << stack;
   EXPECT_NE(std::string::npos, stack.find("(server_d_x64+0x")) << stack;
 
-  crashwire::ExpectReadable(room.Executable(), dump, room.window_thread(), GetParam().thread);
-}
-
-TEST(CrashWire, WithoutCrsIniTheUploadFailsAndTheDumpStays) {
-  ASSERT_FALSE(fs::exists(crashwire::SystemCrsIni()))
-      << "a system CRS.ini would be used instead: " << crashwire::SystemCrsIni();
-  CrashRoom room(RoomOptions{.crs_ini = false});
-  SKIP_WITHOUT_SERVICES(room);
-  ASSERT_TRUE(room.Start());
-  ASSERT_TRUE(room.Command("crash null"));
-  EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
-  fs::path dump = OnlyDump(room);
-  ASSERT_FALSE(dump.empty());
-  crs_test::ExpectDumpPlace(dump, room.LogRoot(), ".+", crashwire::kInstance);
-  EXPECT_GT(fs::file_size(dump), 0u);
-  EXPECT_TRUE(room.services().Uploads().empty());
-  EXPECT_NE(std::string::npos,
-            room.folder().HostLog().find("[ERROR] CRS Upload Failed: disabled URL= "));
+  crs_test::ExpectHostDumpReadable(room.Executable(), dump, room.window_thread, GetParam().thread);
 }
 
 // A fault sent from outside is reported like any other: the control for
@@ -112,30 +137,47 @@ TEST(CrashWire, ASegvSentToARunningHostIsReported) {
   CrashRoom room;
   SKIP_WITHOUT_SERVICES(room);
   ASSERT_TRUE(room.Start());
-  ASSERT_TRUE(crashwire::FaultFromOutside(room.host().pid()));
+  ASSERT_TRUE(crs_test::FaultFromOutside(room.host->pid()));
   EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
   fs::path dump = OnlyDump(room);
   ASSERT_FALSE(dump.empty());
-  ExpectUploaded(room, dump);
+  crs_test::ExpectUploaded(room.services, dump, room.folder.HostLog());
 }
 
 // After GAMESERVERMSG_TERMINATE a fault ends the host quietly. A module
 // stuck in IsPreparing keeps the ending host alive for the update thread's
 // 5 s grace, long enough to fault it once the terminate has been handled.
 TEST(CrashWire, AfterTerminateAFaultWritesNothing) {
-  CrashRoom room(RoomOptions{.switches = {{"PreparingUpdates", "5"}, {"HangInIsPreparing", "2"}}});
+  CrashRoom room({{"PreparingUpdates", "5"}, {"HangInIsPreparing", "2"}});
   SKIP_WITHOUT_SERVICES(room);
   ASSERT_TRUE(room.Start(GAMESERVERMSG_REPORT_HWND));
-  ASSERT_TRUE(room.folder().WaitForTrace("IsPreparing 0 call=2", 15s));
-  ASSERT_TRUE(room.manager().Post(room.window(), kWmGameServer, GAMESERVERMSG_TERMINATE, 0));
-  ASSERT_TRUE(room.folder().WaitForHostLog(hosttest::TableText(43), 3s));
+  ASSERT_TRUE(room.folder.WaitForTrace("IsPreparing 0 call=2", 15s));
+  ASSERT_TRUE(room.manager->Post(room.window, kWmGameServer, GAMESERVERMSG_TERMINATE, 0));
+  ASSERT_TRUE(room.folder.WaitForHostLog(hosttest::TableText(43), 3s));
   // The update thread is still being waited for: the host is alive.
   ASSERT_EQ(-1000, room.WaitExit(0));
-  ASSERT_TRUE(crashwire::FaultFromOutside(room.host().pid()));
+  ASSERT_TRUE(crs_test::FaultFromOutside(room.host->pid()));
   EXPECT_EQ(FaultExit(Fault::kAccessViolation), room.WaitExit(kCrashExitMs));
   EXPECT_TRUE(FindFiles(room.LogRoot(), ".dmp").empty());
-  EXPECT_TRUE(room.services().Uploads().empty());
-  EXPECT_EQ(std::string::npos, room.folder().HostLog().find("CRS Upload"));
+  EXPECT_TRUE(room.services.Uploads().empty());
+  EXPECT_EQ(std::string::npos, room.folder.HostLog().find("CRS Upload"));
+}
+
+// The start notice as the module received it through a real host (its
+// fields as the module reads them, and the package list: tests/host).
+TEST(ModuleStatus, ShowsTheStartNoticeAsReceived) {
+  CrashRoom room;
+  SKIP_WITHOUT_SERVICES(room);
+  ASSERT_TRUE(room.Start());
+  ASSERT_TRUE(room.Command("status"));
+  // `status` ends with the messages received.
+  std::string received;
+  for (std::string line; room.host->ReadStdoutLine(&line, received.empty() ? 5000 : 300);) {
+    if (line.rfind("received #", 0) == 0) received += line + "\n";
+  }
+  // Id 39, group 9, index 4, 32 bits each, little-endian.
+  EXPECT_NE(std::string::npos, received.find(" id 39 (72 bits): 27 09 00 00 00 04 00 00 00"))
+      << received;
 }
 
 }  // namespace

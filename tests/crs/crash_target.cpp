@@ -1,14 +1,11 @@
-// A small host stand-in for the crash tests: it starts as ServerApp does
-// (crash handler, then host logger) and then fails on purpose.
+// A host stand-in for the crash tests: it starts as ServerApp does (crash
+// handler, then host logger, host "CRASHHOST", instance "7_3") and fails on
+// purpose, with a thread named "parked" waiting beside the faulting one.
 //
 //   crs_crash_target MODE [--shift-days N] [--deny ptrace|clone]
 //
 // MODE: null-main, null-thread, overflow, abort, invalid-parameter, quiet
-// (quiet filter, then a null write), two-threads (two threads fault at once),
-// none (exit 0 after start-up). Names: host "CRASHHOST", instance "7_3".
-// A thread named "parked" waits beside the faulting one. --deny forbids,
-// with a seccomp filter, ptrace or the creation of a process (as a
-// container may): the dump helper cannot run.
+// (quiet filter, then a null write), two-threads, none (exit 0).
 
 #include <atomic>
 #include <cstdio>
@@ -25,9 +22,8 @@
 
 extern "C" {
 
-// extern "C" and noinline so that the debugger names them plainly.
-// A null pointer the compiler cannot see through, so the write is not
-// turned into a trap instruction or dropped.
+// extern "C" and noinline so that the debugger names them plainly. A null
+// pointer the compiler cannot see through: the write is not made a trap.
 int* volatile g_null_target = nullptr;
 
 // Sanitizer builds must let the fault happen rather than report it first.
@@ -52,12 +48,11 @@ __attribute__((noinline)) void CrashTargetAbort() {
   std::abort();
 }
 
-// The thread that waits beside the faulting one.
 std::atomic<bool> g_parked{false};
 __attribute__((noinline)) void CrashTargetParked() {
   NameThisThread("parked");
   g_parked.store(true);
-  WaitForever();
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 }  // extern "C"

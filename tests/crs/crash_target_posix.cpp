@@ -1,4 +1,4 @@
-// crs_crash_target on POSIX: a seccomp filter, pthread names, pause().
+// crs_crash_target on POSIX: a seccomp filter, pthread names.
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <pthread.h>
@@ -13,8 +13,6 @@
 
 #include "crash_target_system.h"
 
-// Makes ptrace fail with EPERM, or a clone that makes a process (not a
-// thread) fail with ENOMEM.
 bool DenyToThisProcess(const std::string& what) {
   const bool ptrace = what == "ptrace";
   sock_filter filter[] = {
@@ -37,8 +35,4 @@ bool DenyToThisProcess(const std::string& what) {
 
 void NameThisThread(const char* name) {
   pthread_setname_np(pthread_self(), name);
-}
-
-void WaitForever() {
-  for (;;) pause();
 }

@@ -1,6 +1,4 @@
-// crs_crash_target on Windows: nothing to forbid; threads wait in Sleep.
-#include <windows.h>
-
+// crs_crash_target on Windows: nothing to forbid, no thread names.
 #include <cstdio>
 
 #include "crash_target_system.h"
@@ -11,7 +9,3 @@ bool DenyToThisProcess(const std::string& what) {
 }
 
 void NameThisThread(const char*) {}
-
-void WaitForever() {
-  for (;;) Sleep(INFINITE);
-}

@@ -1,16 +1,19 @@
-// crs::Client on both systems against the development crash-report service
-// (in this process on POSIX, the build machine's devhttp under Wine): the
-// settings it starts from, both parts stored whole under an escaped name,
-// the failure texts of each step, and the stack text.
+// crs::Client against the development crash-report service: the settings it
+// starts from, both parts stored whole under an escaped name, the failure
+// texts of each step, and the stack text; the URL's split and the crash
+// path's formatter it builds on.
 #include "crs/crs_client.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <regex>
 #include <string>
 
+#include "crs/crs_url.h"
+#include "crs/safe_format.h"
 #include "crs_test_support.h"
 #include "platform/crash_upload.h"
 #include "platform/fault_injection.h"
@@ -69,8 +72,7 @@ class ClientTest : public ::testing::Test {
 };
 
 // Init reads CRS.ini beside the program, else the system's; a client that
-// did not start stays disabled and says so. Messages are cut at 127
-// characters.
+// did not start stays disabled and says so, in at most 127 characters.
 TEST_F(ClientTest, InitChecksFolderAndUrlAndPrefersTheExecutablesIni) {
   const std::string long_url = "ftp://" + std::string(200, 'h');
   const struct {
@@ -80,8 +82,7 @@ TEST_F(ClientTest, InitChecksFolderAndUrlAndPrefersTheExecutablesIni) {
     const char* url;  // "" when Init fails
     std::string error;
   } rows[] = {
-      {"", "", "/out", "", "empty url"},
-      {"[CRS]\nOther=1\n", "", "/out", "", "empty url"},  // no key: none
+      {"[CRS]\nOther=1\n", "", "/out", "", "empty url"},
       {"", "[CRS]\nURL=http://system-host/up\n", "/out", "http://system-host/up", ""},
       {"[crs]\nurl = http://own-host/up\n", "[CRS]\nURL=http://system-host/up\n", "/out",
        "http://own-host/up", ""},
@@ -179,24 +180,6 @@ TEST_F(ClientTest, UploadPutsTheTextAndThenTheDumpInOneSession) {
                     crs_test::FindFiles(service_.CrashStore(), "_crs.log.headers").size());
 }
 
-TEST_F(ClientTest, OnlyStatus200Succeeds) {
-  const std::string url = service_.CrashUrl();
-  auto client = MakeClient(url);
-  std::string dump = MakeDump("s.dmp", 100);
-  ASSERT_EQ(200, service_.Control("/_control/crs?status=201"));
-  EXPECT_FALSE(client->Upload(dump.c_str(), "text"));
-  EXPECT_EQ("LOG HTTP[201] URL=" + url, client->GetLastErrorText());
-  EXPECT_EQ(1u, service_.Uploads().size());  // a failed text part ends the upload
-
-  ASSERT_EQ(200, service_.Control("/_control/crs?status=204"));
-  EXPECT_FALSE(client->Upload(dump.c_str(), ""));
-  EXPECT_EQ("DMP HTTP[204] URL=" + url, client->GetLastErrorText());
-
-  ASSERT_EQ(200, service_.Control("/_control/crs?status=500"));
-  EXPECT_FALSE(client->Upload(dump.c_str(), "t"));
-  EXPECT_EQ("LOG HTTP[500] URL=" + url, client->GetLastErrorText());
-}
-
 TEST_F(ClientTest, BadDumpPathsFailBeforeConnecting) {
   auto client = MakeClient(service_.CrashUrl());
   for (const std::string& path : {(tmp_.path() / "nowhere.dmp").string(), tmp_.path().string()}) {
@@ -210,12 +193,22 @@ TEST_F(ClientTest, BadDumpPathsFailBeforeConnecting) {
   EXPECT_TRUE(service_.Uploads().empty());
 }
 
-TEST_F(ClientTest, DeadStalledAndUnknownServicesFailWithTheirStep) {
+// Refused, dead, stalled and unknown services: each failure names its step.
+TEST_F(ClientTest, FailuresNameTheirStep) {
   std::string dump = MakeDump("x.dmp", 10);
   const std::string url = service_.CrashUrl();
+  auto client = MakeClient(url);
+  // Only status 200 counts; a failed text part ends the upload.
+  ASSERT_EQ(200, service_.Control("/_control/crs?status=201"));
+  EXPECT_FALSE(client->Upload(dump.c_str(), "text"));
+  EXPECT_EQ("LOG HTTP[201] URL=" + url, client->GetLastErrorText());
+  EXPECT_EQ(1u, service_.Uploads().size());
+  ASSERT_EQ(200, service_.Control("/_control/crs?status=204"));
+  EXPECT_FALSE(client->Upload(dump.c_str(), ""));
+  EXPECT_EQ("DMP HTTP[204] URL=" + url, client->GetLastErrorText());
+  ASSERT_EQ(200, service_.Control("/_control/crs?status=200"));
 
-  // A port nobody listens on any more.
-  testsupport::ContentServer gone;
+  testsupport::ContentServer gone;  // a port nobody listens on any more
   std::string why;
   ASSERT_TRUE(gone.Start(&why)) << why;
   const std::string dead_url = gone.CrashUrl();
@@ -232,9 +225,8 @@ TEST_F(ClientTest, DeadStalledAndUnknownServicesFailWithTheirStep) {
   // waits the stall out; the fault rows below give the Windows text.
   platform::SetHttpTimeouts(1000, 300);
   ASSERT_EQ(200, service_.Control("/_control/crs?stall_ms=20000"));
-  auto stalled = MakeClient(url);
-  EXPECT_FALSE(stalled->Upload(dump.c_str(), "text"));
-  EXPECT_EQ("LOG WinHttpReceiveResponse[110] URL=" + url, stalled->GetLastErrorText());
+  EXPECT_FALSE(client->Upload(dump.c_str(), "text"));
+  EXPECT_EQ("LOG WinHttpReceiveResponse[110] URL=" + url, client->GetLastErrorText());
   ASSERT_EQ(200, service_.Control("/_control/crs?stall_ms=0"));
   platform::SetHttpTimeouts(3000, 5000);
 #endif
@@ -269,7 +261,6 @@ TEST_F(ClientTest, DeadStalledAndUnknownServicesFailWithTheirStep) {
       {Point::kHttpWrite, 2, 12030, "DMP WinHttpWriteData[12030] URL="},
       {Point::kHttpRead, 4, 12019, "DMP WinHttpQueryHeaders[12019] URL="},
   };
-  auto client = MakeClient(url);
   for (const auto& row : rows) {
     platform::fault::Reset();
     platform::fault::Arm(row.point, static_cast<uint64_t>(row.nth), row.error);
@@ -355,6 +346,110 @@ TEST_F(ClientTest, ExceptionTextHasItsLinesAndStaysWithin2047Characters) {
     EXPECT_EQ(expected, b) << "prefill " << prefill;
     EXPECT_LE(b.size(), 2047u);
   }
+}
+
+TEST(CrackUrl, SplitsHostPortAndPathWithQuery) {
+  const struct {
+    const char* text;
+    const char* host;
+    unsigned port;
+    const char* path;
+  } rows[] = {
+      {"http://crs.example.com:8080/upload/dir/?k=v", "crs.example.com", 8080, "/upload/dir/?k=v"},
+      {"HTTP://Host/path#frag", "Host", 80, "/path#frag"},
+      // https names the port only: the client never speaks TLS.
+      {"https://secure.example", "secure.example", 443, ""},
+      {"http://user:pw@10.0.0.1:81?only=query", "10.0.0.1", 81, "?only=query"},
+      {"http://[::1]:9000/x", "[::1]", 9000, "/x"},
+  };
+  for (const auto& row : rows) {
+    crs::Url url;
+    EXPECT_EQ(0u, crs::CrackUrl(row.text, &url)) << row.text;
+    EXPECT_STREQ(row.host, url.host) << row.text;
+    EXPECT_EQ(row.port, url.port) << row.text;
+    EXPECT_STREQ(row.path, url.path) << row.text;
+  }
+  // The configured text is kept cut to 259 bytes, but split whole.
+  const std::string long_url = "http://h/" + std::string(400, 'p');
+  crs::Url url;
+  EXPECT_EQ(0u, crs::CrackUrl(long_url.c_str(), &url));
+  EXPECT_EQ(long_url.substr(0, 259), url.url);
+  EXPECT_EQ("/" + std::string(400, 'p'), url.path);
+}
+
+TEST(CrackUrl, RejectsWhatWinHttpRejects) {
+  crs::Url url;
+  EXPECT_EQ(crs::kErrorUnrecognizedScheme, crs::CrackUrl("ftp://host/x", &url));
+  EXPECT_STREQ("", url.host);  // a failed split leaves the client disabled
+  for (const char* text :
+       {"just-a-host", "http:/host", "http:///path", "http://host:/x", "http://host:0/x",
+        "http://host:65536/x", "http://host:80a/x", "http://[::1/x"}) {
+    EXPECT_EQ(crs::kErrorInvalidUrl, crs::CrackUrl(text, &url)) << text;
+  }
+}
+
+// The crash path's formatter agrees with printf on every form the crash
+// code uses, and never overruns its buffer.
+template <typename... Args>
+void ExpectSameAsPrintf(const char* format, Args... args) {
+  char expected[512];
+  char actual[512];
+  std::snprintf(expected, sizeof(expected), format, args...);
+  size_t n = crs::FormatTo(actual, sizeof(actual), format, args...);
+  EXPECT_STREQ(expected, actual) << "format: " << format;
+  EXPECT_EQ(std::string(expected).size(), n) << "format: " << format;
+}
+
+TEST(SafeFormat, AgreesWithPrintfOnTheCrashFormats) {
+  ExpectSameAsPrintf("%04d%02d%02d-%02d%02d%02d%03d.dmp", 2021, 12, 2, 18, 59, 6, 123);
+  ExpectSameAsPrintf("%d%02d%02d", 987, 1, 31);
+  ExpectSameAsPrintf("# Address=0x%016llX", 0x7F00DEADBEEFull);
+  ExpectSameAsPrintf("# ExceptionCode=0x%X", 0xC0000005u);
+  ExpectSameAsPrintf("%2d 0x%08X 0x%08X 0x%08X (%s)", 3, 0x1234u, 0xFFFFFFFFu, 0u, "m+0x10");
+  ExpectSameAsPrintf("%s+0x%llX", "libc", 0x1ABCDEFull);
+  ExpectSameAsPrintf("%s_%lu_%s", "a", 4242ul, "crs.log");
+  ExpectSameAsPrintf("[%d] %i %u %ld %lld %zu", -2112, INT32_MIN, UINT32_MAX, -5L, INT64_MIN,
+                     size_t{77});
+  ExpectSameAsPrintf("%x %X %hhx %hx", 255u, 3054u, 0x1FFu, 0x1FFFFu);
+  ExpectSameAsPrintf("|%5s|%-5s|%.2s|%-4d|%5d|%05d|%c|%%|", "ab", "cd", "xyz", 7, -42, -42, 'q');
+  ExpectSameAsPrintf("%*d|%-*d|%.*s", 6, 12, 4, 3, 2, "hello");
+}
+
+TEST(SafeFormat, CutsAtCapacityAndAppends) {
+  char small[8];
+  EXPECT_EQ(7u, crs::FormatTo(small, sizeof(small), "%s", "0123456789"));
+  EXPECT_STREQ("0123456", small);
+
+  char one[1] = {'x'};
+  EXPECT_EQ(0u, crs::FormatTo(one, sizeof(one), "%d", 12345));
+  EXPECT_EQ('\0', one[0]);
+
+  char text[16] = "abc";
+  EXPECT_EQ(6u, crs::AppendTo(text, sizeof(text), "%d", 123));
+  EXPECT_EQ(15u, crs::AppendTo(text, sizeof(text), "%s", "0123456789abcdef"));
+  EXPECT_STREQ("abc123012345678", text);
+  // A full buffer stays as it is.
+  EXPECT_EQ(15u, crs::AppendTo(text, sizeof(text), "%s", "zz"));
+  EXPECT_STREQ("abc123012345678", text);
+
+  char copy[4];
+  EXPECT_EQ(3u, crs::CopyTo(copy, sizeof(copy), "long text"));
+  EXPECT_STREQ("lon", copy);
+}
+
+TEST(SafeFormat, OddFormatsAreCopiedNotInterpreted) {
+  char out[64];
+  const char* volatile missing = nullptr;
+  crs::FormatTo(out, sizeof(out), "%s", missing);
+  EXPECT_STREQ("(null)", out);
+  // A conversion this formatter does not know is kept as text, and a lone
+  // '%' at the end is kept; neither consumes an argument.
+  std::string unknown = "a%qb";
+  crs::FormatTo(out, sizeof(out), unknown.c_str());
+  EXPECT_STREQ("a%qb", out);
+  std::string trailing = "50%";
+  crs::FormatTo(out, sizeof(out), trailing.c_str());
+  EXPECT_STREQ("50%", out);
 }
 
 }  // namespace

@@ -54,17 +54,15 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
 }
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const fs::path& cwd, const std::vector<std::string>& env) {
+                         const fs::path& cwd,
+                         std::vector<std::pair<std::string, std::string>> env) {
   platform::ProcessOptions options{.program = program,
                                    .args = args,
                                    .working_directory = cwd.string(),
-                                   .environment = {},
+                                   .environment = std::move(env),
                                    .std_in = platform::StdStream::kNull,
                                    .std_out = platform::StdStream::kPipe,
                                    .std_err = platform::StdStream::kPipe};
-  for (const std::string& e : env) {
-    options.environment.emplace_back(e.substr(0, e.find('=')), e.substr(e.find('=') + 1));
-  }
   ProcessResult result;
   const auto process = platform::Process::Start(options, &result.output);
   if (process == nullptr) return result;
@@ -116,23 +114,6 @@ void ExpectDumpPlace(const fs::path& dump, const fs::path& log_root, const std::
   EXPECT_EQ(instance, dump.parent_path().filename().string());
   EXPECT_EQ(m[1].str(), dump.parent_path().parent_path().filename().string());
   EXPECT_EQ(log_root, dump.parent_path().parent_path().parent_path());
-}
-
-std::string ExpectUploaded(const std::vector<testsupport::Upload>& uploads, const fs::path& store,
-                           const fs::path& dump) {
-  EXPECT_EQ(2u, uploads.size());
-  if (uploads.size() != 2) return {};
-  EXPECT_TRUE(std::regex_match(uploads[0].name,
-                               std::regex("ServerApp_.+_[0-9]{8}-[0-9]{9}_[0-9]+_crs\\.log")))
-      << uploads[0].name;
-  const std::string text = ReadFile(store / uploads[0].name);
-  EXPECT_EQ(0u, text.find("# Exception Infomation\r\n")) << text;
-  EXPECT_EQ(dump.filename().string(), uploads[1].name);
-  EXPECT_EQ(fs::file_size(dump), uploads[1].size);
-  EXPECT_TRUE(ReadFile(dump) == ReadFile(store / uploads[1].name));
-  EXPECT_EQ("2112", uploads[0].version);
-  EXPECT_EQ("2112", uploads[1].version);
-  return text;
 }
 
 std::string ExceptionCodeLine(Fault fault) {
@@ -193,12 +174,9 @@ MinidumpFacts ReadMinidump(const std::string& dump) {
 }
 
 const MinidumpFacts::Module* MinidumpFacts::FindModule(const std::string& file) const {
-  const auto lower = [](std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
+  const auto same = [](char a, char b) { return std::tolower(a) == std::tolower(b); };
   for (const Module& m : modules) {
-    if (lower(m.name) == lower(file)) return &m;
+    if (std::ranges::equal(m.name, file, same)) return &m;  // ASCII names
   }
   return nullptr;
 }

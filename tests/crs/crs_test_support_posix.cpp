@@ -1,6 +1,7 @@
-// The crash tests' helpers on POSIX: LLDB and Breakpad's tools of this
-// build folder.
+// The crash tests' helpers on POSIX: signals, LLDB and Breakpad's tools of
+// this build folder.
 #include <link.h>
+#include <signal.h>
 
 #include <gtest/gtest.h>
 
@@ -13,13 +14,16 @@ namespace crs_test {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// LLDB's "thread list" and "thread backtrace all" of dump with program.
 std::string Lldb(const fs::path& program, const fs::path& dump) {
   // Libraries are found by the paths the dump records.
   return RunProcess("/usr/bin/lldb",
                     {"--no-lldbinit", "--batch", "-o",
                      "target create \"" + program.string() + "\" --core \"" + dump.string() + "\"",
                      "-o", "thread list", "-o", "thread backtrace all"},
-                    dump.parent_path(), {})
+                    dump.parent_path())
       .output;
 }
 
@@ -31,14 +35,11 @@ size_t LldbThreadCount(const std::string& lldb_output) {
   return count;
 }
 
-namespace {
-
-// One of Breakpad's tools of this build folder, fetched the first time one
-// is asked for when they are not there yet.
+// One of Breakpad's tools of this build folder, fetched when missing.
 std::string BreakpadTool(const std::string& name) {
   static const bool fetched = [] {
     auto result = RunProcess(SERVERAPP_SOURCE_DIR "/scripts/breakpad-tools.sh",
-                             {SERVERAPP_BREAKPAD_DIR}, SERVERAPP_SOURCE_DIR, {});
+                             {SERVERAPP_BREAKPAD_DIR}, SERVERAPP_SOURCE_DIR);
     if (result.code != 0) ADD_FAILURE() << result.output;
     return true;
   }();
@@ -46,8 +47,7 @@ std::string BreakpadTool(const std::string& name) {
   return SERVERAPP_BREAKPAD_DIR "/bin/linux-x64/" + name;
 }
 
-// Breakpad's symbol files for binaries, in the layout minidump_stackwalk
-// looks up.
+// Breakpad's symbol files for binaries, laid out for minidump_stackwalk.
 bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
   for (const auto& binary : binaries) {
     const fs::path sym = store / (binary.filename().string() + ".sym");
@@ -55,7 +55,7 @@ bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
     auto result = RunProcess("/bin/sh",
                              {"-c", "\"$0\" \"$1\" > \"$2\" 2>/dev/null", BreakpadTool("dump_syms"),
                               binary.string(), sym.string()},
-                             store, {});
+                             store);
     // The first line: MODULE Linux x86_64 <id> <name>.
     std::istringstream first(ReadFile(sym));
     std::string module, os, arch, id, name;
@@ -71,8 +71,8 @@ bool MakeSymbols(const std::vector<fs::path>& binaries, const fs::path& store) {
   return true;
 }
 
-// The C, C++ and sanitizer runtimes this process (and a helper program of
-// it) runs with: their symbols let minidump_stackwalk unwind through them.
+// The runtimes this process (and so its helper programs) runs with: their
+// symbols let minidump_stackwalk unwind through them.
 std::vector<fs::path> RuntimeLibraries() {
   std::vector<fs::path> found;
   dl_iterate_phdr(
@@ -101,17 +101,17 @@ StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>& bi
   all.insert(all.end(), binaries.begin(), binaries.end());
   if (!MakeSymbols(all, store)) return {};
   auto result = RunProcess(BreakpadTool("minidump_stackwalk"),
-                           {"-m", dump.string(), store.string()}, dump.parent_path(), {});
+                           {"-m", dump.string(), store.string()}, dump.parent_path());
   StackwalkReading reading = ParseStackwalk(result.output, result.code == 0);
   if (!reading.ok) ADD_FAILURE() << "minidump_stackwalk failed: " << reading.text;
   return reading;
 }
 
-void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
-                    Fault fault, const std::string& function, bool all_threads) {
+StackwalkReading ExpectReadable(const std::filesystem::path& program,
+                                const std::filesystem::path& dump, Fault fault,
+                                const std::string& function, bool all_threads) {
   const size_t threads = ReadMinidump(ReadFile(dump)).threads.size();
-  // The faulting thread, the parked one, main (when it is not the faulting
-  // one) and any of a sanitizer's own.
+  // The faulting thread, the parked one, main, and any of a sanitizer's own.
   if (all_threads) {
     EXPECT_LE(2u, threads);
   } else {
@@ -130,6 +130,51 @@ void ExpectReadable(const std::filesystem::path& program, const std::filesystem:
   EXPECT_EQ(0, walk.crashed_thread) << walk.text;
   EXPECT_EQ(0, walk.ThreadWith("ServerApp!" + function)) << walk.text;
   EXPECT_EQ(all_threads, walk.ThreadWith("ServerApp!CrashTargetParked") > 0) << walk.text;
+  return walk;
+}
+
+bool FaultFromOutside(uint32_t pid) {
+  return kill(static_cast<pid_t>(pid), SIGSEGV) == 0;
+}
+
+uint32_t WindowThreadOf(uint64_t) {
+  return 0;
+}
+
+void ExpectHostDumpReadable(const fs::path& program, const fs::path& dump, uint32_t,
+                            FaultThread thread) {
+  const std::string lldb = Lldb(program, dump);
+  EXPECT_NE(std::string::npos, lldb.find("SIGSEGV")) << lldb;
+  // The backtraces; LLDB marks the faulting thread's with '*'.
+  const size_t all = lldb.find("thread backtrace all");
+  const size_t star = lldb.find("* thread #", all);
+  ASSERT_NE(std::string::npos, star) << lldb;
+  const std::string faulting = lldb.substr(star, lldb.find("\n  thread #", star) - star);
+  // Frame 0 is in the module's crash command (the null write itself may be
+  // inlined into it).
+  const size_t frame0 = faulting.find("frame #0:");
+  ASSERT_NE(std::string::npos, frame0) << lldb;
+  const std::string frame = faulting.substr(frame0, faulting.find('\n', frame0) - frame0);
+  EXPECT_NE(std::string::npos, frame.find("server_d_x64.so`")) << frame;
+  EXPECT_NE(std::string::npos, frame.find("servercrash.cpp")) << frame;
+  // The console runs its lines on the window thread; the update thread's
+  // frames lead back to its loop. The other thread waits in its own place.
+  const bool window = thread == FaultThread::kWindowThread;
+  EXPECT_EQ(window, faulting.find("RunConsoleString") != std::string::npos) << lldb;
+  EXPECT_TRUE(window || faulting.find("ThreadUpdate") != std::string::npos) << lldb;
+  const std::string other = window ? "CServerAppDlg::ThreadUpdate" : "CServerAppDlg::DoModal";
+  EXPECT_NE(std::string::npos, lldb.find(other, all)) << lldb;
+
+  const StackwalkReading walk = Stackwalk(dump, {program, program.parent_path() / kModuleFile});
+  EXPECT_EQ(0u, walk.crash_reason.rfind("SIGSEGV", 0)) << walk.text;
+  EXPECT_EQ(0, walk.crashed_thread) << walk.text;
+  EXPECT_EQ(0, walk.ThreadWith(std::string(kModuleFile) + "!")) << walk.text;
+  EXPECT_LT(0, walk.ThreadWith("ServerApp!" + other)) << walk.text;
+  EXPECT_TRUE(walk.Identifies(kHostFile) && walk.Identifies(kModuleFile)) << walk.text;
+  const size_t threads = ReadMinidump(ReadFile(dump)).threads.size();
+  EXPECT_LE(2u, threads);
+  EXPECT_EQ(threads, LldbThreadCount(lldb)) << lldb;
+  EXPECT_EQ(threads, walk.threads.size()) << walk.text;
 }
 
 }  // namespace crs_test

@@ -1,6 +1,5 @@
-// The crash tests' helpers on Windows, run under Wine: Linux programs of the
-// build machine, Breakpad's minidump_stackwalk among them (the one the
-// native crash tests fetched beside devhttp, scripts/breakpad-tools.sh).
+// The crash tests' helpers on Windows, run under Wine: the build machine's
+// Linux programs, the native build's minidump_stackwalk among them.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -72,8 +71,9 @@ StackwalkReading Stackwalk(const fs::path& dump, const std::vector<fs::path>&) {
   return reading;
 }
 
-void ExpectReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
-                    Fault fault, const std::string&, bool all_threads) {
+StackwalkReading ExpectReadable(const std::filesystem::path& program,
+                                const std::filesystem::path& dump, Fault fault, const std::string&,
+                                bool all_threads) {
   const MinidumpFacts facts = ReadMinidump(ReadFile(dump));
   EXPECT_TRUE(facts.signature);
   EXPECT_EQ(FaultCode(fault), facts.exception_code);
@@ -83,7 +83,6 @@ void ExpectReadable(const std::filesystem::path& program, const std::filesystem:
   EXPECT_TRUE(facts.exception_on_its_thread);
   EXPECT_NE(nullptr, facts.FindModule(program.filename().string()));
   EXPECT_EQ(9, facts.architecture);  // AMD64
-  EXPECT_FALSE(facts.full_memory) << "FullDump=0 asks for a normal dump";
   EXPECT_LE(all_threads ? 2u : 1u, facts.threads.size());
   // Breakpad's reader sees the same exception and threads.
   const StackwalkReading walk = Stackwalk(dump, {program});
@@ -93,6 +92,43 @@ void ExpectReadable(const std::filesystem::path& program, const std::filesystem:
                                                         : "EXCEPTION_ACCESS_VIOLATION";
   EXPECT_EQ(0u, walk.crash_reason.find(reason)) << walk.text;
   EXPECT_EQ(facts.threads.size(), walk.threads.size()) << walk.text;
+  return walk;
+}
+
+bool FaultFromOutside(uint32_t pid) {
+  HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                                   PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                               FALSE, pid);
+  if (process == nullptr) return false;
+  // A thread that starts at address 0 faults at its first instruction; the
+  // system hands the access violation to the process's unhandled-exception
+  // filter as for any fault of its own.
+  LPTHREAD_START_ROUTINE nowhere = nullptr;
+  HANDLE thread = CreateRemoteThread(process, nullptr, 0, nowhere, nullptr, 0, nullptr);
+  if (thread != nullptr) CloseHandle(thread);
+  CloseHandle(process);
+  return thread != nullptr;
+}
+
+uint32_t WindowThreadOf(uint64_t window) {
+  return GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), nullptr);
+}
+
+void ExpectHostDumpReadable(const std::filesystem::path& program, const std::filesystem::path& dump,
+                            uint32_t window_thread, FaultThread thread) {
+  // The fault on its thread, the host's image, every thread, Breakpad's
+  // reading (which reports Wine's overlapping memory ranges: two threads'
+  // code windows), and the build ids of both images.
+  const StackwalkReading walk = ExpectReadable(program, dump, Fault::kAccessViolation, "", true);
+  EXPECT_TRUE(walk.Identifies(kHostFile) && walk.Identifies(kModuleFile)) << walk.text;
+  const MinidumpFacts facts = ReadMinidump(ReadFile(dump));
+  const auto* module = facts.FindModule(kModuleFile);
+  ASSERT_NE(nullptr, module);
+  EXPECT_LE(module->base, facts.exception_address);
+  EXPECT_LT(facts.exception_address, module->end);
+  ASSERT_NE(0u, window_thread);
+  EXPECT_EQ(thread == FaultThread::kWindowThread, facts.exception_thread == window_thread);
+  EXPECT_TRUE(facts.Lists(window_thread));
 }
 
 }  // namespace crs_test

@@ -7,35 +7,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <sstream>
 #include <string>
-#include <vector>
+
+#include "support/scratch.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The options variables of every runtime a child may carry. The common
-// flags (log_path among them) are read from each tool's own variable.
-constexpr const char* kOptionVariables[] = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
-                                            "TSAN_OPTIONS"};
-
-// Where the children's reports go; empty until the run starts (or when it
-// could not be made).
-fs::path g_folder;
-
-// Every report file in the folder, in a stable order.
-std::vector<fs::path> Reports(const fs::path& folder) {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) found.push_back(entry.path());
-  std::ranges::sort(found);
-  return found;
-}
 
 class ChildReports final : public testing::Environment {
  public:
@@ -49,13 +28,14 @@ class ChildReports final : public testing::Environment {
       ADD_FAILURE() << "cannot create a folder for the sanitizer reports of child processes";
       return;
     }
-    g_folder = pattern;
-    const std::string option = "log_path=" + (g_folder / "report").string();
-    for (const char* name : kOptionVariables) {
+    folder_ = pattern;
+    // The common flags (log_path among them) are read from each tool's own
+    // variable.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
       const char* current = getenv(name);
-      std::string value = current != nullptr ? current : "";
-      if (!value.empty()) value += ':';
-      value += option;
+      std::string value =
+          current != nullptr && current[0] != '\0' ? current + std::string(":") : "";
+      value += "log_path=" + (folder_ / "report").string();
       // GCC's UBSan runtime beside ASan's ignores log_path and reports on
       // stderr; a distinct exit code at least marks the child as failed.
       if (std::string(name) == "UBSAN_OPTIONS") value += ":exitcode=86";
@@ -64,40 +44,22 @@ class ChildReports final : public testing::Environment {
   }
 
   void TearDown() override {
-    if (g_folder.empty()) return;
-    for (const fs::path& report : Reports(g_folder)) {
-      std::ifstream in(report, std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      ADD_FAILURE() << "a child process reported a sanitizer error (" << report.filename().string()
-                    << "):\n"
-                    << text.str();
-    }
+    if (folder_.empty()) return;
     std::error_code ec;
-    fs::remove_all(g_folder, ec);
-  }
-};
-
-// Names the test during which a child reported, for a binary run by hand
-// with many tests; the failure itself is raised once, at the end.
-class ChildReportsListener final : public testing::EmptyTestEventListener {
- public:
-  void OnTestEnd(const testing::TestInfo& info) override {
-    const size_t count = Reports(g_folder).size();
-    if (count > reported_) {
-      std::cerr << "[sanitizer] " << (count - reported_) << " child report(s) during "
-                << info.test_suite_name() << "." << info.name() << "\n";
-      reported_ = count;
+    for (const auto& report : fs::directory_iterator(folder_, ec)) {
+      ADD_FAILURE() << "a child process reported a sanitizer error ("
+                    << report.path().filename().string() << "):\n"
+                    << testsupport::ReadFile(report.path());
     }
+    fs::remove_all(folder_, ec);
   }
 
  private:
-  size_t reported_ = 0;
+  fs::path folder_;
 };
 
 [[maybe_unused]] const bool kInstalled = [] {
   testing::AddGlobalTestEnvironment(new ChildReports());
-  testing::UnitTest::GetInstance()->listeners().Append(new ChildReportsListener());
   return true;
 }();
 

@@ -7,31 +7,21 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/process.h"
 #include "support/sanitizer_build.h"
+#include "support/scratch.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing::HasSubstr;
+using testsupport::kThreadSanitizer;
 
-// The folder named by log_path in this process's (inherited) options.
-fs::path ReportFolder(const char* variable) {
-  const std::string options = getenv(variable) != nullptr ? getenv(variable) : "";
-  const size_t at = options.rfind("log_path=");
-  if (at == std::string::npos) return {};
-  const size_t start = at + sizeof("log_path=") - 1;
-  const size_t end = options.find_first_of(": ,", start);
-  return fs::path(options.substr(start, end - start)).parent_path();
-}
-
-// Runs the fault child and answers the text of the report it left (empty:
-// none), removing the report file; *code gets its exit code (-1: none).
-std::string RunAndTakeReport(const fs::path& folder, const std::string& fault,
-                             int* code = nullptr) {
+// Runs the fault child and answers the text of the reports it left in
+// folder, removing them; *code gets its exit code (-1: none).
+std::string RunAndTakeReport(const fs::path& folder, const std::string& fault, int* code) {
   platform::ProcessOptions options;
   options.program = std::string(SERVERAPP_BINARY_DIR) + "/tests/sanitizers/sanitizer_fault_child";
   options.args = {fault};
@@ -40,32 +30,33 @@ std::string RunAndTakeReport(const fs::path& folder, const std::string& fault,
   auto child = platform::Process::Start(options);
   if (child == nullptr) return {};
   const auto status = child->Wait(60000);
-  if (code != nullptr) *code = status && status->exited ? status->exit_code : -1;
+  *code = status && status->exited ? status->exit_code : -1;
   std::string text;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    text += content.str();
+    text += testsupport::ReadFile(entry.path());
     fs::remove(entry.path(), ec);
   }
   return text;
 }
 
-using testing::HasSubstr;
-using testsupport::kThreadSanitizer;
-
 TEST(SanitizerChildReports, AChildsReportLandsInTheTestsFolder) {
-  const fs::path folder = ReportFolder(kThreadSanitizer ? "TSAN_OPTIONS" : "ASAN_OPTIONS");
-  ASSERT_FALSE(folder.empty());
-  EXPECT_THAT(RunAndTakeReport(folder, kThreadSanitizer ? "race" : "heap"),
+  // The folder log_path names in this process's (inherited) options.
+  const char* variable = getenv(kThreadSanitizer ? "TSAN_OPTIONS" : "ASAN_OPTIONS");
+  ASSERT_NE(nullptr, variable);
+  const std::string options = variable;
+  const size_t at = options.rfind("log_path=");
+  ASSERT_NE(std::string::npos, at) << options;
+  const size_t start = at + sizeof("log_path=") - 1;
+  const fs::path folder =
+      fs::path(options.substr(start, options.find_first_of(": ,", start) - start)).parent_path();
+  int code = 0;
+  EXPECT_THAT(RunAndTakeReport(folder, kThreadSanitizer ? "race" : "heap", &code),
               HasSubstr(kThreadSanitizer ? "WARNING: ThreadSanitizer: data race"
                                          : "ERROR: AddressSanitizer: heap-buffer-overflow"));
   if (!kThreadSanitizer) {
     // GCC's UBSan runtime ignores log_path (its report stays on the
     // child's stderr); the hook's exit code is what marks the child.
-    int code = 0;
     RunAndTakeReport(folder, "overflow", &code);
     EXPECT_EQ(code, 86);
   }

@@ -1,8 +1,5 @@
 // The update thread and the window thread share the module, the record
-// stores, the flags and the logger. These tests make them meet on purpose:
-// short frames deliver queued records (and the module answers from the
-// update thread) while the window thread forwards manager messages into the
-// same module, runs console commands against its room and reads the flags.
+// stores, the flags and the logger; this test makes them meet on purpose.
 // Every record must be accounted for; under ThreadSanitizer a race in the
 // host fails the test through the child's sanitizer report.
 #include <gtest/gtest.h>
@@ -34,7 +31,6 @@ size_t Count(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate&
   return static_cast<size_t>(std::ranges::count_if(manager.Messages(), match));
 }
 
-// Polls `done` until it holds or `timeout` has passed.
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
@@ -44,7 +40,6 @@ bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds tim
   return true;
 }
 
-// Waits until `match` has arrived at least `count` times.
 bool WaitForCount(const gsmsim::ManagerPeer& manager, const gsmsim::MessagePredicate& match,
                   size_t count, std::chrono::milliseconds timeout) {
   return Eventually([&] { return Count(manager, match) >= count; }, timeout);
@@ -62,14 +57,12 @@ platform::LParam MapLoad(uint8_t roundType) {
   return static_cast<platform::LParam>((uint32_t{42} << 24) | (uint32_t{roundType} << 16) | 5);
 }
 
-// Rounds of traffic against a ready room with short frames. Each round the
-// window thread takes heartbeats, game infos and users into the stores, a
-// map load that changes the frame length and a console status that reads
-// the room, while the update thread delivers what earlier sends stored,
-// acknowledges it and the module answers each user from that thread. The
-// round ends when every user of the round was acknowledged; then the users
-// leave again (forwarded by the window thread). A reset at the end crosses
-// the pending-notice flag from the window thread to the update thread.
+// Rounds of traffic with short frames: the window thread takes heartbeats,
+// game infos and users into the stores, map loads that change the frame
+// length and console statuses that read the room, while the update thread
+// delivers, acknowledges and has the module answer each user. A round ends
+// when its users are acknowledged; then they leave (from the window thread).
+// A reset at the end crosses the pending-notice flag between the threads.
 TEST(SharedState, ManagerTrafficMeetsShortFrames) {
   shelltest::Room room;
   ASSERT_TRUE(room.ready());
