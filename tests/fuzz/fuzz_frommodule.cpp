@@ -1,8 +1,6 @@
-// The readers of module messages over arbitrary module streams, read
-// through the reference module's bit-stream as OnShellMessage does. The
-// first byte picks the reader; the rest is the stream. A reader may raise
-// proto::ReadError (the dispatch catches it) but must never overrun its
-// record, and a count it keeps never exceeds what it declares.
+// The readers of module messages over arbitrary module streams (byte 0
+// picks the reader). A reader may raise proto::ReadError but never overruns
+// its record, and a count it keeps never exceeds what it declares.
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>

@@ -1,8 +1,6 @@
-// The logger's safe-format check over arbitrary format texts and argument
-// lists. The first byte picks up to four arguments of different kinds from
-// the next bytes; the rest is the format. Whatever the text, formatting must
-// not read an argument that is not there (ASan sees it) nor crash, a refused
-// text must come back raw, and a fitting one must format.
+// The logger's safe-format check over arbitrary formats and argument lists
+// (input layout: docs/fuzzing.md). No argument that is not there is read
+// (ASan sees it); a refused text comes back raw.
 #include <bit>
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,5 @@
-// The start parameters: the command-line reader, the parameter file
-// reader, and the texts made from them (window title, instance folder).
-// The input's layout and the invariants checked are in docs/fuzzing.md.
+// The start parameters' readers and the title and folder made from them.
+// Input layout and invariants: docs/fuzzing.md.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
