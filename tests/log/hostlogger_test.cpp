@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -45,8 +51,7 @@ TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlotsInFoldersMadeOnDemand)
             (std::set<std::string>{"error_ServerApp_ROOMPC01_20261206_00.log",
                                    "timeout_ServerApp_ROOMPC01_20261206.log"}));
 
-  // The first line of a day makes its folders, without changing the
-  // current folder.
+  // The first line of a day makes its folders; the current folder stays.
   SetFixedTime({2027, 1, 1, 0, 0, 0, 0});
   const fs::path before = fs::current_path();
   EXPECT_FALSE(fs::exists(Root() / "20270101"));
@@ -60,7 +65,6 @@ TEST_F(HostLoggerTest, FilesFollowTheDateAndThreeHourSlotsInFoldersMadeOnDemand)
   MakeLogFolders(platform::LocalTime{2027, 2, 3, 4, 5, 6, 7});
   MakeLogFolders(platform::LocalTime{2027, 2, 3, 4, 5, 6, 7});
   EXPECT_TRUE(fs::is_directory(Root() / "20270203" / "7_3"));
-  // (A folder that cannot be made: LoggerFaultTest.)
 }
 
 TEST_F(HostLoggerTest, ExactBytesOfEachLineForm) {
@@ -110,8 +114,8 @@ TEST_F(HostLoggerTest, LevelGatesAndSwitches) {
   EXPECT_FALSE(IsIpcMemoryLogOn());
   EXPECT_FALSE(IsIpcMsgLogOn());
 
-  // "LogLevel"=0: only level 0 reaches the main and kernel logs; nothing the
-  // timeout, etcinfo or packet logs; RWPM and IPCMSG follow their switches.
+  // "LogLevel"=0: only level 0, only to the main and kernel logs; RWPM and
+  // IPCMSG follow their switches.
   fs::remove_all(Root());
   logs_.Start("LogLevel=0\nIPCMsg=1\nIPCMemory=0\n");
   HostLog(HLOG_FATAL, "fatal");
@@ -214,8 +218,7 @@ TEST_F(HostLoggerTest, PathsForOtherWriters) {
   EXPECT_EQ(fs::path(out), Folder("20261205"));
   ASSERT_TRUE(GetHostLogRoot(out, sizeof out));
   EXPECT_EQ(fs::path(out), Root());
-  // Written with the system's own separator: "C:\log\quellmark\..." on
-  // Windows.
+  // Written with the system's own separator.
   const char foreign = fs::path::preferred_separator == '/' ? '\\' : '/';
   ASSERT_TRUE(GetHostLogPath(HostLogFile::kMain, t, out, sizeof out));
   EXPECT_EQ(std::string(out).find(foreign), std::string::npos) << out;
@@ -223,8 +226,7 @@ TEST_F(HostLoggerTest, PathsForOtherWriters) {
   EXPECT_FALSE(GetHostLogPath(HostLogFile::kMain, t, tiny, sizeof tiny));
   EXPECT_STREQ(tiny, "");
 
-  // Without an instance folder the files lie in the program's folder, still
-  // named by date and slot.
+  // Without an instance folder the files lie in the program's folder.
   logs_.Start("", nullptr);
   HostLog(HLOG_INFO, "no instance");
   EXPECT_TRUE(fs::exists(Root() / "error_ServerApp_ROOMPC01_20261205_04.log"));
@@ -239,3 +241,28 @@ TEST_F(HostLoggerTest, ConcurrentThreadsKeepEveryLineWhole) {
   b.join();
   ExpectWholeNumbered('A', 1500, pad);
 }
+
+#if !defined(_WIN32)
+// Windows gets this from FILE_APPEND_DATA, which the cross-process message
+// table tests exercise there.
+TEST_F(HostLoggerTest, ConcurrentProcessesKeepEveryLineWhole) {
+  logs_.Start("");
+  const std::string pad(180, '#');
+  std::fflush(stdout);  // or the children would write our buffered echo again
+  for (char who : {'P', 'Q'}) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      WriteNumbered(who, 1000, pad);
+      std::fflush(stdout);
+      ::_exit(0);
+    }
+  }
+  for (int child = 0; child < 2; ++child) {
+    int status = 0;
+    ASSERT_GT(::wait(&status), 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  ExpectWholeNumbered('P', 1000, pad);
+}
+#endif

@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 using LogMsgManagerTest = logtest::MessageTableTest;
 
 TEST_F(LogMsgManagerTest, PrivateCopyAndItsFailures) {
-  // Before initialisation: empty, and the debugger is told.
   std::vector<std::string> debug;
   platform::SetDebuggerOutputSink([&](std::string_view text) { debug.emplace_back(text); });
   EXPECT_EQ(LogMsgManager::GetUsage(), EUSAGE_NOTREADY);
@@ -55,8 +54,7 @@ TEST_F(LogMsgManagerTest, PrivateCopyAndItsFailures) {
   EXPECT_FALSE(asserts_.empty());
 }
 
-// Ids with gaps: every id up to the largest is published, gaps empty; the
-// publisher and a reader in another process find the same texts.
+// Ids with gaps: every id up to the largest is published, gaps empty.
 TEST_F(LogMsgManagerTest, ReaderFindsATablePublishedByAnotherProcess) {
   WriteTable({{0, "zero"}, {2, "two"}, {40, std::string(600, 'x')}, {-3, "negative"}});
   ASSERT_TRUE(InitLogMsgManager(EUSAGE_WRITE));
@@ -86,7 +84,7 @@ TEST_F(LogMsgManagerTest, ReaderFindsATablePublishedByAnotherProcess) {
 TEST_F(LogMsgManagerTest, ReaderFirstWaitsThenPublishesAndTheTableOutlivesIt) {
   WriteTable({{1, "from the file"}});
   auto first = StartPeer("read", "hold", {"1"});
-  // Nobody published: it waited, recorded code 5, and published itself.
+  // Nobody published: it waited (code 5) and published itself.
   EXPECT_EQ(first->ReadLine(), "init=1 mode=1 error=5");
   EXPECT_EQ(first->ReadLine(), "text 1=from the file");
   EXPECT_EQ(first->ReadLine(), "ready");
@@ -145,8 +143,8 @@ TEST_F(LogMsgManagerTest, EmptyTableMakesReadersWaitAndFail) {
 TEST_F(LogMsgManagerTest, PublisherThatLosesTheFileWaitsForTheOthersTable) {
   StartLogger();
   WriteTable({{1, "one"}});
-  // Another publisher has the file open (it is loading it) and never
-  // publishes: this one waits as a reader, twice, and fails with code 5.
+  // Another publisher has the file open and never publishes: this one
+  // waits as a reader, twice, and fails with code 5.
   auto holder = std::make_unique<platform::ScopedFile>(platform::OpenForReadExclusive(kLogMszPath));
   ASSERT_TRUE(holder->valid());
   EXPECT_FALSE(InitLogMsgManager(EUSAGE_WRITE));
@@ -165,8 +163,7 @@ TEST_F(LogMsgManagerTest, PublisherThatLosesTheFileWaitsForTheOthersTable) {
   };
   ASSERT_EQ(2, losses()) << logs_.Text();
 
-  // This time the other publisher (a second process) publishes once this
-  // one has lost the open; this one then reads its table.
+  // Now the other one (a second process) publishes once this one lost.
   SetLogMsgWaitsForTesting(10000, 10000, 10);
   std::future<bool> second =
       std::async(std::launch::async, [] { return InitLogMsgManager(EUSAGE_WRITE); });

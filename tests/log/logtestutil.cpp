@@ -52,7 +52,6 @@ ShmSession::ShmSession() {
 }
 
 ShmSession::~ShmSession() {
-  // Whatever this session left (the guard, objects of killed peers).
   testsupport::RemoveSharedMemoryLeftovers(name_);
   testsupport::SetEnv("SERVERAPP_SHM_SESSION", nullptr);
 }

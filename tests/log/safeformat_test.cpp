@@ -1,9 +1,12 @@
+// The log line's format check, cut and line ends.
 #include "safeformat.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+
+#include "logline.h"
 
 using hostlog::SafeFormat;
 
@@ -53,12 +56,8 @@ TEST(SafeFormat, MismatchWritesRawTextAndArguments) {
   EXPECT_EQ(SafeFormat("rate 5%d"), "rate 5%d");
 }
 
-// (FormatFits: the msz tool's argument check, MszTool.ReportsBadSourcesAndDuplicates;
-// FormatChecked: the table texts of HostLoggerTest and LogMsgManagerTest.)
-
 TEST(SafeFormat, HugeFieldWidthsAreRefusedNotBuilt) {
-  // A data-file text or an argument asking for a gigabyte-wide field must
-  // not build a gigabyte string; it comes back raw like any misfit.
+  // A gigabyte-wide field is not built; the text comes back raw.
   EXPECT_EQ(SafeFormat("%999999999d", 1), "%999999999d [1]");
   EXPECT_EQ(SafeFormat("%.999999999f", 1.0), "%.999999999f [1]");
   EXPECT_EQ(SafeFormat("[%*d]", 1000000000, 7), "[%*d] [1000000000, 7]");
@@ -68,4 +67,32 @@ TEST(SafeFormat, HugeFieldWidthsAreRefusedNotBuilt) {
   EXPECT_EQ(SafeFormat("%4096d", 1).size(), 4096u);
   EXPECT_EQ(SafeFormat("%*d", -4096, 1).size(), 4096u);
   EXPECT_EQ(SafeFormat("[%.*s]", -5, "ab"), "[ab]");
+}
+
+// The crash path's fixed buffers get the same bytes, cut and NUL-terminated.
+TEST(LogLine, TextModeTurnsEachLfIntoCrLfAlsoIntoAFixedBuffer) {
+  std::string out;
+  hostlog::AppendTextMode("a\nb \r\n", &out);
+  EXPECT_EQ(out, "a\r\nb \r\r\n");
+  char buffer[6];
+  hostlog::FixedText fixed(buffer, sizeof(buffer));
+  hostlog::AppendTextMode("a\nb \r\n", &fixed);
+  EXPECT_STREQ("a\r\nb ", buffer);
+  EXPECT_TRUE(fixed.truncated());
+}
+
+TEST(LogLine, CutKeepsConversionsAndCharactersWhole) {
+  EXPECT_EQ(hostlog::CutLength("short", 10, true), 5u);
+  EXPECT_EQ(hostlog::CutLength("abcdefgh", 4, false), 4u);
+  // "%08.3f" straddles the cut at 6: it goes whole.
+  EXPECT_EQ(hostlog::CutLength("ab%08.3fcd", 6, true), 2u);
+  EXPECT_EQ(hostlog::CutLength("ab%08.3fcd", 8, true), 8u);
+  // "%%" is one conversion too; a verbatim text ignores conversions.
+  EXPECT_EQ(hostlog::CutLength("abc%%", 4, true), 3u);
+  EXPECT_EQ(hostlog::CutLength("abc%%", 4, false), 4u);
+  // A lone '%' at the cut would leave a cut-off conversion.
+  EXPECT_EQ(hostlog::CutLength("abc%d", 4, true), 3u);
+  // "\xEA\xB0\x80" is one three-byte character.
+  EXPECT_EQ(hostlog::CutLength("a\xEA\xB0\x80z", 2, false), 1u);
+  EXPECT_EQ(hostlog::CutLength("a\xEA\xB0\x80z", 4, false), 4u);
 }

@@ -1,5 +1,4 @@
 // The platform seams the logger stands on: settings, files, shared memory.
-// (The clock source is replaced by every host logger test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -119,8 +118,7 @@ TEST(Files, FoldersRenamesSearchAndTheLogBase) {
   EXPECT_EQ(platform::OpenForAppend((dir / "no" / "dir.txt").string().c_str()),
             platform::kInvalidFile);
 
-  // The log base comes from the environment, written with the system's
-  // separator ('\' on Windows).
+  // The log base comes from the environment, with the system's separator.
   testsupport::SetEnv("SERVERAPP_LOG_BASE", "/tmp/somewhere/");
   EXPECT_EQ(platform::LogBaseFolder(),
             testsupport::OnWindows() ? "\\tmp\\somewhere" : "/tmp/somewhere");
@@ -144,8 +142,7 @@ TEST(SharedMemory, HasTheLifetimeOfWin32Mappings) {
   platform::SharedMemory* b = platform::OpenSharedMemory("LifeTest", false);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(platform::MapSharedMemory(b, 512, true), nullptr);  // read-only handle
-  // Larger than the object (also than its last page: Windows tells an opener
-  // the size only to whole pages).
+  // Larger than the object's last page (Windows rounds an opener's size up).
   EXPECT_EQ(platform::MapSharedMemory(b, 1 << 20, false), nullptr);
   const char* seen = static_cast<const char*>(platform::MapSharedMemory(b, 0, false));
   ASSERT_NE(seen, nullptr);
@@ -158,8 +155,7 @@ TEST(SharedMemory, HasTheLifetimeOfWin32Mappings) {
   EXPECT_TRUE(existed);
   platform::CloseSharedMemory(c);
 
-  // The last holder closes: it is gone. (One that outlives the creator: the
-  // message table's ReaderFirstWaitsThenPublishesAndTheTableOutlivesIt.)
+  // The last holder closes: it is gone.
   platform::UnmapSharedMemory(a, view, 512);
   platform::CloseSharedMemory(a);
   platform::CloseSharedMemory(b);
