@@ -1,11 +1,10 @@
-// The dialog's POSIX face: result lines, the console switch, and the stop
-// signals handed to a thread. (Message boxes and the title: HostStartup.)
+// The dialog's POSIX face: result lines and the stop signals handed to a
+// thread.
 #include "platform/dialog.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,17 +20,7 @@ TEST(Dialog, ResultLinesGoToTheSink) {
   EXPECT_EQ(lines, (std::vector<std::string>{"status: ready", ""}));
 }
 
-TEST(Dialog, ConsoleIsEnabledByTheEnvironment) {
-  setenv("SERVERAPP_CONSOLE", "1", 1);
-  EXPECT_TRUE(platform::ConsoleInputEnabled());
-  setenv("SERVERAPP_CONSOLE", "yes", 1);  // only "1" switches it on
-  bool tty_only = platform::ConsoleInputEnabled();
-  unsetenv("SERVERAPP_CONSOLE");
-  EXPECT_EQ(tty_only, platform::ConsoleInputEnabled());
-}
-
-// Which stop calls which handler is shown by the hosts' exit codes
-// (HostUpdate: terminate, HostStartup: interrupt).
+// (Which stop calls which handler: the hosts' exit codes.)
 TEST(Dialog, OneFeedOwnsTheStopSignalsAndGivesThemBack) {
   auto feed = platform::StartDialogFeed({});
   ASSERT_NE(feed, nullptr);

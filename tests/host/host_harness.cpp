@@ -1,4 +1,3 @@
-// The working-folder harness of the host integration tests.
 #include "host_harness.h"
 
 #include <algorithm>
@@ -75,8 +74,7 @@ std::unique_ptr<platform::Process> HostFolder::Start(const std::vector<std::stri
   options.program = program.empty() ? ServerAppPath() : program;
   options.args = args;
   options.working_directory = work_.string();
-  // Message boxes as stderr lines: on Windows a real box would wait for a
-  // click nobody gives (POSIX writes them to stderr anyway).
+  // Message boxes as stderr lines: a real box would wait for a click.
   options.environment = {{"SERVERAPP_LOG_BASE", (root_ / "log").string()},
                          {"SERVERAPP_MESSAGEBOX", "stderr"}};
   if (console) options.environment.emplace_back("SERVERAPP_CONSOLE", "1");

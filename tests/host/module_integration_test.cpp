@@ -1,5 +1,3 @@
-// Module loading and starting through a real ServerApp: each failure with
-// its log line, the probe asked twice.
 #include <gtest/gtest.h>
 
 #include "gsmsim/peer/manager_peer.h"
@@ -16,17 +14,14 @@ using namespace std::chrono_literals;
 using hosttest::HostFolder;
 using hosttest::TableText;
 
-// The host's line for a failed LoadServer, the module's file name of this
-// platform first.
 std::string LoadFailure(const std::string& rest) {
   return "LoadServer(), Fail!!!, LoadFIle=" + platform::LibraryFileName("server_d_x64") + ", " +
          rest;
 }
 
-// A failed step leaves the host open and idle: no report to the manager;
-// on the supervisor's stop the module (if created) is deleted and the
-// manager told with message 20. A probe that fails is asked once more; a
-// second answer of 80 is reported to the manager.
+// A failed step leaves the host idle, unreported; on the stop the module (if
+// created) is deleted and the manager told. A failed probe is asked once
+// more; a second answer of 80 is reported.
 TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
   struct FailureCase {
     hosttest::Switches switches;
@@ -59,8 +54,7 @@ TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
     HostFolder folder(c.switches);
     std::string program;
     if (c.lone) {
-      // Neither beside the program, nor in the library path, nor in the
-      // current folder.
+      // Nowhere the module could be found.
       const auto lone = folder.root() / "bin" / testsupport::ProgramFileName("ServerApp");
       hosttest::fs::create_directories(lone.parent_path());
       hosttest::fs::copy_file(hosttest::ServerAppPath(), lone);
@@ -86,8 +80,7 @@ TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
         << err;
     EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 0ms));
     EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), c.object_created ? 1u : 0u);
-    // The notice is posted just before the host exits: give the peer's
-    // window thread time to read it. The probe's report came before it.
+    // The notice is posted just before the host exits.
     EXPECT_EQ(
         manager->WaitFor(gsmsim::IsManagerPost(20), c.object_created ? 3s : 300ms).has_value(),
         c.object_created);

@@ -1,7 +1,8 @@
-// Start-up checks of a real ServerApp process, with the reference module and
-// a stand-in manager; the console of a started host.
+// Start-up checks and the console of a real ServerApp process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -20,8 +21,8 @@ using hosttest::HostFolder;
 
 constexpr int kExitTerminatingApp = platform::kIdAbort;
 
-// Each check that ends in "Terminating App": the box text on stderr, the
-// abort result, no module touched, nothing reported to the manager.
+// Each check that ends in "Terminating App": its box text, the abort result,
+// no module touched, nothing reported to the manager.
 TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
@@ -31,18 +32,15 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
     const char* before = nullptr;  // a box that must come first
   };
   const Case cases[] = {
-      // Nothing on the command line and no parameter file.
       {{},
        "Number of parameters is invalid. Terminating App",
        "GameServerManager has not been started"},
-      // A number that names no window.
       {HostArgs(2147000001, "3"), "Invalid manager window handle found. Terminating App"},
       {HostArgs(0, "3"), "Invalid manager window handle found. Terminating App"},
       {HostArgs(manager->handle(), "200"), "Invalid server index found. Terminating App"},
       {HostArgs(manager->handle(), "-1"), "Invalid server index found. Terminating App"},
-      // Cut to 16 bits this would read as slot 0.
+      // 16 bits would read it as slot 0.
       {HostArgs(manager->handle(), "65536"), "Invalid server index found. Terminating App"},
-      // Fewer than five: the missing ones are never read.
       {{std::to_string(manager->handle()), "5000", "3"},
        "Number of parameters is invalid. Terminating App"},
       {{std::to_string(manager->handle())}, "Number of parameters is invalid. Terminating App"},
@@ -62,10 +60,9 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
   EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 200ms));
 }
 
-// The parameter file: title from the five values, window 1234 taken without
-// a check, instance folder 9_3 for the logs, the module started. The
-// interrupt ends it as Cancel; the module is deleted, and the manager, whose
-// window does not exist, is told nothing.
+// The parameter file: window 1234 taken without a check, the title and
+// instance folder from its values. The interrupt ends it as Cancel; the
+// manager, whose window does not exist, is told nothing.
 TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
   std::ofstream(folder.root() / "Parameter.txt") << "1234 5000 3 7 9\n";  // beside work/
@@ -74,8 +71,8 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   ASSERT_TRUE(folder.WaitForTrace("IsPreparing", 15s));
   EXPECT_TRUE(folder.WaitForHostLog("ServerApp title: ServerApp (USN : 1234 5000 3 7 9)", 5s));
 
-  // POSIX shows the first 15 bytes as the process name; Windows the whole
-  // caption, set by the dialog's thread a moment after the log line.
+  // POSIX shows 15 bytes as the process name; Windows the whole caption, set
+  // a moment after the log line.
   const std::string title =
       testsupport::OnWindows() ? "ServerApp (USN : 1234 5000 3 7 9)" : "ServerApp (USN ";
   std::string name;
@@ -90,9 +87,7 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   }
   EXPECT_TRUE(instance_folder);
 
-  // The module heard the group number and server index, and the manager
-  // handle as decimal text. The start notice runs beside the update thread's
-  // first frame, so it may come after the readiness question.
+  // The start notice may come after the update thread's first frame.
   EXPECT_TRUE(folder.WaitForTrace("SendToServerShell id=39 group=9 index=3", 5s));
   auto trace = folder.Trace();
   EXPECT_NE(std::find(trace.begin(), trace.end(), "SendToServerShell id=39 group=9 index=3"),
@@ -105,8 +100,7 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   EXPECT_EQ(folder.HostLog().find(hosttest::TableText(18)), std::string::npos);
 }
 
-// The next stdout line that is a console result (the host logger echoes
-// its lines to stdout too; those carry a time stamp and are skipped).
+// The next console result on stdout, skipping the logger's echoed lines.
 std::string NextResultLine(platform::Process& host) {
   std::string line;
   while (host.ReadStdoutLine(&line, 10000)) {
@@ -118,18 +112,15 @@ std::string NextResultLine(platform::Process& host) {
   return "<no line>";
 }
 
-// A good start: the module is loaded and started in order (the third
-// flagged service used, the list freed once), the manager learns the
-// window, and the room reports ready once. Then the console: lines from
-// standard input run as module commands, their result lines on standard
-// output; an empty line calls nothing; a failing command shows its box.
-// The end of input ends the host as Cancel: the module is deleted and the
-// manager told with message 20 (log entry 18).
+// A good start: the module started in order, the window reported; preparing
+// at the first frame, ready one idle frame later, never asked again. Console
+// lines run as module commands (an empty one calls nothing, a failing one
+// shows its box); the end of input during a 10 s wait ends the host at once.
 TEST(HostStartup, GoodStartReportsWindowAndReadinessAndRunsConsoleCommands) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
   HostFolder folder(hosttest::Switches{
-      {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "0"}});
+      {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "1"}});
   auto host = folder.Start(HostArgs(manager->handle(), "4"), true);
   ASSERT_NE(host, nullptr);
 
@@ -140,6 +131,8 @@ TEST(HostStartup, GoodStartReportsWindowAndReadinessAndRunsConsoleCommands) {
   EXPECT_EQ(platform::GetWindowProcessId(static_cast<platform::WindowHandle>(report->l_param)),
             host->pid());
 
+  ASSERT_TRUE(folder.WaitForTrace("IsPreparing 0 call=1", 15s));
+  EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 1s));
   auto ready = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 15s);
   ASSERT_TRUE(ready);
   EXPECT_EQ(ready->w_param, (4u << 16) | GAMESERVERMSG_SERVER_READY);
@@ -160,36 +153,47 @@ TEST(HostStartup, GoodStartReportsWindowAndReadinessAndRunsConsoleCommands) {
   auto trace = folder.Trace();
   ASSERT_GE(trace.size(), expected.size() + 3);
   EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + expected.size()), expected);
-  // The start notice and the update thread's first frame run side by side:
-  // their order is not fixed, only that readiness comes after the question.
+  // The start notice and the first frame run side by side.
   auto rest = std::vector<std::string>(trace.begin() + expected.size(), trace.end());
   auto find = [&](const std::string& line) { return std::find(rest.begin(), rest.end(), line); };
   EXPECT_NE(find("SendToServerShell id=39 group=9 index=4"), rest.end());
   ASSERT_NE(find("IsPreparing 0 call=1"), rest.end());
   EXPECT_GT(find("GetReadyText size=255"), find("IsPreparing 0 call=1"));
   EXPECT_TRUE(folder.WaitForHostLog("ReadProcessMemory=0, WriteProcessMemory=0", 5s));
+  const std::vector<uint32_t> asked = folder.TraceTimes("IsPreparing");
+  ASSERT_EQ(asked.size(), 2u);
+  const uint32_t gap = asked[1] - asked[0];  // scheduling adds a little
+  EXPECT_GE(gap, 9900u);
+  EXPECT_LE(gap, 10900u);
 
   ASSERT_TRUE(host->WriteStdin("\n"));
   ASSERT_TRUE(host->WriteStdin("status\n"));
   EXPECT_EQ(NextResultLine(*host), "status: ready, users 0, port 5000, group 9, index 4");
   std::string line = NextResultLine(*host);
   EXPECT_EQ(line.rfind("messages 1, packages 3, manager ", 0), 0u) << line;
-  // The room's own lines follow, down to the one message received.
   while (line.rfind("received #1 id 39", 0) != 0 && line != "<no line>") {
     line = NextResultLine(*host);
   }
   EXPECT_NE(line, "<no line>");
-  // The module's text is shown as written: a "%s" in it is no format.
+  // A "%s" in the module's text is no format.
   ASSERT_TRUE(host->WriteStdin("log hello %s 100%\n"));
   EXPECT_EQ(NextResultLine(*host), "hello %s 100%");
   ASSERT_TRUE(host->WriteStdin("bogus\n"));
   EXPECT_EQ(NextResultLine(*host), "unknown command: bogus (try help)");
 
+  std::this_thread::sleep_for(std::chrono::milliseconds(10000 - std::min<uint32_t>(gap, 10000)) +
+                              11s);
+  EXPECT_EQ(folder.CountTrace("IsPreparing"), 2u);
+  EXPECT_EQ(folder.CountTrace("GetReadyText"), 1u);
+  EXPECT_EQ(
+      std::ranges::count_if(manager->Messages(), gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY)),
+      1);
+  const auto stop = std::chrono::steady_clock::now();
   host->CloseStdin();
   EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdCancel);
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, 4s);
   EXPECT_NE(hosttest::ReadAllStderr(*host).find("RunConsoleString error."), std::string::npos);
-  // The empty line reached nothing: three commands ran. Their console
-  // lines went to the list, not to the log.
+  // Three commands ran; their lines went to the list, not to the log.
   EXPECT_EQ(folder.CountTrace("RunConsoleString"), 3u);
   EXPECT_EQ(folder.HostLog().find("hello %s"), std::string::npos);
   EXPECT_EQ(folder.CountTrace("FreeNetServices"), 1u);

@@ -1,17 +1,26 @@
-// The thread seam: events, the recursive lock, and above all the park that
-// stands in for TerminateThread. (The clock: the module's trace stamps in
-// HostUpdate.)
-#include "platform/thread.h"
-
+// The thread seam (events, the recursive lock, the park that stands in for
+// TerminateThread) and the library seam (search order, symbols of that
+// library only, the error numbers the module loader logs).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
+
+#include "platform/identity.h"
+#include "platform/library.h"
+#include "platform/thread.h"
+#include "support/log_sandbox.h"
+#include "support/scratch.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using platform::LibraryFileName;
 
 TEST(ManualResetEvent, StaysSignalledUntilResetAndWakesWaiters) {
   platform::ManualResetEvent event;
@@ -109,6 +118,58 @@ TEST(Thread, TerminateParksAHungThreadForGood) {
   EXPECT_TRUE(thread->Terminate());
   thread.reset();  // lets the parked thread go without waiting for it
   EXPECT_EQ(ticks.load(), at_park);
+}
+
+// Built beside this executable.
+const std::string kSample = LibraryFileName("libhostsample");
+
+TEST(Library, BareNameIsFoundBesideTheExecutable) {
+  EXPECT_EQ(LibraryFileName("server_d_x64"),
+            testsupport::OnWindows() ? "server_d_x64.dll" : "server_d_x64.so");
+  platform::LibraryHandle lib = platform::LoadLibrary(kSample);
+  ASSERT_NE(lib, nullptr) << platform::LastLibraryErrorText();
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNone);
+
+  using AnswerFn = int (*)();
+  auto answer = reinterpret_cast<AnswerFn>(platform::GetLibrarySymbol(lib, "SampleAnswer"));
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(answer(), 42);
+
+  // Missing exports, and exports of a dependency, are not found here.
+  EXPECT_EQ(platform::GetLibrarySymbol(lib, "NoSuchExport"), nullptr);
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorSymbolNotFound);
+  EXPECT_EQ(platform::GetLibrarySymbol(lib, "SampleDependencyValue"), nullptr);
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorSymbolNotFound);
+  EXPECT_EQ(platform::GetLibrarySymbol(nullptr, "SampleAnswer"), nullptr);
+
+  EXPECT_TRUE(platform::FreeLibrary(lib));
+  EXPECT_FALSE(platform::FreeLibrary(nullptr));
+}
+
+// The current folder is searched last; missing and unloadable files have
+// their own errors.
+TEST(Library, CurrentFolderIsSearchedLastAndBadFilesHaveTheirOwnErrors) {
+  testsupport::LogSandbox sandbox("libtest-");  // the current folder
+  const fs::path dir = sandbox.dir();
+  fs::copy_file(fs::path(platform::ExecutableDir()) / kSample,
+                dir / LibraryFileName("libhostsample_copy"));
+  std::ofstream(dir / LibraryFileName("libnot_elf")) << "not a shared object\n";
+
+  platform::LibraryHandle lib = platform::LoadLibrary(LibraryFileName("libhostsample_copy"));
+  EXPECT_NE(lib, nullptr) << platform::LastLibraryErrorText();
+  EXPECT_NE(platform::GetLibrarySymbol(lib, "SampleAnswer"), nullptr);
+  platform::FreeLibrary(lib);
+
+  EXPECT_EQ(platform::LoadLibrary(LibraryFileName("libnothing_here")), nullptr);
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
+  EXPECT_EQ(platform::LoadLibrary((dir / LibraryFileName("libnothing_here")).string()), nullptr);
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorNotFound);
+  EXPECT_EQ(platform::LoadLibrary(""), nullptr);
+  // There, but no library: found in the current folder, refused by the
+  // loader.
+  EXPECT_EQ(platform::LoadLibrary(LibraryFileName("libnot_elf")), nullptr);
+  EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorBadFormat);
+  EXPECT_FALSE(platform::LastLibraryErrorText().empty());
 }
 
 }  // namespace
