@@ -1,5 +1,3 @@
-// Package names: what is a plain file name, how it is cut out of the
-// record's field, how it is encoded for the URL, and the temporary name.
 #include "content/rezname.h"
 
 #include <gtest/gtest.h>
@@ -45,16 +43,8 @@ TEST(RezName, PercentEncodingKeepsOnlyUnreservedBytes) {
 }
 
 TEST(RezName, TemporaryNameCarriesMinuteSecondAndMilliseconds) {
-  platform::LocalTime t;
-  t.hour = 12;
-  t.minute = 34;
-  t.second = 56;
-  t.millisecond = 789;
-  EXPECT_EQ(RezTempFileName(t, "abc.rez"), "3456789_abc.rez.log");
-  t.minute = 3;
-  t.second = 4;
-  t.millisecond = 5;
-  EXPECT_EQ(RezTempFileName(t, "abc.rez"), "30405_abc.rez.log");
+  EXPECT_EQ(RezTempFileName({2026, 12, 5, 12, 34, 56, 789}, "abc.rez"), "3456789_abc.rez.log");
+  EXPECT_EQ(RezTempFileName({2026, 12, 5, 12, 3, 4, 5}, "abc.rez"), "30405_abc.rez.log");
 }
 
 }  // namespace
