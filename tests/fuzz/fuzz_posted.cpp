@@ -55,9 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!take(1, &kind)) return 0;
   uint32_t msg = WM_GAMESERVER;
   if (kind >= 0xF8) {
-    uint64_t any = 0;
-    if (!take(4, &any)) return 0;
-    msg = static_cast<uint32_t>(any);
+    if (!take(4, &kind)) return 0;
+    msg = static_cast<uint32_t>(kind);
   } else if (kind >= 0xF0) {
     msg = platform::kWmTimer;
   }

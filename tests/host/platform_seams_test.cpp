@@ -1,7 +1,12 @@
 // The thread seam (events, the recursive lock, the park that stands in for
-// TerminateThread) and the library seam (search order, symbols of that
-// library only, the error numbers the module loader logs).
+// TerminateThread), the library seam (search order, symbols of that library
+// only, the error numbers the module loader logs) and the POSIX dialog's
+// result lines and stop signals.
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -9,7 +14,9 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/dialog.h"
 #include "platform/identity.h"
 #include "platform/library.h"
 #include "platform/thread.h"
@@ -171,5 +178,37 @@ TEST(Library, CurrentFolderIsSearchedLastAndBadFilesHaveTheirOwnErrors) {
   EXPECT_EQ(platform::LastLibraryError(), platform::kLibraryErrorBadFormat);
   EXPECT_FALSE(platform::LastLibraryErrorText().empty());
 }
+
+#if !defined(_WIN32)
+TEST(Dialog, ResultLinesGoToTheSink) {
+  std::vector<std::string> lines;
+  platform::SetResultLineSink([&](std::string_view text) { lines.emplace_back(text); });
+  platform::ClearResultLines();
+  platform::AppendResultLine("status: ready");
+  platform::AppendResultLine("");
+  platform::SetResultLineSink(nullptr);
+  EXPECT_EQ(lines, (std::vector<std::string>{"status: ready", ""}));
+}
+
+// (Which stop calls which handler: the hosts' exit codes.)
+TEST(Dialog, OneFeedOwnsTheStopSignalsAndGivesThemBack) {
+  auto feed = platform::StartDialogFeed({});
+  ASSERT_NE(feed, nullptr);
+  EXPECT_EQ(platform::StartDialogFeed({}), nullptr);
+  feed.reset();
+
+  // The previous handling is back: an ignored SIGTERM stays ignored.
+  struct sigaction old {};
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGTERM, &ignore, &old);
+  feed = platform::StartDialogFeed({});
+  ASSERT_NE(feed, nullptr);
+  feed.reset();
+  struct sigaction now {};
+  sigaction(SIGTERM, &old, &now);
+  EXPECT_EQ(now.sa_handler, SIG_IGN);
+}
+#endif
 
 }  // namespace
