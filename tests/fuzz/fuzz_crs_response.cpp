@@ -1,6 +1,5 @@
-// The crash upload's reading of the service's answer (HttpPut's
-// ReceiveResponse and QueryStatus): a real request to a listener in this
-// process, which answers with the input and hangs up (docs/fuzzing.md).
+// The crash upload's reading of the service's answer: a real request to a
+// listener in this process, which answers with the input (docs/fuzzing.md).
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>

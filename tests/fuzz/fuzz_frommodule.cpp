@@ -1,6 +1,4 @@
-// The readers of module messages over arbitrary module streams (byte 0
-// picks the reader). A reader may raise proto::ReadError but never overruns
-// its record, and a count it keeps never exceeds what it declares.
+// The readers of module messages over arbitrary module streams (docs/fuzzing.md).
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -39,8 +37,7 @@ template <auto... Reads>
 constexpr void (*kReadersOf[])(ILTMessage_Read&) = {
     [](ILTMessage_Read& msg) { Run(Reads, msg); }...};
 
-// Picked by the first byte modulo their number (the corpus depends on the
-// order).
+// Picked by the first byte modulo their number: the corpus needs this order.
 constexpr auto& kReaders =
     kReadersOf<ReadLoadingComplete, ReadAddClient, ReadLoadingFailed, ReadRemoveClient, ReadGameEnd,
                ReadHostUserStat, ReadHostStat, ReadSpyChange, ReadFinishedGamePrev,

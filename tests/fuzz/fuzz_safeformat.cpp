@@ -1,6 +1,5 @@
 // The logger's safe-format check over arbitrary formats and argument lists
-// (input layout: docs/fuzzing.md). No argument that is not there is read
-// (ASan sees it); a refused text comes back raw.
+// (docs/fuzzing.md); ASan sees an argument read that is not there.
 #include <bit>
 #include <cstddef>
 #include <cstdint>

@@ -16,8 +16,7 @@ using fuzz::Require;
 
 namespace {
 
-// The decimal an atoi-style reader takes from `text` (blanks, a sign,
-// digits) when it lies within [lo, hi]; nothing when it does not.
+// The decimal an atoi-style reader takes from `text`, if within [lo, hi].
 std::optional<int64_t> Decimal(const std::string& text, int64_t lo, int64_t hi) {
   size_t i = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
   // from_chars takes a '-' but no '+'.
