@@ -1,4 +1,5 @@
-// Start-up checks and the console of a real ServerApp process.
+// A real ServerApp process: start-up checks, module loading, the console,
+// the update thread's pacing and the shutdown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,15 +10,17 @@
 #include "gsmsim/peer/manager_peer.h"
 #include "host_harness.h"
 #include "platform/dialog.h"
+#include "platform/library.h"
 #include "protocol/gameservermsg.h"
+#include "support/sanitizer_build.h"
 #include "support/scratch.h"
 #include "table_text.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using hosttest::HostArgs;
-using hosttest::HostFolder;
+using namespace hosttest;
+using Clock = std::chrono::steady_clock;
 
 constexpr int kExitTerminatingApp = platform::kIdAbort;
 
@@ -36,21 +39,19 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
        "Number of parameters is invalid. Terminating App",
        "GameServerManager has not been started"},
       {HostArgs(2147000001, "3"), "Invalid manager window handle found. Terminating App"},
-      {HostArgs(0, "3"), "Invalid manager window handle found. Terminating App"},
       {HostArgs(manager->handle(), "200"), "Invalid server index found. Terminating App"},
       {HostArgs(manager->handle(), "-1"), "Invalid server index found. Terminating App"},
       // 16 bits would read it as slot 0.
       {HostArgs(manager->handle(), "65536"), "Invalid server index found. Terminating App"},
       {{std::to_string(manager->handle()), "5000", "3"},
        "Number of parameters is invalid. Terminating App"},
-      {{std::to_string(manager->handle())}, "Number of parameters is invalid. Terminating App"},
   };
   for (const Case& c : cases) {
     HostFolder folder;
     auto host = folder.Start(c.args);
     ASSERT_NE(host, nullptr);
-    EXPECT_EQ(hosttest::WaitExit(*host, 10000), kExitTerminatingApp) << c.text;
-    const std::string err = hosttest::ReadAllStderr(*host);
+    EXPECT_EQ(WaitExit(*host, 10000), kExitTerminatingApp) << c.text;
+    const std::string err = ReadAllStderr(*host);
     EXPECT_NE(err.find(c.text), std::string::npos) << c.text;
     if (c.before) {
       EXPECT_LT(err.find(c.before), err.find(c.text)) << err;
@@ -64,7 +65,7 @@ TEST(HostStartup, FailedChecksEndTheProcessWithoutLoadingTheModule) {
 // instance folder from its values. The interrupt ends it as Cancel; the
 // manager, whose window does not exist, is told nothing.
 TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
-  HostFolder folder(hosttest::Switches{{"PreparingUpdates", "0"}});
+  HostFolder folder(Switches{{"PreparingUpdates", "0"}});
   std::ofstream(folder.root() / "Parameter.txt") << "1234 5000 3 7 9\n";  // beside work/
   auto host = folder.Start({});
   ASSERT_NE(host, nullptr);
@@ -82,7 +83,7 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   EXPECT_EQ(name, title);
 
   bool instance_folder = false;
-  for (const auto& entry : hosttest::fs::recursive_directory_iterator(folder.root() / "log")) {
+  for (const auto& entry : fs::recursive_directory_iterator(folder.root() / "log")) {
     instance_folder |= entry.is_directory() && entry.path().filename() == "9_3";
   }
   EXPECT_TRUE(instance_folder);
@@ -95,9 +96,9 @@ TEST(HostStartup, ParameterFileStartsTheHostUnchecked) {
   EXPECT_NE(std::find(trace.begin(), trace.end(), "SetManagerHandle 1234"), trace.end());
 
   ASSERT_TRUE(host->Interrupt());
-  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdCancel);
+  EXPECT_EQ(WaitExit(*host, 15000), platform::kIdCancel);
   EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
-  EXPECT_EQ(folder.HostLog().find(hosttest::TableText(18)), std::string::npos);
+  EXPECT_EQ(folder.HostLog().find(TableText(18)), std::string::npos);
 }
 
 // The next console result on stdout, skipping the logger's echoed lines.
@@ -119,8 +120,8 @@ std::string NextResultLine(platform::Process& host) {
 TEST(HostStartup, GoodStartReportsWindowAndReadinessAndRunsConsoleCommands) {
   auto manager = gsmsim::ManagerPeer::Start();
   ASSERT_NE(manager, nullptr);
-  HostFolder folder(hosttest::Switches{
-      {"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "1"}});
+  HostFolder folder(
+      Switches{{"ServiceCount", "5"}, {"SelectedService", "3"}, {"PreparingUpdates", "1"}});
   auto host = folder.Start(HostArgs(manager->handle(), "4"), true);
   ASSERT_NE(host, nullptr);
 
@@ -188,22 +189,155 @@ TEST(HostStartup, GoodStartReportsWindowAndReadinessAndRunsConsoleCommands) {
   EXPECT_EQ(
       std::ranges::count_if(manager->Messages(), gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY)),
       1);
-  const auto stop = std::chrono::steady_clock::now();
+  const auto stop = Clock::now();
   host->CloseStdin();
-  EXPECT_EQ(hosttest::WaitExit(*host, 15000), platform::kIdCancel);
-  EXPECT_LT(std::chrono::steady_clock::now() - stop, 4s);
-  EXPECT_NE(hosttest::ReadAllStderr(*host).find("RunConsoleString error."), std::string::npos);
+  EXPECT_EQ(WaitExit(*host, 15000), platform::kIdCancel);
+  EXPECT_LT(Clock::now() - stop, 4s);
+  EXPECT_NE(ReadAllStderr(*host).find("RunConsoleString error."), std::string::npos);
   // Three commands ran; their lines went to the list, not to the log.
   EXPECT_EQ(folder.CountTrace("RunConsoleString"), 3u);
   EXPECT_EQ(folder.HostLog().find("hello %s"), std::string::npos);
   EXPECT_EQ(folder.CountTrace("FreeNetServices"), 1u);
   EXPECT_EQ(folder.CountTrace("UseNetService"), 1u);
   EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), 1u);
-  EXPECT_NE(folder.HostLog().find(hosttest::TableText(18)), std::string::npos);
+  EXPECT_NE(folder.HostLog().find(TableText(18)), std::string::npos);
   auto notice = manager->WaitFor(gsmsim::IsManagerPost(20), 2s);
   ASSERT_TRUE(notice);
   EXPECT_EQ(notice->w_param, (4u << 16) | 20u);
   EXPECT_EQ(notice->l_param, 0);
+}
+
+std::string LoadFailure(const std::string& rest) {
+  return "LoadServer(), Fail!!!, LoadFIle=" + platform::LibraryFileName("server_d_x64") + ", " +
+         rest;
+}
+
+// A failed step leaves the host idle, unreported; on the stop the module (if
+// created) is deleted and the manager told. A failed probe is asked once
+// more; a second answer of 80 is reported.
+TEST(HostModule, EachLoadAndStartFailureLogsItsLine) {
+  struct FailureCase {
+    Switches switches;
+    std::string log_line;  // the step's own line
+    bool object_created;   // the module must be deleted at the end
+    size_t probes = 0;
+    bool probe_reported = false;
+    bool lone = false;  // a copy of the program alone, without the module
+  };
+  const std::vector<FailureCase> cases = {
+      {{}, LoadFailure("GetLastError=126, status=0, g_hServerDll=0"), false, 0, false, true},
+      {{{"CreateStatus", "5"}}, LoadFailure("GetLastError=0, status=5, g_hServerDll="), false},
+      {{{"CreateNull", "1"}}, LoadFailure("GetLastError=0, status=0, g_hServerDll="), false},
+      {{{"SetAppHandlerResult", "9"}}, TableText(13), true},
+      {{{"SetRezFileListResult", "0"}}, TableText(14), true},
+      {{{"OpenNetworkResult", "0"}}, TableText(15), true},
+      {{{"ListServicesResult", "0"}}, TableText(15), true},
+      {{{"ServiceCount", "0"}}, TableText(15), true},
+      {{{"SelectedService", "0"}}, TableText(15), true},
+      {{{"UseServiceResult", "0"}}, TableText(15), true},
+      {{{"ProbeResults", "7,7"}}, TableText(16), true, 2, false},
+      {{{"ProbeResults", "7,80"}}, TableText(16), true, 2, true},
+      {{{"ProbeResults", "80,80"}}, TableText(16), true, 2, true},
+      {{{"InitializeResult", "0"}}, TableText(17), true, 1},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.log_line);
+    auto manager = gsmsim::ManagerPeer::Start();
+    ASSERT_NE(manager, nullptr);
+    HostFolder folder(c.switches);
+    std::string program;
+    if (c.lone) {
+      // Nowhere the module could be found.
+      const auto lone = folder.root() / "bin" / testsupport::ProgramFileName("ServerApp");
+      fs::create_directories(lone.parent_path());
+      fs::copy_file(ServerAppPath(), lone);
+      program = lone.string();
+    }
+    auto host = folder.Start(HostArgs(manager->handle(), "2"), false, program);
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(folder.WaitForHostLog(TableText(5), 15s));
+    std::string log = folder.HostLog();
+    EXPECT_NE(log.find(c.log_line), std::string::npos) << log;
+    EXPECT_LT(log.find(c.log_line), log.find(TableText(5)));
+    EXPECT_EQ(folder.CountTrace("IsPreparing"), 0u);
+    EXPECT_EQ(folder.CountTrace("SendToServerShell"), 0u);
+    EXPECT_EQ(folder.CountTrace("ProbeServer"), c.probes);
+    EXPECT_EQ(folder.CountTrace("ProbeServer call=2 port=5000 unused=0 value=128 text=HAHAHA"),
+              c.probes == 2 ? 1u : 0u);
+
+    ASSERT_TRUE(host->Terminate());
+    EXPECT_EQ(WaitExit(*host, 15000), platform::kIdOk);
+    std::string err = ReadAllStderr(*host);
+    EXPECT_EQ(err.find("Resource Load Failed") != std::string::npos,
+              c.switches.count("SetRezFileListResult") == 1)
+        << err;
+    EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 0ms));
+    EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), c.object_created ? 1u : 0u);
+    // The notice is posted just before the host exits.
+    EXPECT_EQ(
+        manager->WaitFor(gsmsim::IsManagerPost(20), c.object_created ? 3s : 300ms).has_value(),
+        c.object_created);
+    auto probe = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_PROBE_NTY), 0ms);
+    ASSERT_EQ(probe.has_value(), c.probe_reported);
+    if (probe) {
+      EXPECT_EQ(probe->w_param, (2u << 16) | GAMESERVERMSG_SERVER_PROBE_NTY);
+      EXPECT_EQ(probe->l_param, 0);
+    }
+  }
+}
+
+// A module hung in its second IsPreparing is stopped by force after the
+// grace. One hung with the standard output's lock held must not hold up the
+// shutdown's lines; one that cannot be stopped (every signal blocked, POSIX
+// only) is left alone, but the manager still gets its notice.
+TEST(HostShutdown, ForcedStopStillFinishesTheShutdown) {
+  struct Row {
+    const char* hang_mode;
+    bool stoppable;
+    bool line_on_stdout;  // where the stop's line is looked for
+  };
+  const Row rows[] = {{"0", true, false}, {"1", true, true}, {"2", false, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string("HangMode=") + row.hang_mode);
+    if (!row.stoppable && !kThreadsCanBlockTheStop) continue;
+    // TSan's exit flushes the standard output under the lock this row's
+    // parked thread holds by design.
+    if (row.line_on_stdout && testsupport::kThreadSanitizer) continue;
+    auto manager = gsmsim::ManagerPeer::Start();
+    ASSERT_NE(manager, nullptr);
+    HostFolder folder(Switches{
+        {"HangInIsPreparing", "2"}, {"PreparingUpdates", "5"}, {"HangMode", row.hang_mode}});
+    auto host = folder.Start(HostArgs(manager->handle(), "1"));
+    ASSERT_NE(host, nullptr);
+    auto report = manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_REPORT_HWND), 15s);
+    ASSERT_TRUE(report);
+    ASSERT_TRUE(folder.WaitForTrace("IsPreparing 0 call=2", 15s));
+
+    auto stop = Clock::now();
+    ASSERT_TRUE(host->Terminate());
+    // Within the grace the window is gone: a send to it returns at once.
+    std::this_thread::sleep_for(1s);
+    const auto send_start = Clock::now();
+    EXPECT_EQ(manager->SendCopyData(static_cast<platform::WindowHandle>(report->l_param), 1, {}),
+              0);
+    EXPECT_LT(Clock::now() - send_start, 1500ms);
+    // A repeated stop must not cut the shutdown short.
+    ASSERT_TRUE(host->Terminate());
+    ASSERT_TRUE(host->Interrupt());
+    EXPECT_EQ(WaitExit(*host, 30000), platform::kIdOk);
+    EXPECT_GE(Clock::now() - stop, 4900ms);
+    EXPECT_NE(folder.HostLog().find(TableText(18)), std::string::npos);
+    auto notice = manager->WaitFor(gsmsim::IsManagerPost(20), 2s);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->w_param, (1u << 16) | 20u);
+    EXPECT_FALSE(manager->WaitFor(gsmsim::IsManagerPost(GAMESERVERMSG_SERVER_READY), 0ms));
+    EXPECT_EQ(folder.CountTrace("SetAppHandler detach"), row.stoppable ? 1u : 0u);
+    EXPECT_EQ(folder.CountTrace("DeleteServer all=1"), row.stoppable ? 1u : 0u);
+    const std::string stopped =
+        row.stoppable ? "did not end within 5000 ms: terminated" : "could not be stopped";
+    const std::string where = row.line_on_stdout ? ReadAllStdout(*host) : folder.HostLog();
+    EXPECT_NE(where.find(stopped), std::string::npos) << where;
+  }
 }
 
 }  // namespace
