@@ -14,6 +14,7 @@
 
 #include "logmsgmanager.h"
 #include "platform/clock.h"
+#include "platform/identity.h"
 #include "platform/process.h"
 #include "support/log_sandbox.h"
 #include "support/scratch.h"
@@ -35,13 +36,16 @@ std::string MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts
 // running at once never meet.
 class ShmSession {
  public:
-  ShmSession();
-  ~ShmSession();
+  ShmSession() { testsupport::SetEnv("SERVERAPP_SHM_SESSION", name_.c_str()); }
+  ~ShmSession() {
+    testsupport::RemoveSharedMemoryLeftovers(name_);
+    testsupport::SetEnv("SERVERAPP_SHM_SESSION", nullptr);
+  }
   ShmSession(const ShmSession&) = delete;
   ShmSession& operator=(const ShmSession&) = delete;
 
  private:
-  std::string name_;
+  std::string name_ = "logtest" + std::to_string(platform::CurrentProcessId());
 };
 
 // A logmsg_peer instance, its stdin and stdout piped.
