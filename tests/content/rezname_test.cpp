@@ -35,13 +35,6 @@ TEST(RezName, FieldIsCutAtItsTerminatorOrRefused) {
   EXPECT_EQ(NameFromField(empty, sizeof(empty)), "");
 }
 
-TEST(RezName, PercentEncodingKeepsOnlyUnreservedBytes) {
-  EXPECT_EQ(PercentEncode("Az09-._~"), "Az09-._~");
-  EXPECT_EQ(PercentEncode("a b#c%d?e&f+g"), "a%20b%23c%25d%3Fe%26f%2Bg");
-  EXPECT_EQ(PercentEncode("\xC3\xA9"), "%C3%A9");
-  EXPECT_EQ(PercentEncode(""), "");
-}
-
 TEST(RezName, TemporaryNameCarriesMinuteSecondAndMilliseconds) {
   EXPECT_EQ(RezTempFileName({2026, 12, 5, 12, 34, 56, 789}, "abc.rez"), "3456789_abc.rez.log");
   EXPECT_EQ(RezTempFileName({2026, 12, 5, 12, 3, 4, 5}, "abc.rez"), "30405_abc.rez.log");

@@ -63,22 +63,13 @@ TEST_F(UccDownload, BodyOf10240BytesIsRejectedAnd10241Accepted) {
   EXPECT_TRUE(temps[0].filename().string().ends_with("_pkg.rez.log"));
   EXPECT_TRUE(ucc.GetState().m_bUccRequestOpen);
 
-  // A larger package cut short is just as rejected.
-  WriteFileOfSize(served_ / "cut.rez", 30000);
-  server_.service().SetBehaviour({devhttp::ContentService::Mode::kShort, 10240, 0, 0});
-  uint32_t error = 99;
-  EXPECT_EQ(DownloadRezFile("cut.rez", kRezDownloadLimits, &error), REZ_DOWNLOAD_TOO_SHORT);
-  EXPECT_EQ(error, 0u);
-  EXPECT_FALSE(fs::exists(repo_ / "cut.rez"));
-
   // One byte more is a package: renamed into place, no new temporary file.
-  server_.service().SetBehaviour({});
   WriteFileOfSize(served_ / "pkg.rez", 10241, 'k');
   dialog_.posts.clear();
   ucc.BeginUccMapLoad(MakeRecord(7, 1, 1, "pkg.rez"));
   EXPECT_TRUE(dialog_.posts.empty());
   EXPECT_EQ(ReadFile(repo_ / "pkg.rez"), ReadFile(served_ / "pkg.rez"));
-  EXPECT_EQ(TempFiles(repo_).size(), 2u);        // the rejected ones only
+  EXPECT_EQ(TempFiles(repo_).size(), 1u);        // the rejected one only
   EXPECT_TRUE(dialog_.server.received.empty());  // the poll hands it over
   EXPECT_EQ(dialog_.module_calls, 0);
 
