@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "support/scratch.h"
@@ -114,8 +113,7 @@ std::string HostFolder::HostLog() const {
   std::string all;
   for (const auto& entry : fs::recursive_directory_iterator(root_ / "log")) {
     if (entry.is_regular_file() && entry.path().filename().string().starts_with("error_")) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      all.append(std::istreambuf_iterator<char>(in), {});
+      all += testsupport::ReadFile(entry.path());
     }
   }
   return all;
