@@ -42,7 +42,6 @@ int32_t RecordingServer::SendToServerShell(ILTMessage_Read* pMessage) {
 UccDownloadHost FakeDialog::Host() {
   UccDownloadHost host;
   host.TimeGetTime = [this] { return clock.load(); };
-  // Either thread may record.
   const auto record = [this](auto& to, auto value) {
     std::lock_guard<std::mutex> lock(record_lock);
     to.push_back(value);

@@ -1,6 +1,4 @@
-// Test support of the content download: the log sandbox as the current
-// directory (UCCSetting.ini, the repository, the logs), the
-// development content server on a free loopback port, and a dialog stand-in
+// The content download's log sandbox, content server and a dialog stand-in
 // that records what CUccDownload asks of it.
 #pragma once
 
@@ -27,23 +25,19 @@ namespace contenttest {
 
 namespace fs = std::filesystem;
 
-// The shared log sandbox with the main log at level 4.
 struct Sandbox : testsupport::LogSandbox {
   Sandbox() : LogSandbox("content-") { Start("LogLevel=4\n"); }
 };
 
-// Writes UCCSetting.ini in the current directory. An empty text leaves the
-// key out.
+// UCCSetting.ini in the current directory; an empty text leaves a key out.
 void WriteUccSetting(const std::string& rez_file_path, const std::string& server_url);
 
-// A file of `size` bytes whose content depends on `seed`.
 void WriteFileOfSize(const fs::path& path, std::size_t size, char seed = 'a');
 using testsupport::ReadFile;
 
-// Entries of `folder` whose names end in ".log" (temporary files).
+// The temporary files (".log") in `folder`.
 std::vector<fs::path> TempFiles(const fs::path& folder);
 
-// The development content server, serving `folder` under /content/.
 class ContentServer {
  public:
   explicit ContentServer(const fs::path& folder) : service_("/content/", folder) {
@@ -63,13 +57,11 @@ class ContentServer {
   int port_ = -1;
 };
 
-// One SERVERAPPMSG_INIT as the module received it.
 struct ReceivedInit {
   uint32_t id = 0xFFFFFFFF;
   PROTO_SERVERAPPMSG_INIT init;
 };
 
-// The module's server object: decodes every SendToServerShell.
 class RecordingServer final : public NullGameServer {
  public:
   int32_t SendToServerShell(ILTMessage_Read* pMessage) override;
@@ -78,20 +70,16 @@ class RecordingServer final : public NullGameServer {
   int32_t answer = 0;
 };
 
-// One post to the manager.
 struct Post {
   uint16_t msgID;
   int64_t lParam;
 };
 
-// The dialog's side: an injected clock, recorded posts, shell texts and
-// frame intervals, and the module behind a lock held on the calling thread.
 class FakeDialog {
  public:
   UccDownloadHost Host();
 
-  // The module lock (g_csServer): WithModule takes it, and a test's update
-  // thread holds it around PollUccDownload, as ServerUpdate does.
+  // The module lock (g_csServer), as ServerUpdate holds it.
   std::recursive_mutex module_lock;
   std::mutex record_lock;  // guards the recordings below
 
@@ -105,7 +93,6 @@ class FakeDialog {
   int module_calls = 0;
 };
 
-// A UCC map-load record.
 stUCCGamePlay MakeRecord(uint32_t map_index, uint32_t round_type, uint32_t match_type,
                          const std::string& name);
 

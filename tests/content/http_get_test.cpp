@@ -1,7 +1,5 @@
-// The HTTP GET seam of both systems against the development content server:
-// the body whole and in order, refusals that count as "not opened",
-// receivers that stop, the low-speed abort of a trickling or stalled server,
-// the fault points, and direct access whatever the proxy environment says.
+// Package names, and the HTTP GET seam of both systems against the
+// development content server.
 #include "platform/http_get.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include "content/rezdownload.h"
+#include "content/rezname.h"
 #include "platform/fault_injection.h"
 #include "support/content_server.h"
 #include "support/scratch.h"
@@ -17,7 +17,40 @@ namespace {
 
 using platform::HttpGetStatus;
 
-// Keeps what it was given.
+TEST(RezName, OnlyPlainFileNamesPass) {
+  EXPECT_EQ(CheckRezFileName("maps.rez"), RezNameCheck::kOk);
+  EXPECT_EQ(CheckRezFileName("my map (2).rez"), RezNameCheck::kOk);
+  EXPECT_EQ(CheckRezFileName("\xEB\xA7\xB5.rez"), RezNameCheck::kOk);  // UTF-8
+  EXPECT_EQ(CheckRezFileName(".hidden.rez"), RezNameCheck::kOk);
+
+  EXPECT_EQ(CheckRezFileName(""), RezNameCheck::kEmpty);
+  EXPECT_EQ(CheckRezFileName("a/b.rez"), RezNameCheck::kSeparator);
+  EXPECT_EQ(CheckRezFileName("a\\b.rez"), RezNameCheck::kSeparator);
+  EXPECT_EQ(CheckRezFileName("c:b.rez"), RezNameCheck::kSeparator);
+  EXPECT_EQ(CheckRezFileName(".."), RezNameCheck::kDotDot);
+  EXPECT_EQ(CheckRezFileName("."), RezNameCheck::kDotDot);
+  EXPECT_EQ(CheckRezFileName("x..rez"), RezNameCheck::kDotDot);
+  EXPECT_EQ(CheckRezFileName("tab\there.rez"), RezNameCheck::kControl);
+  EXPECT_EQ(CheckRezFileName("del\x7F.rez"), RezNameCheck::kControl);
+  EXPECT_EQ(CheckRezFileName("x.rez\n"), RezNameCheck::kControl);
+  EXPECT_EQ(CheckRezFileName("a?.rez"), RezNameCheck::kWildcard);
+  EXPECT_EQ(CheckRezFileName("*.rez"), RezNameCheck::kWildcard);
+}
+
+TEST(RezName, FieldIsCutAtItsTerminatorOrRefused) {
+  char field[8] = {'a', '.', 'r', 'e', 'z', '\0', 'x', 'y'};
+  EXPECT_EQ(NameFromField(field, sizeof(field)), "a.rez");
+  char full[4] = {'a', 'b', 'c', 'd'};
+  EXPECT_EQ(NameFromField(full, sizeof(full)), std::nullopt);
+  char empty[4] = {};
+  EXPECT_EQ(NameFromField(empty, sizeof(empty)), "");
+}
+
+TEST(RezName, TemporaryNameCarriesMinuteSecondAndMilliseconds) {
+  EXPECT_EQ(RezTempFileName({2026, 12, 5, 12, 34, 56, 789}, "abc.rez"), "3456789_abc.rez.log");
+  EXPECT_EQ(RezTempFileName({2026, 12, 5, 12, 3, 4, 5}, "abc.rez"), "30405_abc.rez.log");
+}
+
 class Recorder final : public platform::HttpGetReceiver {
  public:
   bool OnOpened(int) override {
@@ -40,7 +73,6 @@ class Recorder final : public platform::HttpGetReceiver {
 class HttpGet : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Calls made before a point is armed count towards its nth call.
     platform::fault::Reset();
     std::string why;
     if (!server_.Start(&why)) GTEST_SKIP() << why;
@@ -62,9 +94,13 @@ class HttpGet : public ::testing::Test {
   std::string payload_;
 };
 
+// Whatever the proxy environment says: a proxy that does not exist.
 TEST_F(HttpGet, SuccessfulAnswersReachTheReceiverWholeAndInOrder) {
+  const char* const kProxies[] = {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
+  for (const char* name : kProxies) testsupport::SetEnv(name, "http://127.0.0.1:9");
   Recorder r;
   auto result = Get(Url("map.rez"), r);
+  for (const char* name : kProxies) testsupport::SetEnv(name, nullptr);
   EXPECT_EQ(HttpGetStatus::kOk, result.status);
   EXPECT_EQ(0u, result.error);
   EXPECT_EQ(200, result.http_status);
@@ -79,13 +115,12 @@ TEST_F(HttpGet, SuccessfulAnswersReachTheReceiverWholeAndInOrder) {
     EXPECT_TRUE(redirected.body == payload_);
   }
 
-  // An empty body still opens the receiver, once.
   Recorder empty;
   EXPECT_EQ(HttpGetStatus::kOk, Get(Url("empty.rez"), empty).status);
   EXPECT_EQ(1, empty.opened);
   EXPECT_TRUE(empty.body.empty());
 
-  // A short answer is whole as far as HTTP goes: its length is its own.
+  // A short answer is whole as far as HTTP goes.
   ASSERT_EQ(200, server_.Control("/_control/content?mode=short&bytes=10240"));
   Recorder s;
   EXPECT_EQ(HttpGetStatus::kOk, Get(Url("map.rez"), s).status);
@@ -116,8 +151,7 @@ TEST_F(HttpGet, RefusalsAndBadUrlsAreNotOpened) {
     EXPECT_EQ(0, bad.opened) << url;
   }
 
-  // A port nothing listens on (not the stopped server's: Wine's WinINet keeps
-  // its connections to a host and port beyond the session that made them).
+  // Not the stopped server's port: Wine's WinINet keeps its connections.
   Recorder unreachable;
   result = Get("http://127.0.0.1:1/content/map.rez", unreachable);
   EXPECT_EQ(HttpGetStatus::kOpenFailed, result.status);
@@ -140,8 +174,7 @@ TEST_F(HttpGet, ReceiverThatRefusesStopsTheTransfer) {
 }
 
 TEST_F(HttpGet, TricklingAndStalledServersAreAbandoned) {
-  // 64 bytes every 200 ms is 320 bytes per second: the whole file would take
-  // five minutes (longer than the test may run).
+  // 320 bytes per second: the whole file would take five minutes.
   ASSERT_EQ(200, server_.Control("/_control/content?mode=trickle&bytes=64&ms=200"));
   Recorder trickle;
   auto result = Get(Url("map.rez"), trickle);
@@ -150,7 +183,6 @@ TEST_F(HttpGet, TricklingAndStalledServersAreAbandoned) {
   EXPECT_EQ(1, trickle.opened);
   EXPECT_LT(trickle.body.size(), payload_.size());
 
-  // No answer at all for 30 s: given up while the head is awaited.
   ASSERT_EQ(200, server_.Control("/_control/content?mode=stall&ms=30000"));
   Recorder stalled;
   result = Get(Url("map.rez"), stalled);
@@ -175,17 +207,6 @@ TEST_F(HttpGet, InjectedFaultsFailAsTheRealCallsWould) {
   EXPECT_EQ(12030u, result.error);
   EXPECT_EQ(1, read.opened);
   EXPECT_LT(read.body.size(), payload_.size());
-}
-
-TEST_F(HttpGet, ProxySettingsOfTheEnvironmentAreIgnored) {
-  // A proxy that does not exist: a transfer through it would fail.
-  const char* const kNames[] = {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
-  for (const char* name : kNames) testsupport::SetEnv(name, "http://127.0.0.1:9");
-  Recorder r;
-  const auto result = Get(Url("map.rez"), r);
-  for (const char* name : kNames) testsupport::SetEnv(name, nullptr);
-  EXPECT_EQ(HttpGetStatus::kOk, result.status);
-  EXPECT_TRUE(r.body == payload_);
 }
 
 }  // namespace

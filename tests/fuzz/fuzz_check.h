@@ -1,6 +1,5 @@
-// What every fuzz target may share: a violated invariant ends the run with
-// __builtin_trap, which libFuzzer reports as a crash with the input that
-// caused it; and one scratch file per process for the code that reads files.
+// A violated invariant ends the run with __builtin_trap (libFuzzer reports
+// it with its input); one scratch file per process for the file readers.
 #pragma once
 
 #include <unistd.h>
@@ -20,9 +19,8 @@ inline void Require(bool ok, const char* why) {
   if (!ok) Fail(why);
 }
 
-// serverapp-fuzz-<name>-<pid> in /dev/shm when there is one (the readers
-// open the file for every input), else in /tmp; removed with the object,
-// which a function-local static keeps until the process exits.
+// serverapp-fuzz-<name>-<pid> in /dev/shm when there is one, else in /tmp;
+// removed with the object (a function-local static).
 class ScratchFile {
  public:
   explicit ScratchFile(const std::string& name)
@@ -30,7 +28,6 @@ class ScratchFile {
               "/serverapp-fuzz-" + name + "-" + std::to_string(getpid())) {}
   ~ScratchFile() { std::remove(path_.c_str()); }
 
-  // Replaces the file's contents with the input; answers its path.
   const char* Write(const uint8_t* data, size_t size) const {
     std::FILE* file = std::fopen(path_.c_str(), "wb");
     if (file == nullptr) Fail("cannot write the scratch file");

@@ -1,6 +1,5 @@
 // The manager's WM_COPYDATA dispatch for every data id, with arbitrary
-// payloads and lengths, into a module that records what it is given. The
-// input's layout and the invariants checked are in docs/fuzzing.md.
+// payloads and lengths. Input layout and invariants: docs/fuzzing.md.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -73,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CheckLogSerial(f.Delivered(SERVERAPPMSG_LOG_SERIAL), payload);
       break;
     case GAMESERVERMSG_UCC_MAP_LOAD:
-      // The package folder stays empty and every download is refused, so
-      // the map is never handed over; the refusal is logged either way.
+      // No package is ever there or downloaded; the refusal is logged.
       Require(got.empty(), "a map load delivered a message without its package");
       expect_log = true;
       break;

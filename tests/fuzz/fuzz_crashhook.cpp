@@ -1,7 +1,5 @@
-// Linked into the dialog-driven fuzz targets: their libFuzzer start-up, and
-// the dialog's crash-report hooks in place of crashhook.cpp. The quiet
-// crash filter the dialog installs before ending itself would take over the
-// signals the sanitizers report through, so its requests are counted.
+// The dialog targets' start-up and crash-report hooks: the quiet crash
+// filter would take over the sanitizers' signals, so its requests are counted.
 #include "crashhook.h"
 
 #include <atomic>

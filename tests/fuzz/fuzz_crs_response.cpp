@@ -1,11 +1,5 @@
-// The crash-report upload's reading of the service's answer
-// (platform::HttpPut::ReceiveResponse and QueryStatus, whose status the crs
-// client turns into success or its "HTTP[...]", "WinHttpReceiveResponse[...]"
-// and "WinHttpQueryHeaders[...]" errors).
-// A real request goes over a local stream socket to a listener in this
-// process, which answers with the input and hangs up.
-//
-// The invariants it checks are listed in docs/fuzzing.md.
+// The crash upload's reading of the service's answer: a real request to a
+// listener in this process, which answers with the input (docs/fuzzing.md).
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>

@@ -1,5 +1,4 @@
-// The crash-report URL split over arbitrary texts. Every field must stay
-// terminated within its array; an accepted URL has a host and a port.
+// The crash-report URL split over arbitrary texts (docs/fuzzing.md).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,5 @@
-// What the dialog-driven fuzz targets share: one windowless CServerAppDlg
-// for the whole process, a module that records what it is given, a manager
-// window on its own thread that keeps what reaches it by copy data, and a
-// watch on the main host log, so that a target can tell whether a refused
-// message was logged. Everything lives in a scratch folder of this process.
+// What the dialog-driven fuzz targets share (docs/fuzzing.md): one windowless
+// dialog, a recording module, a manager window and a watch on the host log.
 #pragma once
 
 #include <algorithm>
@@ -46,8 +43,7 @@ namespace fuzzdlg {
 using fuzz::Fail;
 using fuzz::Require;
 
-// The module side: keeps each delivered message (positioned after its 8-bit
-// id, held until Clear) and answers what the target chose.
+// Keeps each delivered message (read past its 8-bit id) until Clear.
 class RecordingModule final : public NullGameServer {
  public:
   struct Delivery {
@@ -73,10 +69,8 @@ class RecordingModule final : public NullGameServer {
   int32_t users = 0;
 };
 
-// The main host log's path and size; a line written in between makes it
-// grow. Taken before an input is handled, it cuts a log past 64 MiB back,
-// so that long runs do not fill the disk (the logger opens the file for
-// each line).
+// The main host log's path and size; Now() cuts a log past 64 MiB back so
+// that long runs do not fill the disk.
 struct LogMark {
   std::string path;
   uintmax_t size = 0;
@@ -94,16 +88,14 @@ struct LogMark {
     }
     return {path, size};
   }
-  // True when a line was written since, or when the log moved to a new file
-  // meanwhile (an hour or day boundary: the answer is unknown).
+  // Also true when the log moved to a new file meanwhile (answer unknown).
   bool Grew() const {
     const LogMark after = Now(false);
     return after.path != path || after.size > size;
   }
 };
 
-// The size of the record an id carries by copy data, or (by_address) at
-// the address a post passes; 0 for the others.
+// The record size of an id by copy data or (by_address) by a post; else 0.
 inline size_t RecordSize(uint64_t id, bool by_address) {
   switch (id) {
     case GAMESERVERMSG_START_HOST:
@@ -127,20 +119,18 @@ inline size_t RecordSize(uint64_t id, bool by_address) {
   }
 }
 
-// The process-wide fixture: built on the first input.
 struct Fixture {
   std::filesystem::path root;
   refmod::CLTCommon common;
   RecordingModule module;
   std::unique_ptr<gsmsim::ManagerPeer> manager;
   std::unique_ptr<CServerAppDlg> dlg;
-  // The records taken from the stores after an input (large: allocated once).
+  // What the input queued (large: allocated once).
   std::unique_ptr<PROTO_START_HOST> game_info = std::make_unique<PROTO_START_HOST>();
   std::unique_ptr<PROTO_GAME_USER_INFO> user_info = std::make_unique<PROTO_GAME_USER_INFO>();
   bool queued_game = false;
   bool queued_user = false;
-  // Copy-data sends that reached the manager since the last take (dwData,
-  // size). A send has been handled when it returns.
+  // Copy-data sends that reached the manager since the last take.
   struct Send {
     uint64_t dw_data;
     size_t size;
@@ -153,8 +143,7 @@ struct Fixture {
     return std::exchange(sends, {});
   }
 
-  // Puts the dialog back to its starting state between inputs, so that an
-  // input's outcome never depends on the inputs before it.
+  // So that an input's outcome never depends on the inputs before it.
   void Reset() {
     module.Clear();
     module.answer = 0;
@@ -174,8 +163,7 @@ struct Fixture {
     g_dwFrameInterval.store(10000);
   }
 
-  // Takes what the input queued into game_info / user_info: at most one
-  // record of each kind.
+  // At most one record of each kind may be queued.
   void PopQueued() {
     queued_game = PopGameInfo(*game_info);
     queued_user = PopUserInfo(*user_info);
@@ -202,12 +190,9 @@ inline Fixture& GetFixture() {
     fs::copy_file(fs::path(SERVERAPP_DIST_DIR) / "rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
                   f->root / "work/rez/NationMsz/MSG_DEFINE_ServerApp_Log.msz",
                   fs::copy_options::overwrite_existing);
-    // Errors and fatal lines only: every refusal and failed delivery the
-    // targets look for is written at those levels, and the info lines
-    // would only slow the runs down.
+    // Every refusal the targets look for is an error or fatal line.
     std::ofstream(f->root / "work/Setting.ini") << "[LogInfo]\r\nLogLevel=2\r\n";
-    // Package downloads go to a port where nothing listens: refused at
-    // once, never a name lookup or a wait.
+    // Downloads go to a port where nothing listens: refused at once.
     std::ofstream(f->root / "work/UCCSetting.ini")
         << "[fileserverurl]\r\nServerURL=http://127.0.0.1:1/\r\n"
         << "[rezrepositoryinfo]\r\nRezFilePath=" << (f->root / "work/ucc/").string() << "\r\n";
@@ -228,7 +213,6 @@ inline Fixture& GetFixture() {
     f->dlg = std::make_unique<CServerAppDlg>(std::vector<std::string>{});
     f->dlg->m_sServerIndex = 3;
     f->Reset();
-    // The scratch folder goes with the process.
     std::atexit([] {
       std::error_code ec;
       std::filesystem::remove_all(GetFixture().root, ec);
@@ -238,10 +222,8 @@ inline Fixture& GetFixture() {
   return *fixture;
 }
 
-// The fixture moves into its scratch folder (the host reads ".\\Setting.ini"
-// and its other files from the current folder), so libFuzzer's path
-// arguments are made absolute first. The logger's echo to the standard
-// output is silenced: libFuzzer reports on the standard error.
+// The fixture changes into its scratch folder, so libFuzzer's path
+// arguments are made absolute first; the logger's echo is silenced.
 inline void Initialize(int* argc, char*** argv) {
   namespace fs = std::filesystem;
   const std::string path_flags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
@@ -262,8 +244,7 @@ inline void Initialize(int* argc, char*** argv) {
   GetFixture();
 }
 
-// The record as the host should hold it after taking the first `n` bytes
-// at `p`: those bytes over the record's defaults (one copy per type,
+// The first `n` bytes at `p` over the record's defaults (one copy per type,
 // overwritten by the next call).
 template <typename Record>
 const Record& OverDefaults(const uint8_t* p, size_t n) {
@@ -279,20 +260,16 @@ void CheckOverDefaults(const Record& got, const uint8_t* p, size_t n) {
           "record is not what was given over its defaults");
 }
 
-// Reads `bits` from a delivered message, trapping when the message ends
-// before them.
 inline uint64_t Take(ILTMessage_Read& m, uint32_t bits) {
   Require(m.BitsLeft() >= bits, "delivered message shorter than its fields");
   return bits > 32 ? m.ReadBits64(bits) : m.ReadBits(bits);
 }
-// The message must end exactly after the fields read from it.
 inline void RequireAtEnd(ILTMessage_Read& m) {
   Require(!m.IsOverrun() && m.Tell() == m.Size(), "delivered message longer than its fields");
 }
 
-// The records both dispatches take as given (`n` bytes at `p`, over the
-// record's defaults): the two large ones into their stores, the others to
-// the module. False for other ids.
+// The records both dispatches take as given (`n` bytes at `p`): the two
+// large ones queued, the others to the module. False for other ids.
 inline bool CheckRecord(Fixture& f, uint64_t id, const uint8_t* p, size_t n) {
   const bool none_delivered = f.module.deliveries.empty();
   switch (id) {
@@ -311,8 +288,7 @@ inline bool CheckRecord(Fixture& f, uint64_t id, const uint8_t* p, size_t n) {
       RequireAtEnd(m);
       return true;
     }
-    // The two AI gacha results: the fields in their order, as many entries
-    // as the record keeps, nothing after them.
+    // The AI gacha results: their fields, as many entries as kept, no more.
     case GAMESERVERMSG_AIGACHA_GROUP_RATE_RESULT: {
       using R = PROTO_GAMEGT_INGAME_AIGACHA_GROUP_RATE_RESULT;
       ILTMessage_Read& m = f.Delivered(SERVERAPPMSG_AIGACHA_GROUP_RATE_RESULT);

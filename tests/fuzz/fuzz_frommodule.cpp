@@ -1,8 +1,4 @@
-// The readers of module messages over arbitrary module streams, read
-// through the reference module's bit-stream as OnShellMessage does. The
-// first byte picks the reader; the rest is the stream. A reader may raise
-// proto::ReadError (the dispatch catches it) but must never overrun its
-// record, and a count it keeps never exceeds what it declares.
+// The readers of module messages over arbitrary module streams (docs/fuzzing.md).
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -41,8 +37,7 @@ template <auto... Reads>
 constexpr void (*kReadersOf[])(ILTMessage_Read&) = {
     [](ILTMessage_Read& msg) { Run(Reads, msg); }...};
 
-// Picked by the first byte modulo their number (the corpus depends on the
-// order).
+// Picked by the first byte modulo their number: the corpus needs this order.
 constexpr auto& kReaders =
     kReadersOf<ReadLoadingComplete, ReadAddClient, ReadLoadingFailed, ReadRemoveClient, ReadGameEnd,
                ReadHostUserStat, ReadHostStat, ReadSpyChange, ReadFinishedGamePrev,

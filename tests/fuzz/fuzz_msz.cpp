@@ -1,7 +1,4 @@
-// The .msz loader's steps over arbitrary file images: the parse, then each
-// text's conversion as the message table does it. Whatever the parse
-// accepts must rebuild into a file that parses to the same records, and a
-// converted text must be whole UTF-8 within its budget.
+// The .msz loader's steps over arbitrary file images (docs/fuzzing.md).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

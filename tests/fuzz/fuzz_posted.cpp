@@ -1,8 +1,6 @@
-// The manager's posted messages (WM_USER+0x40, and WM_TIMER) with arbitrary
-// ids and lParams. The records the manager passes by address are read from
-// this process's own memory: the manager window lives here, so its process
-// is this one. The input's layout and the invariants checked are in
-// docs/fuzzing.md.
+// The manager's posted messages with arbitrary ids and lParams; records
+// passed by address are read from this process, where the manager window
+// lives. Input layout and invariants: docs/fuzzing.md.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -25,8 +23,7 @@ namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
 
-// The first byte of a page that cannot be read, after kBufferSize readable
-// bytes.
+// The first byte of an unreadable page, after kBufferSize readable bytes.
 uint8_t* GuardEnd() {
   static uint8_t* const end = [] {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -58,9 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!take(1, &kind)) return 0;
   uint32_t msg = WM_GAMESERVER;
   if (kind >= 0xF8) {
-    uint64_t any = 0;
-    if (!take(4, &any)) return 0;
-    msg = static_cast<uint32_t>(any);
+    if (!take(4, &kind)) return 0;
+    msg = static_cast<uint32_t>(kind);
   } else if (kind >= 0xF0) {
     msg = platform::kWmTimer;
   }
@@ -149,9 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool acted = !got.empty() || f.queued_game || f.queued_user ||
                        std::memcmp(&f.dlg->m_ManagerLink.AddressTable(), table_before.get(),
                                    sizeof(RWPM_ADDRESS_TABLE)) != 0;
-    // A raw lParam may happen to point at readable memory (sanitizer shadow
-    // memory reads as zeros, for one), so only guard-page and null
-    // addresses are known to fail.
+    // A raw lParam may point at readable memory (sanitizer shadow memory,
+    // for one): only guard-page and null addresses are known to fail.
     if ((mode & 3) != 0) {
       Require(!acted, "a record that cannot be read was used");
       Require(logged, "a failed record fetch was not logged");

@@ -1,6 +1,4 @@
-// The package-name check over arbitrary name fields. An accepted name must
-// really be a plain file name, and its percent-encoding must decode back to
-// it using only unreserved characters.
+// The package-name check over arbitrary name fields (docs/fuzzing.md).
 #include <cctype>
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,5 @@
-// The logger's safe-format check over arbitrary format texts and argument
-// lists. The first byte picks up to four arguments of different kinds from
-// the next bytes; the rest is the format. Whatever the text, formatting must
-// not read an argument that is not there (ASan sees it) nor crash, a refused
-// text must come back raw, and a fitting one must format.
+// The logger's safe-format check over arbitrary formats and argument lists
+// (docs/fuzzing.md); ASan sees an argument read that is not there.
 #include <bit>
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,5 @@
-// The settings-file reader over arbitrary file contents, written to this
-// process's scratch file. The names asked for are the ones the host reads,
-// plus a section and key taken from the input's first line, so that the
-// fuzzer can reach matching entries.
+// The settings-file reader over arbitrary files; the input's first line may
+// name a section and key, so that the fuzzer can reach matching entries.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -1,7 +1,5 @@
-// OnShellMessage with arbitrary module streams, read through the reference
-// module's bit-stream (refbitstream) as a loaded module's messages are,
-// relaying to a manager window on its own thread. The input's layout and
-// the invariants checked are in docs/fuzzing.md.
+// OnShellMessage with arbitrary module streams through the reference
+// module's bit-stream. Input layout and invariants: docs/fuzzing.md.
 #include <cstddef>
 #include <cstdint>
 #include <map>

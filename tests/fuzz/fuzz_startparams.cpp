@@ -1,6 +1,5 @@
-// The start parameters: the command-line reader, the parameter file
-// reader, and the texts made from them (window title, instance folder).
-// The input's layout and the invariants checked are in docs/fuzzing.md.
+// The start parameters' readers and the title and folder made from them.
+// Input layout and invariants: docs/fuzzing.md.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -17,8 +16,7 @@ using fuzz::Require;
 
 namespace {
 
-// The decimal an atoi-style reader takes from `text` (blanks, a sign,
-// digits) when it lies within [lo, hi]; nothing when it does not.
+// The decimal an atoi-style reader takes from `text`, if within [lo, hi].
 std::optional<int64_t> Decimal(const std::string& text, int64_t lo, int64_t hi) {
   size_t i = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
   // from_chars takes a '-' but no '+'.

@@ -1,6 +1,4 @@
-// The window-message frame decoder over arbitrary datagrams. A frame it
-// accepts must re-encode to the same header bytes (reserved fields aside)
-// and carry exactly cbData bytes of payload.
+// The window-message frame decoder over arbitrary datagrams (docs/fuzzing.md).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

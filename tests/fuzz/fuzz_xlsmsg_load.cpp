@@ -1,8 +1,5 @@
-// FindXlsMsg::Load over arbitrary .msz files: the whole loader with its
-// file path (exclusive open, size check, read), where fuzz_msz drives the
-// parse and the conversions on a memory image.
-//
-// The invariants it checks are listed in docs/fuzzing.md.
+// FindXlsMsg::Load over arbitrary .msz files: the whole loader with its file
+// (fuzz_msz drives the parse on a memory image). Invariants: docs/fuzzing.md.
 #include <cstddef>
 #include <cstdint>
 #include <map>

@@ -1,9 +1,7 @@
-// The working-folder harness of the host integration tests.
 #include "host_harness.h"
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "support/scratch.h"
@@ -75,8 +73,7 @@ std::unique_ptr<platform::Process> HostFolder::Start(const std::vector<std::stri
   options.program = program.empty() ? ServerAppPath() : program;
   options.args = args;
   options.working_directory = work_.string();
-  // Message boxes as stderr lines: on Windows a real box would wait for a
-  // click nobody gives (POSIX writes them to stderr anyway).
+  // Message boxes as stderr lines: a real box would wait for a click.
   options.environment = {{"SERVERAPP_LOG_BASE", (root_ / "log").string()},
                          {"SERVERAPP_MESSAGEBOX", "stderr"}};
   if (console) options.environment.emplace_back("SERVERAPP_CONSOLE", "1");
@@ -116,8 +113,7 @@ std::string HostFolder::HostLog() const {
   std::string all;
   for (const auto& entry : fs::recursive_directory_iterator(root_ / "log")) {
     if (entry.is_regular_file() && entry.path().filename().string().starts_with("error_")) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      all.append(std::istreambuf_iterator<char>(in), {});
+      all += testsupport::ReadFile(entry.path());
     }
   }
   return all;

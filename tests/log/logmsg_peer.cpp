@@ -1,12 +1,7 @@
-// A second ServerApp instance, as far as the log message manager goes: the
-// log tests start it to publish or read the shared table across processes.
-//
-//   logmsg_peer <write|read|nouse> <hold|exit> [ids...]
-//
-// Prints "init=<0|1> mode=<m> error=<e>", then "text <id>=<text>" for each id,
-// then "ready". With "hold" it keeps the table until its stdin closes, then
-// releases it; a test may also kill it to leave no clean-up. Its waits are
-// short: the table within 300 ms, its count within 500 ms.
+// Another instance's message table: logmsg_peer <write|read|nouse>
+// <hold|exit> [ids...] prints "init=<0|1> mode=<m> error=<e>", "text
+// <id>=<text>" per id, then "ready"; "hold" keeps the table until stdin
+// closes.
 #include <cstdlib>
 #include <cstring>
 #include <iostream>

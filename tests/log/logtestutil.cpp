@@ -9,7 +9,6 @@
 #include "hostlogger_testing.h"
 #include "logmsgmanager_testing.h"
 #include "mszformat.h"
-#include "platform/identity.h"
 #include "support/scratch.h"
 
 namespace logtest {
@@ -44,17 +43,6 @@ std::string MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts
   }
   const std::vector<std::uint8_t> image = msz::Build(records);
   return std::string(image.begin(), image.end());
-}
-
-ShmSession::ShmSession() {
-  name_ = "logtest" + std::to_string(platform::CurrentProcessId());
-  testsupport::SetEnv("SERVERAPP_SHM_SESSION", name_.c_str());
-}
-
-ShmSession::~ShmSession() {
-  // Whatever this session left (the guard, objects of killed peers).
-  testsupport::RemoveSharedMemoryLeftovers(name_);
-  testsupport::SetEnv("SERVERAPP_SHM_SESSION", nullptr);
 }
 
 std::vector<std::string> Entries(const std::string& bytes, const std::string& end) {

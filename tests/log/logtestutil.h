@@ -1,7 +1,5 @@
-// The log tests' helpers and fixtures: file contents, a fixed clock, a .msz
-// image, a shared-memory namespace of their own, a peer process with pipes,
-// and the fixtures of the host logger's and the message table's tests, each
-// in a scratch folder (support/log_sandbox.h).
+// The log tests' helpers and the fixtures of the host logger's and the
+// message table's tests, each in a log sandbox.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +14,7 @@
 
 #include "logmsgmanager.h"
 #include "platform/clock.h"
+#include "platform/identity.h"
 #include "platform/process.h"
 #include "support/log_sandbox.h"
 #include "support/scratch.h"
@@ -33,42 +32,43 @@ void SetFixedTime(const platform::LocalTime& t);
 // A .msz image of (id, UTF-8 text) pairs.
 std::string MszOf(const std::vector<std::pair<std::int64_t, std::string>>& texts);
 
-// Gives this test process its own shared-memory namespace, so that test
-// processes running at once never meet; removes the guard object at the end.
+// This process's own shared-memory namespace, so that test processes
+// running at once never meet.
 class ShmSession {
  public:
-  ShmSession();
-  ~ShmSession();
+  ShmSession() { testsupport::SetEnv("SERVERAPP_SHM_SESSION", name_.c_str()); }
+  ~ShmSession() {
+    testsupport::RemoveSharedMemoryLeftovers(name_);
+    testsupport::SetEnv("SERVERAPP_SHM_SESSION", nullptr);
+  }
   ShmSession(const ShmSession&) = delete;
   ShmSession& operator=(const ShmSession&) = delete;
 
  private:
-  std::string name_;
+  std::string name_ = "logtest" + std::to_string(platform::CurrentProcessId());
 };
 
 // A logmsg_peer instance, its stdin and stdout piped.
 class Peer {
  public:
   explicit Peer(std::unique_ptr<platform::Process> process) : process_(std::move(process)) {}
-  // One still running is asked to release and end; one that does not is
-  // killed (by the Process object).
+  // One that does not end when asked is killed (by the Process object).
   ~Peer() {
     process_->CloseStdin();
     process_->Wait(5000);
   }
 
-  // The next line of its output; empty at end or after `timeout_ms`.
   std::string ReadLine(int timeout_ms = 20000) {
     std::string line;
     return process_->ReadStdoutLine(&line, timeout_ms) ? line : std::string();
   }
-  // Closes its stdin (a holding peer then releases and exits) and waits.
+  // A holding peer releases and exits when its stdin closes.
   int CloseAndWait() {
     process_->CloseStdin();
     const auto status = process_->Wait(-1);
     return status && status->exited ? status->exit_code : -1;
   }
-  void Kill() {  // ends it at once and reaps it: no clean-up runs in the peer
+  void Kill() {  // no clean-up runs in the peer
     process_->Kill();
     process_->Wait(-1);
   }
@@ -94,18 +94,15 @@ class HostLoggerTest : public ::testing::Test {
   }
   std::set<std::string> FilesIn(const fs::path& folder) const;
 
-  // `who` writes `lines` numbered lines "<who> <nnnnn> <pad>" to the main
-  // and the etcinfo log.
+  // Lines "<who> <nnnnn> <pad>" to the main and the etcinfo log.
   static void WriteNumbered(char who, int lines, const std::string& pad);
-  // Writers `first` and the next letter did so: every line is whole, and
-  // each writer's are in its order.
+  // Those of writers `first` and the next letter: whole and in order.
   void ExpectWholeNumbered(char first, int lines, const std::string& pad) const;
 
   testsupport::LogSandbox logs_{"hostlogger-"};
 };
 
-// The message table in a scratch folder and shared-memory namespace of its
-// own, with short waits; assertion reports collected.
+// The message table with short waits; assertion reports collected.
 class MessageTableTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -118,7 +115,6 @@ class MessageTableTest : public ::testing::Test {
   std::unique_ptr<Peer> StartPeer(const std::string& mode, const std::string& when,
                                   const std::vector<std::string>& ids = {},
                                   const std::vector<std::pair<std::string, std::string>>& env = {});
-  // The host logger started in this folder, its clock fixed (slot 04).
   void StartLogger();
 
   ShmSession session_;

@@ -13,8 +13,7 @@ struct ContentServer::State {
   std::filesystem::path folder = MakeScratchFolder("devservices-");
   devhttp::ContentService content{"/content/", folder / "content"};
   devhttp::CrashService crash{"/crs/", folder / "crs"};
-  // Declared after the services so that it is destroyed first: its thread
-  // may still be handling a request, which must not reach a freed service.
+  // Destroyed first: its thread may still be handling a request.
   devhttp::DevServer server;
   int port = -1;
 };

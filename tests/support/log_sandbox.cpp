@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 
 #include "hostlogger.h"
 #include "hostlogger_testing.h"
@@ -48,12 +47,7 @@ std::vector<fs::path> LogSandbox::Files(const std::string& prefix) const {
 
 std::string LogSandbox::Text(const std::string& prefix) const {
   std::string all;
-  for (const fs::path& file : Files(prefix)) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    all += text.str();
-  }
+  for (const fs::path& file : Files(prefix)) all += ReadFile(file);
   return all;
 }
 

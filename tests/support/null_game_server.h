@@ -1,5 +1,4 @@
-// A server object that answers every operation neutrally: success, no
-// users, ready, no services. Test fakes derive from it and override only
+// A server object that answers every operation neutrally; fakes override
 // what their test looks at.
 #pragma once
 

@@ -1,6 +1,4 @@
-// Which sanitizer this test program was built with, for the few tests whose
-// expectations differ under one (GCC defines __SANITIZE_THREAD__, clang
-// answers __has_feature).
+// Whether this program was built with ThreadSanitizer (GCC and clang).
 #pragma once
 
 namespace testsupport {

@@ -46,8 +46,7 @@ std::string ProcessTitle(uint32_t pid) {
 
 std::filesystem::path MakeScratchFolder(const std::string& prefix) {
   const std::filesystem::path base = std::filesystem::temp_directory_path();
-  // A taken name (a race with another test process) only costs another try;
-  // any other failure throws std::filesystem_error, a std::runtime_error.
+  // A taken name costs another try; other failures throw.
   static unsigned counter = 0;
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const std::filesystem::path path = base / (prefix + std::to_string(GetCurrentProcessId()) +
@@ -58,7 +57,6 @@ std::filesystem::path MakeScratchFolder(const std::string& prefix) {
 }
 
 void SetEnv(const char* name, const char* value) {
-  // _putenv_s with an empty value removes the variable.
   _putenv_s(name, value ? value : "");
 }
 
